@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Installs what Orvello needs on Debian 12, builds it, and runs it, its tests or its benchmarks.
+#   ./setup.sh run            install, build, start the program
+#   ./setup.sh test           install, build, run the whole test suite
+#   ./setup.sh test-sanitize  the same with AddressSanitizer and UndefinedBehaviorSanitizer
+#   ./setup.sh bench          install, build, run the download benchmark
+set -euo pipefail
+cd "$(dirname "$0")"
+
+PACKAGES=(
+    cmake ninja-build g++ pkg-config
+    qt6-base-dev qt6-declarative-dev qt6-qpa-plugins libgl-dev
+    qml6-module-qtquick qml6-module-qtquick-window qml6-module-qtqml-workerscript
+    libcurl4-openssl-dev libgtest-dev libgmock-dev
+    nginx-light curl
+)
+
+install_missing() {
+    local missing=() p
+    for p in "${PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' \
+            || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    echo "Installing: ${missing[*]}"
+    "${sudo[@]}" apt-get update -qq
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+}
+
+build() { # build <dir> [cmake options...]
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake --build "$dir" -j"$(nproc)"
+}
+
+cmd=${1:-run}
+install_missing
+case "$cmd" in
+run)
+    build build
+    exec ./build/orvello
+    ;;
+test)
+    build build
+    ctest --test-dir build --output-on-failure
+    ;;
+test-sanitize)
+    build build-sanitize -DORVELLO_SANITIZE=ON -DORVELLO_BUILD_BENCH=OFF
+    ctest --test-dir build-sanitize --output-on-failure
+    ;;
+bench)
+    build build
+    ./build/bench/download_bench "${@:2}"
+    ;;
+*)
+    echo "usage: $0 run|test|test-sanitize|bench" >&2
+    exit 2
+    ;;
+esac

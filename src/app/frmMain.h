@@ -1,0 +1,48 @@
+#pragma once
+
+#include "common/RunState.h"
+#include "list/GridBinding.h"
+
+#include <QMainWindow>
+
+#include <memory>
+
+class QQuickWidget;
+class QTableView;
+
+namespace orvello {
+
+class MessageBoxPrompter;
+class modMain;
+
+// The main window: hosts the UI surface (Main.qml) and the download grid, and composes
+// the subsystems. It holds no logic of its own beyond wiring.
+class frmMain : public QMainWindow, public GridBinding {
+    Q_OBJECT
+public:
+    explicit frmMain(QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // Sets a variable of the UI surface ("_root.download_dir", ...).
+    void SetUiVariable(const QString& name, const QString& value);
+    // Reads a variable of the UI surface; empty when the surface has none.
+    QString GetUiVariable(const QString& name) const;
+
+    // GridBinding
+    void SetDataSource(DownloadTableModel* model) override;
+    void ApplyLayout() override;
+
+    modMain& list() { return *m_list; }
+    QTableView* DownloadGrid = nullptr;
+    QQuickWidget* Flash = nullptr;
+
+private slots:
+    void Flash_FSCommand(const QString& command, const QString& args);
+
+private:
+    RunState m_run;
+    std::unique_ptr<MessageBoxPrompter> m_prompter;
+    std::unique_ptr<modMain> m_list;
+};
+
+} // namespace orvello

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <chrono>
+
+namespace orvello {
+
+// Lets the pending window events run, as every long operation does between its steps.
+// Calls closer together than the throttle interval are skipped, so a tight loop that yields
+// several times per block is not slowed, while the window still answers within a few ms.
+// This helper and WaitForEvents() are the only places that call into the event loop.
+void DoEvents();
+
+// Blocks until some event arrives (socket activity, a timer, input) or maxWait passes,
+// then lets the pending events run. Used by loops that have nothing to do until the
+// network answers, so they sleep instead of spinning.
+void WaitForEvents(std::chrono::milliseconds maxWait);
+
+// How close together two DoEvents() calls may be before the second is skipped.
+// Zero makes every call run the events (tests use it to get exact yield points).
+void SetDoEventsInterval(std::chrono::microseconds interval);
+std::chrono::microseconds DoEventsInterval();
+
+} // namespace orvello

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+namespace orvello {
+
+// One entry of the download list. ID is the entry's position counted from 1.
+struct DownloadItem {
+    int16_t ID = 0;
+    QString Video_URL;
+    QString FileName;
+    QString Status;
+    QString FileSize;
+};
+
+// The fixed texts of the list's fields.
+namespace EntryText {
+inline const QString Waiting = QStringLiteral("Waiting");
+inline const QString LinkNotSupported = QStringLiteral("Link is not supported");
+inline const QString Complete = QStringLiteral("Complete");
+inline const QString Error = QStringLiteral("ERROR");
+inline const QString Cancelled = QStringLiteral("Cancelled");
+inline const QString AutoDetect = QStringLiteral("Waiting (Auto Detect)");
+inline const QString UnknownSize = QStringLiteral("????");
+} // namespace EntryText
+
+} // namespace orvello

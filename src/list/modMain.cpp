@@ -1,0 +1,233 @@
+#include "list/modMain.h"
+
+#include "common/DoEvents.h"
+#include "common/Prompter.h"
+#include "list/GridBinding.h"
+#include "resolve/Sites.h"
+
+#include <QSet>
+
+#include <new>
+
+namespace orvello {
+
+namespace {
+
+// The fill lets the window's events run this many times before and after each record,
+// so a long list is rebuilt without freezing the window.
+constexpr int kFillYields = 7;
+
+void yieldToEvents() {
+    for (int k = 0; k < kFillYields; ++k)
+        DoEvents();
+}
+
+} // namespace
+
+modMain::modMain(RunState& run, GridBinding* grid, Prompter* prompter)
+    : m_run(run), m_grid(grid), m_prompter(prompter) {}
+
+modMain::~modMain() {
+    if (m_grid && ListRecordset)
+        m_grid->SetDataSource(nullptr);
+}
+
+void modMain::appendEntry(const QString& url, const QString& fileName, QString& status,
+                          QString& fileSize) {
+    if (status.isEmpty())
+        status = EntryText::Waiting;
+    if (fileSize.isEmpty())
+        fileSize = EntryText::UnknownSize;
+    DownloadItem item;
+    item.ID = int16_t(DownloadList.size() + 1);
+    item.Video_URL = url;
+    item.FileName = fileName;
+    item.Status = status;
+    item.FileSize = fileSize;
+    DownloadList.push_back(std::move(item));
+}
+
+bool modMain::AddToDownloadList(const QString& url, const QString& fileName, QString& status,
+                                QString& fileSize) {
+    for (const DownloadItem& item : DownloadList) {
+        if (item.Video_URL == url)
+            return true;
+    }
+    if (DownloadList.size() >= std::size_t(kCapacity))
+        return false;
+    try {
+        appendEntry(url, fileName, status, fileSize);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+bool modMain::UpdateDownloadItem(int16_t id, const QString& url, const QString& fileName,
+                                 const QString& status, const QString& fileSize) {
+    if (id < 1 || std::size_t(id) > DownloadList.size())
+        return true;
+    DownloadItem& item = DownloadList[std::size_t(id - 1)];
+    if (!url.isEmpty())
+        item.Video_URL = url;
+    if (!fileName.isEmpty())
+        item.FileName = fileName;
+    if (!status.isEmpty())
+        item.Status = status;
+    if (!fileSize.isEmpty())
+        item.FileSize = fileSize;
+    return true;
+}
+
+void modMain::AddUrlToList(const QString& url) {
+    QString fileSize = EntryText::UnknownSize;
+    if (IdentifySite(url) == kSiteNotSupported) {
+        QString status = EntryText::LinkNotSupported;
+        AddToDownloadList(url, EntryText::Error, status, fileSize);
+    } else {
+        QString status = EntryText::Waiting;
+        AddToDownloadList(url, EntryText::AutoDetect, status, fileSize);
+    }
+    FillDownloadList();
+    if (m_run.bDownloading)
+        FindCurrentRow();
+}
+
+bool modMain::FillDownloadList() {
+    if (FillBusy)
+        return false;
+    if (DownloadList.empty()) {
+        if (m_grid)
+            m_grid->SetDataSource(nullptr);
+        return false;
+    }
+    if (!m_grid)
+        return false;
+
+    FillBusy = true;
+    try {
+        auto next = std::make_unique<DownloadTableModel>();
+        // The bounds are read once: entries added during the event pauses are not shown,
+        // and a record for an index that is gone by then keeps its columns empty.
+        const std::size_t count = DownloadList.size();
+        next->reserve(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            yieldToEvents();
+            DownloadTableModel::Record record;
+            if (i < DownloadList.size()) {
+                const DownloadItem& item = DownloadList[i];
+                record.ID = int(item.ID);
+                record.Video_URL = item.Video_URL.size() > DownloadTableModel::kVideoUrlShown
+                                       ? item.Video_URL.left(DownloadTableModel::kVideoUrlShown)
+                                       : item.Video_URL;
+                record.FileName = item.FileName;
+                record.Status = item.Status;
+                record.FileSize = item.FileSize;
+            }
+            next->appendRecord(std::move(record));
+            yieldToEvents();
+        }
+        // The grid is bound to the new copy before the old one goes, so a failed fill
+        // leaves the grid showing what it showed before.
+        std::unique_ptr<DownloadTableModel> previous =
+            std::exchange(ListRecordset, std::move(next));
+        try {
+            FormatDownloadGrid(false);
+        } catch (...) {
+            ListRecordset = std::move(previous);
+            throw;
+        }
+    } catch (const ListError& e) {
+        return fillFailed(e.number, QString::fromUtf8(e.what()));
+    } catch (const std::bad_alloc&) {
+        return fillFailed(7, QStringLiteral("Out of memory"));
+    } catch (const std::exception& e) {
+        return fillFailed(5, QString::fromUtf8(e.what()));
+    }
+    FillBusy = false;
+    return true;
+}
+
+bool modMain::fillFailed(int number, const QString& description) {
+    FillBusy = false;
+    if (m_prompter) {
+        MsgRequest box;
+        box.text = QStringLiteral("An error occured while filling the Download list\r") +
+                   QString::number(number) + QLatin1Char(':') + description;
+        box.icon = MsgIcon::Critical;
+        box.buttons = MsgButtons::Ok;
+        m_prompter->MsgBox(box);
+    }
+    return false;
+}
+
+bool modMain::FormatDownloadGrid(bool bInit) {
+    if (!m_grid)
+        return true;
+    m_grid->SetDataSource(ListRecordset.get());
+    if (GridFormatted)
+        return true;
+    m_grid->ApplyLayout();
+    if (!bInit)
+        GridFormatted = true;
+    return true;
+}
+
+void modMain::FindCurrentRow() {
+    CurrentRow = RowRef{};
+    DownloadTableModel* model = ListRecordset.get();
+    if (!model)
+        return;
+    const QString key = QString::number(int(m_run.iCurrentItem) + 1);
+    for (int row = 0; row < model->rowCount(); ++row) {
+        if (model->cellText(row, DownloadTableModel::ColID) == key) {
+            CurrentRow = RowRef{model, row};
+            return;
+        }
+    }
+}
+
+bool modMain::RemoveFromDownloadList(int16_t id) {
+    if (DownloadList.empty())
+        return false;
+    std::vector<DownloadItem> copy = std::move(DownloadList);
+    DownloadList.clear();
+    DownloadList.reserve(copy.size());
+    // Re-adding entry by entry: the same result as AddToDownloadList for each, with the
+    // duplicate test kept in a set so removing from a long list stays linear.
+    QSet<QString> seen;
+    seen.reserve(qsizetype(copy.size()));
+    for (DownloadItem& item : copy) {
+        if (item.ID == id)
+            continue;
+        if (seen.contains(item.Video_URL))
+            continue;
+        seen.insert(item.Video_URL);
+        appendEntry(item.Video_URL, item.FileName, item.Status, item.FileSize);
+    }
+    return true;
+}
+
+void modMain::MoveItemUp(int16_t id) {
+    for (std::size_t i = 1; i < DownloadList.size(); ++i) {
+        if (DownloadList[i].ID == id) {
+            std::swap(DownloadList[i - 1], DownloadList[i]);
+            DownloadList[i - 1].ID--;
+            DownloadList[i].ID++;
+            return;
+        }
+    }
+}
+
+void modMain::MoveItemDown(int16_t id) {
+    for (std::size_t i = 0; i + 1 < DownloadList.size(); ++i) {
+        if (DownloadList[i].ID == id) {
+            std::swap(DownloadList[i], DownloadList[i + 1]);
+            DownloadList[i + 1].ID++;
+            DownloadList[i].ID--;
+            return;
+        }
+    }
+}
+
+} // namespace orvello

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "common/RunState.h"
+#include "list/DownloadItem.h"
+#include "list/DownloadTableModel.h"
+
+#include <QPointer>
+
+#include <memory>
+#include <vector>
+
+namespace orvello {
+
+class GridBinding;
+class Prompter;
+
+// The download list: the one authoritative copy of the requested videos, and its display
+// copy that the grid shows. Invariant: the entry at index i has ID i + 1.
+class modMain {
+public:
+    static constexpr int kCapacity = 32767; // IDs are 16-bit
+
+    // The grid row that shows the entry being downloaded, in the display copy it was
+    // found in; writing to it after that copy was replaced goes nowhere.
+    struct RowRef {
+        QPointer<DownloadTableModel> model;
+        int row = -1;
+        bool isNone() const { return model.isNull() || row < 0; }
+    };
+
+    modMain(RunState& run, GridBinding* grid, Prompter* prompter);
+    ~modMain();
+    modMain(const modMain&) = delete;
+    modMain& operator=(const modMain&) = delete;
+
+    // Appends an entry unless the address is already in the list (then nothing is added
+    // and the result is still true). An empty status becomes "Waiting" and an empty size
+    // "????", in the caller's variables too. False when the list is full.
+    bool AddToDownloadList(const QString& url, const QString& fileName, QString& status,
+                           QString& fileSize);
+    // Replaces each non-empty argument's field of the entry with this ID.
+    bool UpdateDownloadItem(int16_t id, const QString& url, const QString& fileName,
+                            const QString& status, const QString& fileSize);
+    bool IsDownloadListEmpty() const { return DownloadList.empty(); }
+    // Adds a page address with the first texts for its site, refreshes the grid and, while
+    // downloading, finds the running entry's row again.
+    void AddUrlToList(const QString& url);
+    // Rebuilds the display copy and binds the grid to it. False when the list is empty
+    // (the grid is unbound), when a fill is already running, or on failure.
+    bool FillDownloadList();
+    // Binds the grid to the display copy, applying the full layout while it is not applied.
+    bool FormatDownloadGrid(bool bInit);
+    void FindCurrentRow();
+
+    // Removes the entry with this ID by re-adding all others in order, which renumbers
+    // them and drops an entry whose address repeats an earlier one. False on an empty list.
+    bool RemoveFromDownloadList(int16_t id);
+    void MoveItemUp(int16_t id);
+    void MoveItemDown(int16_t id);
+
+    std::vector<DownloadItem> DownloadList;
+    std::unique_ptr<DownloadTableModel> ListRecordset;
+    bool FillBusy = false;
+    bool GridFormatted = false;
+    RowRef CurrentRow;
+
+private:
+    // Appends without the duplicate test; the caller has made sure there is room.
+    void appendEntry(const QString& url, const QString& fileName, QString& status,
+                     QString& fileSize);
+    bool fillFailed(int number, const QString& description);
+
+    RunState& m_run;
+    GridBinding* m_grid;
+    Prompter* m_prompter;
+};
+
+} // namespace orvello
