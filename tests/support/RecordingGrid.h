@@ -1,0 +1,28 @@
+#pragma once
+
+#include "list/DownloadTableModel.h"
+#include "list/GridBinding.h"
+
+#include <functional>
+
+namespace orvello::test {
+
+// A grid that remembers what it was bound to and how often its layout was applied.
+class RecordingGrid : public GridBinding {
+public:
+    DownloadTableModel* bound = nullptr;
+    int binds = 0;
+    int unbinds = 0;
+    int layouts = 0;
+    std::function<void()> onBind; // may throw to simulate a failing grid
+
+    void SetDataSource(DownloadTableModel* model) override {
+        if (model && onBind)
+            onBind();
+        bound = model;
+        model ? ++binds : ++unbinds;
+    }
+    void ApplyLayout() override { ++layouts; }
+};
+
+} // namespace orvello::test
