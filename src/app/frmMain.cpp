@@ -15,7 +15,7 @@
 
 namespace orvello {
 
-frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
+frmMain::frmMain(const QString& surfacePath, QWidget* parent) : QMainWindow(parent) {
     setWindowTitle(QStringLiteral("Orvello"));
     resize(780, 560);
 
@@ -31,7 +31,10 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
     m_list = std::make_unique<modMain>(m_run, this, m_prompter.get());
     m_list->FormatDownloadGrid(true);
 
-    const QString surface = QDir(QCoreApplication::applicationDirPath()).filePath("Main.qml");
+    const QString surface =
+        surfacePath.isEmpty()
+            ? QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Main.qml"))
+            : surfacePath;
     Flash->setSource(QUrl::fromLocalFile(surface));
     if (QQuickItem* root = Flash->rootObject()) {
         connect(root, SIGNAL(fsCommand(QString, QString)), this,

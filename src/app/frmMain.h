@@ -20,7 +20,8 @@ class modMain;
 class frmMain : public QMainWindow, public GridBinding {
     Q_OBJECT
 public:
-    explicit frmMain(QWidget* parent = nullptr);
+    // surfacePath: the UI surface to load; empty means Main.qml in the program's folder.
+    explicit frmMain(const QString& surfacePath = {}, QWidget* parent = nullptr);
     ~frmMain() override;
 
     // Sets a variable of the UI surface ("_root.download_dir", ...).
