@@ -1,0 +1,175 @@
+#include "resolve/YoutubeRedirect.h"
+
+#include "common/DoEvents.h"
+#include "resolve/modGlobal.h"
+
+#include <QNetworkProxy>
+#include <QSignalBlocker>
+
+#include <algorithm>
+
+namespace orvello {
+
+namespace {
+
+// Positions in the answer are 1-based 16-bit values in the protocol code.
+constexpr qsizetype kLastPosition = 32767;
+
+// The wait sleeps at most this long between two looks at the stop flag and the clock;
+// any event (socket activity, a UI command) wakes it earlier.
+constexpr std::chrono::milliseconds kWaitSlice{50};
+
+// The request as the player's host has always been asked, line 5's odd spacing included:
+// the answer is never decoded, so the server must not think gzip is welcome.
+QByteArray BuildRequest(const QString& host, const QString& link) {
+    const QString crlf = QStringLiteral("\r\n");
+    const QString text =
+        QStringLiteral("GET ") + link + QStringLiteral(" HTTP/1.1") + crlf +
+        QStringLiteral("Host: ") + host + crlf +
+        QStringLiteral("Accept: text/xml,application/xml,application/xhtml+xml,text/html;q=0.9,"
+                       "text/plain;q=0.8,image/png,*/*;q=0.5") +
+        crlf +
+        QStringLiteral("User-Agent: Mozilla/5.0 (Windows; U; Windows NT 5.1; en-US; rv:1.8.1.9) "
+                       "Gecko/20071025 Firefox/2.0.0.9") +
+        crlf + QStringLiteral("Accept -Encoding: gzip , deflate") + crlf +
+        QStringLiteral("Accept-Language: en-us,en;q=0.5") + crlf +
+        QStringLiteral("Accept-Charset: ISO-8859-1,utf-8;q=0.7,*;q=0.7") + crlf +
+        QStringLiteral("Connection: Close") + crlf + crlf;
+    return text.toLatin1();
+}
+
+} // namespace
+
+RedirectEnd ParseRedirectAnswer(const QString& answer, QString& videoPath) {
+    const qsizetype location = answer.indexOf(QLatin1String("Location:"), 0, Qt::CaseInsensitive);
+    if (location < 0 || location + 1 > kLastPosition)
+        return RedirectEnd::NoLocation;
+    const qsizetype lineEnd = answer.indexOf(QLatin1String("\r\n"), location);
+    if (lineEnd < 0 || lineEnd + 1 > kLastPosition)
+        return RedirectEnd::NoLocation;
+
+    // Skip "Location:" and exactly one blank. A line too short for that has no target.
+    const qsizetype targetStart = location + 10;
+    if (lineEnd <= targetStart)
+        return RedirectEnd::NoQuery;
+    const QString target = answer.mid(targetStart, lineEnd - targetStart);
+    const qsizetype query = target.indexOf(QLatin1Char('?'));
+    if (query < 0)
+        return RedirectEnd::NoQuery;
+    videoPath = QStringLiteral("/get_video") + target.mid(query);
+    return RedirectEnd::Found;
+}
+
+YoutubeRedirect::YoutubeRedirect(Prompter& prompter, const RunState& runState, QObject* parent)
+    : QObject(parent), prompter_(prompter), runState_(runState) {
+    // A direct connection to the host, as a plain TCP client makes it.
+    WS.setProxy(QNetworkProxy::NoProxy);
+    connect(&WS, &QTcpSocket::connected, this, &YoutubeRedirect::WS_Connect);
+    connect(&WS, &QTcpSocket::readyRead, this, &YoutubeRedirect::WS_DataArrival);
+    connect(&WS, &QTcpSocket::errorOccurred, this, &YoutubeRedirect::WS_Error);
+    connect(&WS, &QTcpSocket::disconnected, this, &YoutubeRedirect::WS_Close);
+}
+
+QString YoutubeRedirect::GetYoutubePathLnik(const QString& sLink) {
+    // Everything here is shared by one resolution; a second one started from an event
+    // inside the wait would take over the socket of the first.
+    if (bResolving_)
+        return QString();
+    bResolving_ = true;
+    lastEnd_ = RedirectEnd::Pending;
+    sYoutubeDownLink.clear();
+
+    wsHost = sLink;
+    SplitUrl(wsHost, wsLink);
+    bFindYoutubeFinish = false;
+    Connect();
+    WaitForAnswer();
+
+    // Release the connection whatever ended the wait; its late signals belong to nobody.
+    {
+        const QSignalBlocker quiet(WS);
+        WS.abort();
+    }
+    bResolving_ = false;
+
+    if (lastEnd_ != RedirectEnd::Found) {
+        sYoutubeDownLink.clear();
+        return QString();
+    }
+    return QStringLiteral("http://") + wsHost + sYoutubeDownLink;
+}
+
+void YoutubeRedirect::Connect() {
+    {
+        // Closing an old connection must not count as the new one's peer closing.
+        const QSignalBlocker quiet(WS);
+        WS.abort();
+    }
+    // The host text goes to the name lookup as it is, an explicit ":port" included.
+    WS.connectToHost(wsHost, RemotePort);
+}
+
+void YoutubeRedirect::WaitForAnswer() {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + WaitTimeout;
+    for (;;) {
+        for (int i = 0; i < 7; ++i)
+            DoEvents();
+        if (bFindYoutubeFinish)
+            return;
+        if (runState_.bStopRequested)
+            return EndWait(RedirectEnd::Stopped);
+        const auto now = Clock::now();
+        if (now >= deadline)
+            return EndWait(RedirectEnd::TimedOut);
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+        WaitForEvents(std::min(left, kWaitSlice));
+        for (int i = 0; i < 7; ++i)
+            DoEvents();
+    }
+}
+
+void YoutubeRedirect::EndWait(RedirectEnd end) {
+    if (bFindYoutubeFinish)
+        return;
+    lastEnd_ = end;
+    bFindYoutubeFinish = true;
+}
+
+void YoutubeRedirect::WS_Connect() {
+    WS.write(BuildRequest(wsHost, wsLink));
+}
+
+void YoutubeRedirect::WS_DataArrival() {
+    sYoutubeDownLink.clear();
+    // Data that shows up while the connection is going away is left unread.
+    if (WS.state() != QAbstractSocket::ConnectedState)
+        return;
+    bFindYoutubeFinish = true;
+
+    // Only the first portion of the answer is ever looked at.
+    const QString answer = QString::fromLatin1(WS.readAll());
+    WS.close();
+    lastEnd_ = ParseRedirectAnswer(answer, sYoutubeDownLink);
+}
+
+void YoutubeRedirect::WS_Error(QAbstractSocket::SocketError error) {
+    // An orderly close by the peer is not an error to report; it only ends the wait.
+    if (error == QAbstractSocket::RemoteHostClosedError) {
+        WS_Close();
+        return;
+    }
+    MsgRequest box;
+    box.text = QStringLiteral("Connection Error,") + WS.errorString();
+    box.buttons = MsgButtons::Ok;
+    prompter_.MsgBox(box);
+    EndWait(RedirectEnd::SocketError);
+}
+
+void YoutubeRedirect::WS_Close() {
+    // The peer closed before any answer was taken: nothing more will come.
+    if (bResolving_)
+        EndWait(RedirectEnd::PeerClosed);
+}
+
+} // namespace orvello

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "common/Prompter.h"
+#include "common/RunState.h"
+
+#include <QObject>
+#include <QString>
+#include <QTcpSocket>
+
+#include <chrono>
+#include <cstdint>
+
+namespace orvello {
+
+// How the latest resolution ended. Only Found yields an address.
+enum class RedirectEnd {
+    Pending,    // no resolution has ended yet
+    Found,      // the answer held a Location line whose target has a query
+    NoLocation, // no "Location:" line, or it or its line end lies past the 16-bit limit
+    NoQuery,    // the Location target holds no "?"
+    SocketError,
+    PeerClosed, // the peer closed before an answer was taken
+    TimedOut,
+    Stopped, // the user stopped downloading during the wait
+};
+
+// Parses the first portion of a redirect answer. On Found, `videoPath` becomes "/get_video"
+// followed by the query of the Location target ("?" included); otherwise it is untouched.
+// "Location:" is matched in any letter case; the target starts ten characters after it
+// (name, colon and exactly one blank) and runs to the first CR LF. Positions are 1-based
+// 16-bit values in the original protocol code, so a header or line end past character
+// 32,767 counts as absent.
+RedirectEnd ParseRedirectAnswer(const QString& answer, QString& videoPath);
+
+// Asks a video player's host, with one hand-written HTTP/1.1 GET over a plain TCP
+// connection, where the player redirects to, and turns the redirect's query into a
+// "/get_video" address on the player's host. The wait for the answer runs on the UI thread
+// and lets window events run, so stop and other commands are handled inside it.
+// One resolution at a time; the members keep the state of the latest one.
+class YoutubeRedirect : public QObject {
+    Q_OBJECT
+public:
+    YoutubeRedirect(Prompter& prompter, const RunState& runState, QObject* parent = nullptr);
+
+    // Resolves a player address. Returns "http://" + host + "/get_video?..." or, after any
+    // failure (socket error, peer close, time-out, stop, no usable Location), the empty text.
+    QString GetYoutubePathLnik(const QString& sLink);
+
+    // Closes the socket, whatever it was doing, and starts connecting to wsHost.
+    void Connect();
+
+    // How the latest resolution ended.
+    RedirectEnd LastEnd() const { return lastEnd_; }
+
+    QString wsHost; // host being resolved; connected to and named in "Host:"
+    QString wsLink; // request target; kept from before when the address has no path
+    bool bFindYoutubeFinish = false; // the wait is over
+    QString sYoutubeDownLink;        // the raw answer, then the "/get_video" path
+    QTcpSocket WS;
+
+    // The program always uses port 80; tests point it at their loopback peer.
+    quint16 RemotePort = 80;
+    // Longest wait for an answer once connecting has started.
+    std::chrono::milliseconds WaitTimeout{30000};
+
+public slots:
+    void WS_Connect();
+    void WS_DataArrival();
+    void WS_Error(QAbstractSocket::SocketError error);
+    void WS_Close();
+
+private:
+    void WaitForAnswer();
+    void EndWait(RedirectEnd end);
+
+    Prompter& prompter_;
+    const RunState& runState_;
+    RedirectEnd lastEnd_ = RedirectEnd::Pending;
+    bool bResolving_ = false;
+};
+
+} // namespace orvello
