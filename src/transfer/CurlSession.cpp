@@ -1,0 +1,100 @@
+#include "transfer/CurlSession.h"
+
+#include <QSocketNotifier>
+
+namespace orvello {
+
+CurlSession::CurlSession(QByteArray userAgent, QObject* parent)
+    : QObject(parent), userAgent_(std::move(userAgent)) {
+    timer_.setSingleShot(true);
+    connect(&timer_, &QTimer::timeout, this, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
+
+    multi_ = curl_multi_init();
+    if (!multi_)
+        return;
+    curl_multi_setopt(multi_, CURLMOPT_SOCKETFUNCTION, &CurlSession::onSocket);
+    curl_multi_setopt(multi_, CURLMOPT_SOCKETDATA, this);
+    curl_multi_setopt(multi_, CURLMOPT_TIMERFUNCTION, &CurlSession::onTimer);
+    curl_multi_setopt(multi_, CURLMOPT_TIMERDATA, this);
+}
+
+CurlSession::~CurlSession() {
+    if (multi_)
+        curl_multi_cleanup(multi_); // closes the cached connections
+    timer_.stop();
+}
+
+bool CurlSession::add(CURL* easy, Transfer* state) {
+    if (!multi_ || !easy)
+        return false;
+    *state = Transfer{};
+    curl_easy_setopt(easy, CURLOPT_PRIVATE, state);
+    // Adding arms the timer at zero; the transfer starts the next time the loop runs.
+    return curl_multi_add_handle(multi_, easy) == CURLM_OK;
+}
+
+void CurlSession::remove(CURL* easy) {
+    if (multi_ && easy)
+        curl_multi_remove_handle(multi_, easy);
+}
+
+int CurlSession::onSocket(CURL*, curl_socket_t s, int what, void* self, void*) {
+    static_cast<CurlSession*>(self)->watch(s, what);
+    return 0;
+}
+
+int CurlSession::onTimer(CURLM*, long timeoutMs, void* self) {
+    auto* session = static_cast<CurlSession*>(self);
+    // libcurl must not be called back into from here; the timer runs it from the loop.
+    if (timeoutMs < 0)
+        session->timer_.stop();
+    else
+        session->timer_.start(static_cast<int>(std::min<long>(timeoutMs, 24L * 3600 * 1000)));
+    return 0;
+}
+
+void CurlSession::watch(curl_socket_t s, int what) {
+    Watch& w = watches_[s];
+    const bool wantRead = what == CURL_POLL_IN || what == CURL_POLL_INOUT;
+    const bool wantWrite = what == CURL_POLL_OUT || what == CURL_POLL_INOUT;
+
+    auto update = [this, s](std::unique_ptr<QSocketNotifier>& n, QSocketNotifier::Type type,
+                            bool want, int bit) {
+        if (!want) {
+            if (n)
+                n->setEnabled(false);
+            return;
+        }
+        if (!n) {
+            n = std::make_unique<QSocketNotifier>(s, type);
+            connect(n.get(), &QSocketNotifier::activated, this, [this, s, bit] { act(s, bit); });
+        }
+        n->setEnabled(true);
+    };
+    update(w.read, QSocketNotifier::Read, wantRead, CURL_CSELECT_IN);
+    update(w.write, QSocketNotifier::Write, wantWrite, CURL_CSELECT_OUT);
+}
+
+void CurlSession::act(curl_socket_t s, int bitmask) {
+    if (!multi_)
+        return;
+    int running = 0;
+    curl_multi_socket_action(multi_, s, bitmask, &running);
+    collectFinished();
+}
+
+void CurlSession::collectFinished() {
+    int left = 0;
+    while (CURLMsg* msg = curl_multi_info_read(multi_, &left)) {
+        if (msg->msg != CURLMSG_DONE)
+            continue;
+        Transfer* state = nullptr;
+        curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &state);
+        if (state) {
+            state->done = true;
+            state->result = msg->data.result;
+        }
+    }
+}
+
+} // namespace orvello

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+#include <curl/curl.h>
+
+#include <memory>
+#include <unordered_map>
+
+class QSocketNotifier;
+
+namespace orvello {
+
+// One libcurl multi handle driven from the Qt event loop of the thread that owns it.
+// libcurl tells us which sockets to watch and when to wake it (the multi socket interface);
+// QSocketNotifier and a single-shot QTimer turn those wishes into event-loop sources, so
+// transfers advance whenever the loop runs and no thread of our own is needed.
+//
+// The multi handle keeps the connection cache, so a header request and the transfer that
+// follows it on the same session can share a connection.
+class CurlSession : public QObject {
+    Q_OBJECT
+public:
+    // What a transfer on this session learns about its own end.
+    struct Transfer {
+        bool done = false;
+        CURLcode result = CURLE_OK;
+    };
+
+    explicit CurlSession(QByteArray userAgent, QObject* parent = nullptr);
+    ~CurlSession() override;
+
+    CurlSession(const CurlSession&) = delete;
+    CurlSession& operator=(const CurlSession&) = delete;
+
+    // False when libcurl could not give us a multi handle; such a session can't start anything.
+    bool isValid() const { return multi_ != nullptr; }
+    const QByteArray& userAgent() const { return userAgent_; }
+
+    // Starts easy on this session. state is written when the transfer ends and must stay
+    // valid until remove() is called. Returns false if the handle could not be added.
+    bool add(CURL* easy, Transfer* state);
+    // Takes easy off the session (finished or not); safe to call for a handle never added.
+    void remove(CURL* easy);
+
+private:
+    struct Watch {
+        std::unique_ptr<QSocketNotifier> read;
+        std::unique_ptr<QSocketNotifier> write;
+    };
+
+    static int onSocket(CURL* easy, curl_socket_t s, int what, void* self, void* socketp);
+    static int onTimer(CURLM* multi, long timeoutMs, void* self);
+
+    void watch(curl_socket_t s, int what);
+    void act(curl_socket_t s, int bitmask);
+    void collectFinished();
+
+    CURLM* multi_ = nullptr;
+    QByteArray userAgent_;
+    QTimer timer_;
+    // Notifiers by socket. They are disabled, not deleted, when libcurl drops a socket: that
+    // may happen inside their own activation, and the kernel hands out the same numbers
+    // again, so the map stays as small as the number of sockets open at one time.
+    std::unordered_map<curl_socket_t, Watch> watches_;
+};
+
+} // namespace orvello

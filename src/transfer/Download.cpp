@@ -1,0 +1,502 @@
+#include "transfer/Download.h"
+
+#include "common/DoEvents.h"
+#include "transfer/CurlSession.h"
+#include "transfer/HeaderBlock.h"
+
+#include <QFile>
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+namespace orvello {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr const char* kAgent = "Mozilla/4.0 (compatible; MSIE 5.0; Windows NT; DigExt)";
+
+// The loop hands out the data in blocks of this size, one progress event per block.
+constexpr std::size_t kBlock = 2048;
+// Received data waits here until the loop takes it, and taken data waits here until it is
+// written to the file. A power of two and a multiple of kBlock, so a block never wraps.
+constexpr std::size_t kRingSize = std::size_t(4) << 20;
+constexpr std::size_t kRingMask = kRingSize - 1;
+// Taken data is written to the file in pieces at least this large.
+constexpr std::size_t kFlushChunk = std::size_t(512) << 10;
+// libcurl's receive buffer; its default (16 KiB) costs a loop pass per 16 KiB.
+constexpr long kReceiveBuffer = 512L << 10;
+constexpr long kMaxRedirects = 20;
+// The longest single wait for network events; the loop looks at its clocks in between.
+constexpr milliseconds kWaitSlice{100};
+
+void InitCurl() {
+    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    (void)ready;
+}
+
+bool IsBlankLine(const char* data, std::size_t length) {
+    return (length == 2 && data[0] == '\r' && data[1] == '\n') || (length == 1 && data[0] == '\n');
+}
+
+// Options shared by the header request and the transfer: the address as given (http when
+// it names no scheme, explicit ports honoured), redirects followed, a direct connection.
+void SetCommonOptions(CURL* easy, const QByteArray& url, const QByteArray& agent,
+                      milliseconds connectTimeout) {
+    curl_easy_setopt(easy, CURLOPT_URL, url.constData());
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, agent.constData());
+    curl_easy_setopt(easy, CURLOPT_PROXY, ""); // never a proxy, whatever the environment says
+    curl_easy_setopt(easy, CURLOPT_DEFAULT_PROTOCOL, "http");
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(std::max<milliseconds::rep>(connectTimeout.count(), 1)));
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+}
+
+// The header block of the last response a HEAD request received (a redirect's block is
+// replaced by the block of the response it leads to).
+struct HeadCapture {
+    QByteArray block;
+    bool complete = false; // the empty line that ends the block has arrived
+    bool tooLong = false;  // the block passed kHeaderBlockLimit; block is not kept then
+};
+
+size_t OnHeadHeader(char* data, size_t size, size_t count, void* user) {
+    auto& c = *static_cast<HeadCapture*>(user);
+    const size_t length = size * count;
+    if (c.complete) { // a further response follows a redirect or an interim one
+        c = HeadCapture{};
+    }
+    if (IsBlankLine(data, length)) {
+        c.complete = true;
+    } else if (!c.tooLong) {
+        if (c.block.size() + qsizetype(length) > kHeaderBlockLimit) {
+            c.tooLong = true;
+            c.block.clear();
+        } else {
+            c.block.append(data, qsizetype(length));
+        }
+    }
+    return length;
+}
+
+} // namespace
+
+namespace detail {
+
+// One transfer in progress: libcurl's end of it and the loop's.
+struct Fetch {
+    CurlSession* session = nullptr;
+    CURL* easy = nullptr;
+    CurlSession::Transfer end;
+
+    // Byte positions since the start of the body: written (by libcurl) >= taken (by the
+    // loop) >= flushed (to the file). The ring holds the bytes between flushed and written.
+    std::unique_ptr<char[]> ring;
+    std::uint64_t written = 0;
+    std::uint64_t taken = 0;
+    std::uint64_t flushed = 0;
+    bool paused = false; // libcurl holds back data until there is room again
+
+    bool connected = false;   // a connection to the server is up
+    bool opened = false;      // the final response (after redirects) has begun
+    bool sawLocation = false; // the response whose headers arrive has a Location header
+    bool stalled = false;
+    Clock::time_point lastByte{};
+
+    int fd = -1;
+    int writeError = 0;
+
+    Fetch() = default;
+    Fetch(const Fetch&) = delete;
+    Fetch& operator=(const Fetch&) = delete;
+    ~Fetch() { Release(); }
+
+    void Release() {
+        if (easy) {
+            session->remove(easy);
+            curl_easy_cleanup(easy);
+            easy = nullptr;
+        }
+    }
+
+    // Writes every taken byte to the file.
+    bool Flush() {
+        while (flushed < taken) {
+            const std::size_t at = flushed & kRingMask;
+            const std::size_t length = std::min<std::uint64_t>(taken - flushed, kRingSize - at);
+            const ssize_t n = ::write(fd, ring.get() + at, length);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                writeError = n < 0 ? errno : ENOSPC;
+                return false;
+            }
+            flushed += std::uint64_t(n);
+        }
+        return true;
+    }
+
+    bool CloseFile() {
+        if (fd < 0)
+            return true;
+        bool ok = Flush();
+        if (::close(fd) != 0 && ok) {
+            writeError = errno;
+            ok = false;
+        }
+        fd = -1;
+        return ok;
+    }
+
+    static size_t OnBody(char* data, size_t size, size_t count, void* user) {
+        auto& f = *static_cast<Fetch*>(user);
+        const size_t length = size * count;
+        f.opened = true;
+        if (length > kRingSize - (f.written - f.flushed)) {
+            if (length > kRingSize)
+                return 0; // can never fit: fails the transfer rather than stalling it
+            f.paused = true;
+            return CURL_WRITEFUNC_PAUSE; // libcurl keeps the data and offers it again later
+        }
+        const std::size_t at = f.written & kRingMask;
+        const std::size_t first = std::min(length, kRingSize - at);
+        std::memcpy(f.ring.get() + at, data, first);
+        std::memcpy(f.ring.get(), data + first, length - first);
+        f.written += length;
+        f.lastByte = Clock::now();
+        return length;
+    }
+
+    // Tells the final response from redirects that libcurl follows and interim answers.
+    static size_t OnHeader(char* data, size_t size, size_t count, void* user) {
+        auto& f = *static_cast<Fetch*>(user);
+        const size_t length = size * count;
+        f.lastByte = Clock::now();
+        if (IsBlankLine(data, length)) {
+            long code = 0;
+            curl_easy_getinfo(f.easy, CURLINFO_RESPONSE_CODE, &code);
+            const bool interim = code >= 100 && code < 200;
+            const bool redirect = code >= 300 && code < 400 && f.sawLocation;
+            if (!interim && !redirect)
+                f.opened = true;
+            f.sawLocation = false;
+        } else if (length >= 9 && strncasecmp(data, "location:", 9) == 0) {
+            f.sawLocation = true;
+        }
+        return length;
+    }
+
+    static int OnConnected(void* user, char*, char*, int, int) {
+        auto& f = *static_cast<Fetch*>(user);
+        f.connected = true;
+        f.lastByte = Clock::now();
+        return CURL_PREREQFUNC_OK;
+    }
+};
+
+} // namespace detail
+
+using detail::Fetch;
+
+Download::Download(QObject* parent) : QObject(parent) {}
+
+Download::~Download() = default;
+
+void Download::OpenSession() {
+    InitCurl();
+    auto session = std::make_unique<CurlSession>(QByteArray(kAgent));
+    if (!session->isValid())
+        return; // nothing reported: whatever needs the session then fails on its own terms
+    hSession = std::move(session);
+    ++sessionsOpened_;
+}
+
+void Download::CloseSession() {
+    hSession.reset();
+}
+
+bool Download::StartDownload() {
+    return TransferFile();
+}
+
+void Download::RequestInformation() {
+    bInfoRequested = true;
+    DoEvents();
+    if (!hSession)
+        OpenSession();
+    DoEvents();
+
+    enum class Outcome { NotMade, Read, StatusOnly };
+    Outcome outcome = Outcome::NotMade;
+    HeadCapture capture;
+    long status = 0;
+
+    const QByteArray url = m_Url.toUtf8();
+    CURL* easy = hSession && !url.contains('\0') ? curl_easy_init() : nullptr;
+    if (easy) {
+        SetCommonOptions(easy, url, hSession->userAgent(), connectTimeout_);
+        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+        curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_0));
+        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS,
+                         static_cast<long>(std::max<milliseconds::rep>(headTimeout_.count(), 1)));
+        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &OnHeadHeader);
+        curl_easy_setopt(easy, CURLOPT_HEADERDATA, &capture);
+        const QByteArray user = m_SiteUser.toUtf8();
+        const QByteArray password = m_SitePassword.toUtf8();
+        if (!m_SiteUser.isEmpty()) {
+            curl_easy_setopt(easy, CURLOPT_USERNAME, user.constData());
+            curl_easy_setopt(easy, CURLOPT_PASSWORD, password.constData());
+        }
+
+        CurlSession::Transfer end;
+        if (hSession->add(easy, &end)) {
+            DoEvents();
+            // libcurl ends the request at headTimeout_; the extra second only guards the
+            // loop itself.
+            const auto giveUp = Clock::now() + headTimeout_ + std::chrono::seconds(1);
+            while (!end.done && Clock::now() < giveUp)
+                WaitForEvents(kWaitSlice);
+            DoEvents();
+            if (end.done && end.result == CURLE_OK && capture.complete) {
+                curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+                outcome = capture.tooLong ? Outcome::StatusOnly : Outcome::Read;
+            }
+            hSession->remove(easy);
+        }
+        curl_easy_cleanup(easy);
+    }
+
+    // Every outcome sets all five values, so none of them can describe an earlier address.
+    switch (outcome) {
+    case Outcome::Read: {
+        const HeaderValues v = ReadHeaderBlock(capture.block);
+        // A Content-Length that is not a number reads as a missing one (FileSize -1).
+        m_LastModified = v.lastModified;
+        m_FileSize = v.fileSize;
+        m_RemoteFileName = v.remoteFileName;
+        m_RemoteFileType = v.remoteFileType;
+        m_FileExists = v.fileExists;
+        break;
+    }
+    case Outcome::StatusOnly:
+        m_FileExists = status == 200;
+        m_LastModified = QStringLiteral("Not Available");
+        m_FileSize = -1;
+        m_RemoteFileName.clear();
+        m_RemoteFileType.clear();
+        break;
+    case Outcome::NotMade:
+        m_FileExists = false;
+        m_LastModified = QStringLiteral("Not Available");
+        m_FileSize = -1;
+        m_RemoteFileName.clear();
+        m_RemoteFileType.clear();
+        break;
+    }
+
+    DoEvents();
+    if (bCloseSession)
+        CloseSession();
+}
+
+bool Download::StartFetch(Fetch& f) {
+    const QByteArray url = m_Url.toUtf8();
+    if (!hSession || url.contains('\0'))
+        return false;
+    f.session = hSession.get();
+    f.easy = curl_easy_init();
+    if (!f.easy)
+        return false;
+    f.ring = std::make_unique_for_overwrite<char[]>(kRingSize);
+
+    SetCommonOptions(f.easy, url, hSession->userAgent(), connectTimeout_);
+    curl_easy_setopt(f.easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(f.easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
+    curl_easy_setopt(f.easy, CURLOPT_WRITEFUNCTION, &Fetch::OnBody);
+    curl_easy_setopt(f.easy, CURLOPT_WRITEDATA, &f);
+    curl_easy_setopt(f.easy, CURLOPT_HEADERFUNCTION, &Fetch::OnHeader);
+    curl_easy_setopt(f.easy, CURLOPT_HEADERDATA, &f);
+    curl_easy_setopt(f.easy, CURLOPT_PREREQFUNCTION, &Fetch::OnConnected);
+    curl_easy_setopt(f.easy, CURLOPT_PREREQDATA, &f);
+    if (!hSession->add(f.easy, &f.end)) {
+        curl_easy_cleanup(f.easy);
+        f.easy = nullptr;
+        return false;
+    }
+    return true;
+}
+
+// Waits for network events. False when the server has sent nothing for the stall time,
+// counted from the later of its last byte and `since` (when the loop began to wait), so
+// time the host spent in its own handlers never counts as the server's silence.
+bool Download::WaitForData(Fetch& f, Clock::time_point since) {
+    if (!f.connected) { // connecting is bounded by libcurl's connect time-out
+        WaitForEvents(kWaitSlice);
+        return true;
+    }
+    const auto silent = Clock::now() - std::max(f.lastByte, since);
+    if (silent >= stallTimeout_) {
+        f.stalled = true;
+        return false;
+    }
+    const auto left = std::chrono::ceil<milliseconds>(stallTimeout_ - silent);
+    WaitForEvents(std::min(left, kWaitSlice));
+    return true;
+}
+
+// The pull side of the ring: a block of kBlock bytes, or fewer at the end of the data.
+Download::Read Download::ReadBlock(Fetch& f, const char*& block, std::size_t& length) {
+    const auto since = Clock::now();
+    for (;;) {
+        if (f.paused) {
+            if (kRingSize - (f.written - f.flushed) < kRingSize / 2 && !f.Flush())
+                return Read::Failed;
+            if (kRingSize - (f.written - f.flushed) >= kRingSize / 2) {
+                f.paused = false;
+                curl_easy_pause(f.easy, CURLPAUSE_CONT); // may refill the ring at once
+            }
+        }
+        const std::uint64_t ready = f.written - f.taken;
+        // At the end of the data, and when the server went silent, what arrived is
+        // handed out in a shorter block before the end or the failure is reported.
+        if (ready >= kBlock || ((f.end.done || f.stalled) && ready > 0)) {
+            block = f.ring.get() + (f.taken & kRingMask);
+            length = std::min<std::uint64_t>(ready, kBlock);
+            return Read::Data;
+        }
+        if (f.end.done)
+            return f.end.result == CURLE_OK ? Read::End : Read::Failed;
+        if (f.stalled || !WaitForData(f, since)) {
+            if (f.written == f.taken)
+                return Read::Failed;
+        }
+    }
+}
+
+// Ends the transfer's use of the network and the file: the address handle, the session and
+// the local file, in that order. False when the last writes to the file failed.
+bool Download::EndFetch(Fetch& f) {
+    f.Release();
+    CloseSession();
+    return f.CloseFile();
+}
+
+bool Download::FailRead(Fetch& f) {
+    DoEvents();
+    EndFetch(f);
+    emit DownloadError(QStringLiteral("Could not read URL"));
+    return false;
+}
+
+bool Download::FailWrite(Fetch& f, const QString& reason) {
+    EndFetch(f);
+    emit DownloadError(QStringLiteral("Could not write file: ") + reason);
+    return false;
+}
+
+namespace {
+QString ErrorText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+} // namespace
+
+bool Download::TransferFile() {
+    bCancelRequested = false;
+    DoEvents();
+    if (!hSession)
+        OpenSession();
+    DoEvents();
+    bCloseSession = false;
+    if (!bInfoRequested)
+        RequestInformation(); // keeps the session open: bCloseSession is still False
+    bCloseSession = true;
+    DoEvents();
+
+    // Open the address: wait until the final response begins, or the attempt ends.
+    Fetch f;
+    if (StartFetch(f)) {
+        const auto since = Clock::now();
+        while (!f.opened && !f.end.done && WaitForData(f, since)) {
+        }
+    }
+    if (f.stalled) // connected, but the server sent nothing in time
+        return FailRead(f);
+    if (!f.opened && !(f.end.done && f.end.result == CURLE_OK)) {
+        // Nothing more is done: no local file, and the session stays open for reuse.
+        f.Release();
+        emit DownloadError(QStringLiteral("Could not find URL"));
+        return false;
+    }
+
+    DoEvents();
+    if (m_LocalFile.contains(QChar(0)))
+        return FailWrite(f, QStringLiteral("the file name contains a NUL character"));
+    // Written from its first byte on; an existing file is not shortened (callers that
+    // replace a file delete it first).
+    f.fd = ::open(QFile::encodeName(m_LocalFile).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (f.fd < 0)
+        return FailWrite(f, ErrorText(errno));
+
+    std::int64_t count = 0;
+    for (;;) {
+        DoEvents();
+        const char* block = nullptr;
+        std::size_t length = 0;
+        const Read got = ReadBlock(f, block, length);
+        if (got == Read::Failed)
+            return f.writeError ? FailWrite(f, ErrorText(f.writeError)) : FailRead(f);
+        // The count feeds 32-bit progress values: end the transfer rather than wrap it.
+        if (count + std::int64_t(length) > byteCountLimit_)
+            return FailRead(f);
+        count += std::int64_t(length);
+        // The block is written from the ring in large pieces, not one write per block.
+        f.taken += length;
+        if (f.taken - f.flushed >= kFlushChunk && !f.Flush())
+            return FailWrite(f, ErrorText(f.writeError));
+        DoEvents();
+
+        qint32 progress;
+        if (m_FileSize > 0) {
+            const double percent = std::nearbyint(double(count) / double(m_FileSize) * 100.0);
+            if (!(percent <= double(INT32_MAX)))
+                return FailRead(f); // a tiny announced size against a large body
+            progress = qint32(percent);
+        } else {
+            progress = qint32(count);
+        }
+        emit DownloadProgress(progress);
+
+        DoEvents();
+        if (bCancelRequested) {
+            DoEvents();
+            qint32 position = qint32(count);
+            emit DownloadCancelled(position);
+            EndFetch(f);
+            return false;
+        }
+        if (got == Read::End)
+            break;
+    }
+
+    if (!EndFetch(f)) {
+        emit DownloadError(QStringLiteral("Could not write file: ") + ErrorText(f.writeError));
+        return false;
+    }
+    emit DownloadComplete();
+    return true;
+}
+
+} // namespace orvello

@@ -1,0 +1,117 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+
+namespace orvello {
+
+class CurlSession;
+namespace detail {
+struct Fetch;
+}
+
+// Fetches one file over HTTP or HTTPS: asks the server about it (RequestInformation) and
+// downloads it into LocalFile (StartDownload). Both run to their end before they return and
+// let the window's events run while they wait, so the host stays responsive and can call
+// CancelDownload from an event handler. The events are raised synchronously from inside
+// StartDownload, in this order for n blocks of data: n + 1 DownloadProgress (the last after
+// the empty read that ends the data), then DownloadComplete. Everything runs on the thread
+// that owns the object; there are no threads of its own.
+class Download : public QObject {
+    Q_OBJECT
+public:
+    explicit Download(QObject* parent = nullptr);
+    ~Download() override;
+
+    // Values of the last header request.
+    bool FileExists() const { return m_FileExists; }
+    QString LastModified() const { return m_LastModified; }
+    float FileSize() const { return m_FileSize; }
+    void setFileSize(float New_FileSize) { m_FileSize = New_FileSize; }
+    QString RemoteFileName() const { return m_RemoteFileName; }
+    QString RemoteFileType() const { return m_RemoteFileType; }
+
+    QString LocalFile() const { return m_LocalFile; }
+    void setLocalFile(const QString& New_LocalFile) { m_LocalFile = New_LocalFile; }
+    QString Url() const { return m_Url; }
+    void setUrl(const QString& New_Url) { m_Url = New_Url; }
+    // Credentials for the header request; sent only when SiteUser is not empty.
+    QString SiteUser() const { return m_SiteUser; }
+    void setSiteUser(const QString& New_SiteUser) { m_SiteUser = New_SiteUser; }
+    QString SitePassword() const { return m_SitePassword; }
+    void setSitePassword(const QString& New_SitePassword) { m_SitePassword = New_SitePassword; }
+
+    // One complete transfer of Url into LocalFile. True only when the data ended and
+    // DownloadComplete was raised.
+    bool StartDownload();
+    // Asks the running transfer to stop; it looks at the request after each progress event.
+    // A request made while no transfer runs is forgotten when the next one starts.
+    void CancelDownload() { bCancelRequested = true; }
+    // Asks the server about Url with a HEAD request and sets FileExists, LastModified,
+    // FileSize, RemoteFileName and RemoteFileType.
+    void RequestInformation();
+
+    // How long a connection may take before the address counts as not found.
+    void setConnectTimeout(std::chrono::milliseconds t) { connectTimeout_ = t; }
+    // How long a transfer may go without receiving a byte before the read fails.
+    void setStallTimeout(std::chrono::milliseconds t) { stallTimeout_ = t; }
+    // How long a header request may wait for its answer before it counts as not made.
+    void setHeadTimeout(std::chrono::milliseconds t) { headTimeout_ = t; }
+
+    // The most bytes one transfer may receive; progress values are 32-bit, so the count
+    // must not pass 2,147,483,647. Settable so the limit can be tried on small bodies.
+    void setByteCountLimit(std::int64_t limit) {
+        byteCountLimit_ = limit < INT32_MAX ? limit : INT32_MAX;
+    }
+
+    // Inspection of the connection-keeping session.
+    bool SessionOpen() const { return hSession != nullptr; }
+    // How many sessions this instance has opened so far.
+    int SessionsOpened() const { return sessionsOpened_; }
+
+signals:
+    void DownloadComplete();
+    void DownloadProgress(qint32& lProgress);
+    void DownloadError(const QString& sErrorDescription);
+    void DownloadCancelled(qint32& lPosition);
+
+private:
+    enum class Read { Data, End, Failed };
+
+    bool TransferFile();
+    void OpenSession();
+    void CloseSession();
+    bool StartFetch(detail::Fetch& f);
+    bool WaitForData(detail::Fetch& f, std::chrono::steady_clock::time_point since);
+    Read ReadBlock(detail::Fetch& f, const char*& block, std::size_t& length);
+    bool EndFetch(detail::Fetch& f);
+    bool FailRead(detail::Fetch& f);
+    bool FailWrite(detail::Fetch& f, const QString& reason);
+
+    bool m_FileExists = false;
+    QString m_LastModified;
+    float m_FileSize = 0;
+    QString m_LocalFile;
+    QString m_RemoteFileName;
+    QString m_RemoteFileType;
+    QString m_Url;
+    QString m_SiteUser;
+    QString m_SitePassword;
+
+    std::unique_ptr<CurlSession> hSession;
+    bool bInfoRequested = false;
+    bool bCloseSession = false;
+    bool bCancelRequested = false;
+
+    std::chrono::milliseconds connectTimeout_{30000};
+    std::chrono::milliseconds stallTimeout_{60000};
+    std::chrono::milliseconds headTimeout_{30000};
+    std::int64_t byteCountLimit_ = INT32_MAX;
+    int sessionsOpened_ = 0;
+};
+
+} // namespace orvello

@@ -1,0 +1,303 @@
+// Transfers: the events and their order, the file written, cancellation, the failures and
+// their messages, and the session kept between a header request and a transfer.
+#include "DownloadEventLog.h"
+#include "common/DoEvents.h"
+#include "support/http/ScriptServer.h"
+#include "transfer/Download.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using namespace orvello;
+using namespace orvello::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+class Transfer : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    ScriptServer server;
+    Download d;
+    DownloadEventLog log{d};
+
+    QString path(const QString& name = QStringLiteral("out.bin")) const {
+        return dir.filePath(name);
+    }
+
+    // Scripts a header answer announcing `size` (none when negative) and the body itself.
+    void serve(const QByteArray& body, qsizetype announced) {
+        server.onHead(Reply::Head(
+            {"HTTP/1.1 200 OK", announced >= 0 ? "Content-Length: " + QByteArray::number(announced)
+                                               : QByteArray("Server: test")}));
+        server.onGet(Reply::Ok(body));
+        d.setUrl(server.url());
+        d.setLocalFile(path());
+    }
+};
+
+QStringList Progress(std::initializer_list<int> values) {
+    QStringList out;
+    for (int v : values)
+        out << QStringLiteral("P%1").arg(v);
+    return out;
+}
+
+} // namespace
+
+TEST_F(Transfer, BlocksOf2048GiveOneProgressEachThenTheEmptyReadThenComplete) {
+    const QByteArray body = PatternBytes(5 * 2048 + 777);
+    serve(body, -1); // no size announced: progress values are byte counts
+    EXPECT_TRUE(d.StartDownload());
+    EXPECT_EQ(log.events, Progress({2048, 4096, 6144, 8192, 10240, 11017, 11017})
+                              << QStringLiteral("complete"));
+    EXPECT_EQ(FileBytes(path()), body);
+}
+
+TEST_F(Transfer, PercentagesRoundHalvesToEvenAndMayPass100) {
+    serve(PatternBytes(16384), 16384);
+    EXPECT_TRUE(d.StartDownload());
+    EXPECT_EQ(d.FileSize(), 16384.0f);
+    EXPECT_EQ(log.events, Progress({12, 25, 38, 50, 62, 75, 88, 100, 100})
+                              << QStringLiteral("complete"));
+
+    // More data than announced: the percentages go on past 100 as they are.
+    log.events.clear();
+    d.setFileSize(4096);
+    EXPECT_TRUE(d.StartDownload());
+    EXPECT_EQ(log.events.mid(0, 9), Progress({50, 100, 150, 200, 250, 300, 350, 400, 400}));
+}
+
+TEST_F(Transfer, EmptyBodyGivesOneProgressAndAnEmptyFile) {
+    serve(QByteArray(), 0);
+    EXPECT_TRUE(d.StartDownload());
+    EXPECT_EQ(log.events, QStringList({QStringLiteral("P0"), QStringLiteral("complete")}));
+    EXPECT_TRUE(QFileInfo::exists(path()));
+    EXPECT_EQ(QFileInfo(path()).size(), 0);
+}
+
+TEST_F(Transfer, BodiesWithoutLengthChunkedOrInPiecesArriveWhole) {
+    const QByteArray body = PatternBytes(3 * 2048 + 5);
+
+    Reply closeDelimited; // HTTP/1.0, no Content-Length: the close ends the body
+    closeDelimited.head = "HTTP/1.0 200 OK\r\nContent-Type: video/x-flv\r\n\r\n";
+    closeDelimited.body = body;
+    closeDelimited.piece = 1000;
+
+    Reply chunked;
+    chunked.head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    chunked.body = "1000\r\n" + body.left(4096) + "\r\n" + QByteArray::number(2053, 16) + "\r\n" +
+                   body.mid(4096) + "\r\n0\r\n\r\n";
+    chunked.piece = 700;
+
+    server.onHead(Reply::Head({"HTTP/1.1 200 OK"}));
+    server.onGet(closeDelimited);
+    server.onGet(chunked);
+    d.setUrl(server.url());
+    for (const QString& name : {QStringLiteral("plain.bin"), QStringLiteral("chunked.bin")}) {
+        log.events.clear();
+        d.setLocalFile(path(name));
+        EXPECT_TRUE(d.StartDownload()) << name.toStdString();
+        EXPECT_EQ(FileBytes(path(name)), body) << name.toStdString();
+        EXPECT_EQ(log.events, Progress({2048, 4096, 6144, 6149, 6149}) << "complete");
+    }
+}
+
+TEST_F(Transfer, LargeBodyWithASlowHandlerIsWrittenByteForByte) {
+    // Larger than the receive ring, and the handler holds the loop up for a while, so the
+    // network side fills the ring and has to wait for room.
+    const QByteArray body = PatternBytes(9 * 1024 * 1024 + 123);
+    serve(body, body.size());
+    int calls = 0;
+    log.onProgress = [&calls](qint32) {
+        if (++calls % 1500 == 1) {
+            for (int i = 0; i < 10; ++i)
+                WaitForEvents(5ms);
+        }
+    };
+    EXPECT_TRUE(d.StartDownload());
+    EXPECT_EQ(log.progress.size(), body.size() / 2048 + 2);
+    EXPECT_EQ(log.last(), QStringLiteral("complete"));
+    EXPECT_TRUE(FileBytes(path()) == body);
+}
+
+TEST_F(Transfer, TheWindowKeepsAnsweringDuringATransfer) {
+    Reply slow = Reply::Ok(PatternBytes(100 * 2048));
+    slow.piece = 2048; // one piece per loop turn of the server
+    server.onHead(Reply::Head({"HTTP/1.1 200 OK"}));
+    server.onGet(slow);
+    d.setUrl(server.url());
+    d.setLocalFile(path());
+
+    QTimer tick;
+    int ticks = 0;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        ++ticks;
+        log.events << QStringLiteral("tick");
+    });
+    tick.start(5);
+    EXPECT_TRUE(d.StartDownload());
+    tick.stop();
+    EXPECT_GT(ticks, 0);
+    // Ticks arrive between progress events, not only before or after the transfer.
+    const qsizetype firstTick = log.events.indexOf(QStringLiteral("tick"));
+    EXPECT_GT(firstTick, log.events.indexOf(QStringLiteral("P2048")));
+    EXPECT_LT(firstTick, log.events.indexOf(QStringLiteral("complete")));
+}
+
+TEST_F(Transfer, CancellationIsSeenAfterEachProgressEventOnly) {
+    const QByteArray body = PatternBytes(4 * 2048 + 10);
+    serve(body, -1);
+
+    d.CancelDownload(); // before the transfer: forgotten when it starts
+    EXPECT_TRUE(d.StartDownload());
+    EXPECT_EQ(log.last(), QStringLiteral("complete"));
+
+    // In the handler of the second block: ends there; the file holds exactly those bytes.
+    log.events.clear();
+    QFile::remove(path());
+    log.onProgress = [this](qint32 value) {
+        if (value == 4096)
+            d.CancelDownload();
+    };
+    EXPECT_FALSE(d.StartDownload());
+    EXPECT_EQ(log.events, Progress({2048, 4096}) << QStringLiteral("cancelled:4096"));
+    EXPECT_EQ(FileBytes(path()), body.left(4096));
+    EXPECT_FALSE(d.SessionOpen());
+
+    // In the handler of the final, empty read: all data is there, yet the end is a cancel.
+    log.events.clear();
+    QFile::remove(path());
+    int seen = 0;
+    log.onProgress = [this, &seen](qint32) {
+        if (++seen == 6)
+            d.CancelDownload();
+    };
+    EXPECT_FALSE(d.StartDownload());
+    EXPECT_EQ(log.events, Progress({2048, 4096, 6144, 8192, 8202, 8202})
+                              << QStringLiteral("cancelled:8202"));
+    EXPECT_EQ(FileBytes(path()), body);
+}
+
+TEST_F(Transfer, ServerClosingOrStallingMidBodyIsAReadFailure) {
+    const QByteArray body = PatternBytes(10000);
+    Reply closes = Reply::Ok(body);
+    closes.cutAt = 5000;
+    Reply stalls = Reply::Ok(body);
+    stalls.cutAt = 3000;
+    stalls.after = Reply::After::Hang;
+    Reply silent;
+    silent.silent = true;
+    server.onHead(Reply::Head({"HTTP/1.1 200 OK", "Content-Length: 10000"}));
+    server.onGet(closes);
+    server.onGet(stalls);
+    server.onGet(silent);
+    d.setUrl(server.url());
+    d.setStallTimeout(300ms);
+
+    d.setLocalFile(path(QStringLiteral("closed.bin")));
+    EXPECT_FALSE(d.StartDownload());
+    EXPECT_EQ(log.events, Progress({20, 41, 50}) << QStringLiteral("error:Could not read URL"));
+    EXPECT_EQ(FileBytes(path(QStringLiteral("closed.bin"))), body.left(5000));
+    EXPECT_FALSE(d.SessionOpen());
+
+    log.events.clear();
+    d.setLocalFile(path(QStringLiteral("stalled.bin")));
+    EXPECT_FALSE(d.StartDownload());
+    EXPECT_EQ(log.events, Progress({20, 30}) << QStringLiteral("error:Could not read URL"));
+    EXPECT_EQ(FileBytes(path(QStringLiteral("stalled.bin"))), body.left(3000));
+
+    // Accepted, but not a byte of an answer.
+    log.events.clear();
+    d.setLocalFile(path(QStringLiteral("silent.bin")));
+    EXPECT_FALSE(d.StartDownload());
+    EXPECT_EQ(log.events, QStringList({QStringLiteral("error:Could not read URL")}));
+}
+
+TEST_F(Transfer, RefusedAddressIsNotFoundAndKeepsTheSession) {
+    d.setUrl(QStringLiteral("http://127.0.0.1:%1/v.flv").arg(ScriptServer::ClosedPort()));
+    d.setLocalFile(path());
+    EXPECT_FALSE(d.StartDownload());
+    EXPECT_EQ(log.events, QStringList({QStringLiteral("error:Could not find URL")}));
+    EXPECT_FALSE(QFileInfo::exists(path()));
+    EXPECT_TRUE(d.SessionOpen());
+    EXPECT_EQ(d.SessionsOpened(), 1);
+    EXPECT_FALSE(d.FileExists()); // the header request inside could not be made either
+
+    // The next transfer uses the same session, and closes it at its end.
+    serve(PatternBytes(100), 100);
+    EXPECT_TRUE(d.StartDownload());
+    EXPECT_TRUE(server.requests("HEAD").empty()); // the first transfer already asked
+    EXPECT_EQ(d.SessionsOpened(), 1);
+    EXPECT_FALSE(d.SessionOpen());
+}
+
+TEST_F(Transfer, UnwritableLocalFileEndsWithAWriteError) {
+    serve(PatternBytes(5000), 5000);
+    d.setLocalFile(dir.filePath(QStringLiteral("missing/folder/out.bin")));
+    EXPECT_FALSE(d.StartDownload());
+    ASSERT_EQ(log.events.size(), 1);
+    EXPECT_TRUE(log.events[0].startsWith(QStringLiteral("error:Could not write file: ")))
+        << log.events[0].toStdString();
+    EXPECT_GT(log.events[0].size(), QStringLiteral("error:Could not write file: ").size());
+    EXPECT_FALSE(d.SessionOpen());
+
+    log.events.clear();
+    d.setLocalFile(path() + QChar(0) + QStringLiteral("tail"));
+    EXPECT_FALSE(d.StartDownload());
+    ASSERT_EQ(log.events.size(), 1);
+    EXPECT_TRUE(log.events[0].startsWith(QStringLiteral("error:Could not write file: ")));
+    EXPECT_FALSE(QFileInfo::exists(path()));
+}
+
+TEST_F(Transfer, CountsEndBeforeTheyPassTheLimit) {
+    serve(PatternBytes(8192), -1);
+    d.setByteCountLimit(5000);
+    EXPECT_FALSE(d.StartDownload());
+    EXPECT_EQ(log.events, Progress({2048, 4096}) << QStringLiteral("error:Could not read URL"));
+    EXPECT_EQ(QFileInfo(path()).size(), 4096);
+
+    // A percentage that would not fit in 32 bits ends the transfer the same way.
+    log.events.clear();
+    d.setByteCountLimit(INT32_MAX);
+    d.setFileSize(1e-7f);
+    EXPECT_FALSE(d.StartDownload());
+    EXPECT_EQ(log.events, QStringList({QStringLiteral("error:Could not read URL")}));
+}
+
+TEST_F(Transfer, HeaderRequestRunsInsideOnlyTheFirstTransferOnOneConnection) {
+    Reply head = Reply::Head({"HTTP/1.1 200 OK", "Content-Length: 3000"});
+    head.after = Reply::After::KeepAlive;
+    server.onHead(head);
+    server.onGet(Reply::Ok(PatternBytes(3000)));
+    d.setUrl(server.url());
+    d.setLocalFile(path());
+
+    EXPECT_TRUE(d.StartDownload());
+    EXPECT_TRUE(d.StartDownload());
+    const auto& requests = server.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[0].method(), "HEAD");
+    EXPECT_EQ(requests[1].method(), "GET");
+    EXPECT_EQ(requests[2].method(), "GET");
+    // The transfer used the connection its header request left open.
+    EXPECT_EQ(requests[1].connection, requests[0].connection);
+    EXPECT_EQ(requests[1].header("User-Agent"),
+              "Mozilla/4.0 (compatible; MSIE 5.0; Windows NT; DigExt)");
+    EXPECT_EQ(d.SessionsOpened(), 2); // the first transfer closed its session at the end
+
+    // An explicit header request before the first transfer replaces the one inside it.
+    Download fresh;
+    fresh.setUrl(server.url());
+    fresh.setLocalFile(path(QStringLiteral("fresh.bin")));
+    fresh.RequestInformation();
+    EXPECT_TRUE(fresh.SessionOpen()); // no transfer began yet: the session stays
+    EXPECT_TRUE(fresh.StartDownload());
+    EXPECT_EQ(server.requests("HEAD").size(), 2u);
+    fresh.RequestInformation(); // after a transfer began, it closes the session at its end
+    EXPECT_FALSE(fresh.SessionOpen());
+}
