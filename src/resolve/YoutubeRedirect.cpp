@@ -12,14 +12,14 @@ namespace orvello {
 
 namespace {
 
-// Positions in the answer are 1-based 16-bit values in the protocol code.
+// Positions in the answer are counted from 1 and must fit a signed 16-bit value.
 constexpr qsizetype kLastPosition = 32767;
 
 // The wait sleeps at most this long between two looks at the stop flag and the clock;
 // any event (socket activity, a UI command) wakes it earlier.
 constexpr std::chrono::milliseconds kWaitSlice{50};
 
-// The request as the player's host has always been asked, line 5's odd spacing included:
+// The request block, byte for byte; the odd spacing of the encoding line is deliberate:
 // the answer is never decoded, so the server must not think gzip is welcome.
 QByteArray BuildRequest(const QString& host, const QString& link) {
     const QString crlf = QStringLiteral("\r\n");

@@ -27,9 +27,9 @@ enum class RedirectEnd {
 // Parses the first portion of a redirect answer. On Found, `videoPath` becomes "/get_video"
 // followed by the query of the Location target ("?" included); otherwise it is untouched.
 // "Location:" is matched in any letter case; the target starts ten characters after it
-// (name, colon and exactly one blank) and runs to the first CR LF. Positions are 1-based
-// 16-bit values in the original protocol code, so a header or line end past character
-// 32,767 counts as absent.
+// (name, colon and exactly one blank) and runs to the first CR LF. Positions are held as
+// signed 16-bit values counted from 1, so a header or line end past character 32,767
+// counts as absent.
 RedirectEnd ParseRedirectAnswer(const QString& answer, QString& videoPath);
 
 // Asks a video player's host, with one hand-written HTTP/1.1 GET over a plain TCP
