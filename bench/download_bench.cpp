@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include <algorithm>
@@ -100,7 +101,7 @@ std::optional<qint64> parseSize(QString text) {
         text.chop(1);
     bool ok = false;
     const qint64 n = text.toLongLong(&ok);
-    if (!ok || n < 0)
+    if (!ok || n < 1)
         return std::nullopt;
     return n * factor;
 }
@@ -329,6 +330,10 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    if (QStandardPaths::findExecutable(QStringLiteral("curl")).isEmpty()) {
+        std::fprintf(stderr, "the curl command line is missing (package curl)\n");
+        return 2;
+    }
     test::NginxServer server;
     if (!server.start()) {
         std::fprintf(stderr, "cannot start nginx: %s\n", qPrintable(server.errorString()));
