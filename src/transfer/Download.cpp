@@ -28,7 +28,7 @@ constexpr const char* kAgent = "Mozilla/4.0 (compatible; MSIE 5.0; Windows NT; D
 // The loop hands out the data in blocks of this size, one progress event per block.
 constexpr std::size_t kBlock = 2048;
 // Received data waits here until the loop takes it, and taken data waits here until it is
-// written to the file. A power of two and a multiple of kBlock, so a block never wraps.
+// written to the file. A power of two, so a position maps to its place with a mask.
 constexpr std::size_t kRingSize = std::size_t(4) << 20;
 constexpr std::size_t kRingMask = kRingSize - 1;
 // Taken data is written to the file in pieces at least this large.
@@ -357,28 +357,33 @@ bool Download::WaitForData(Fetch& f, Clock::time_point since) {
     return true;
 }
 
-// The pull side of the ring: a block of kBlock bytes, or fewer at the end of the data.
-Download::Read Download::ReadBlock(Fetch& f, const char*& block, std::size_t& length) {
-    const auto since = Clock::now();
+// The pull side of the ring: the length of the next block, kBlock bytes or fewer at the end
+// of the data. The block itself stays in the ring at `taken` until it is written out.
+Download::Read Download::ReadBlock(Fetch& f, std::size_t& length) {
+    Clock::time_point since{}; // when this read began to wait; read lazily, most never wait
     for (;;) {
-        if (f.paused) {
-            if (kRingSize - (f.written - f.flushed) < kRingSize / 2 && !f.Flush())
-                return Read::Failed;
-            if (kRingSize - (f.written - f.flushed) >= kRingSize / 2) {
-                f.paused = false;
-                curl_easy_pause(f.easy, CURLPAUSE_CONT); // may refill the ring at once
-            }
+        if (f.paused && kRingSize - (f.written - f.flushed) >= kRingSize / 2) {
+            f.paused = false;
+            curl_easy_pause(f.easy, CURLPAUSE_CONT); // may refill the ring at once
         }
         const std::uint64_t ready = f.written - f.taken;
         // At the end of the data, and when the server went silent, what arrived is
         // handed out in a shorter block before the end or the failure is reported.
         if (ready >= kBlock || ((f.end.done || f.stalled) && ready > 0)) {
-            block = f.ring.get() + (f.taken & kRingMask);
             length = std::min<std::uint64_t>(ready, kBlock);
             return Read::Data;
         }
         if (f.end.done)
             return f.end.result == CURLE_OK ? Read::End : Read::Failed;
+        if (f.paused) {
+            // Nothing left to take while the network side waits for room: what holds the
+            // room is taken data not yet in the file.
+            if (!f.Flush())
+                return Read::Failed;
+            continue;
+        }
+        if (since == Clock::time_point{})
+            since = Clock::now();
         if (f.stalled || !WaitForData(f, since)) {
             if (f.written == f.taken)
                 return Read::Failed;
@@ -453,9 +458,8 @@ bool Download::TransferFile() {
     std::int64_t count = 0;
     for (;;) {
         DoEvents();
-        const char* block = nullptr;
         std::size_t length = 0;
-        const Read got = ReadBlock(f, block, length);
+        const Read got = ReadBlock(f, length);
         if (got == Read::Failed)
             return f.writeError ? FailWrite(f, ErrorText(f.writeError)) : FailRead(f);
         // The count feeds 32-bit progress values: end the transfer rather than wrap it.

@@ -87,7 +87,7 @@ private:
     void CloseSession();
     bool StartFetch(detail::Fetch& f);
     bool WaitForData(detail::Fetch& f, std::chrono::steady_clock::time_point since);
-    Read ReadBlock(detail::Fetch& f, const char*& block, std::size_t& length);
+    Read ReadBlock(detail::Fetch& f, std::size_t& length);
     bool EndFetch(detail::Fetch& f);
     bool FailRead(detail::Fetch& f);
     bool FailWrite(detail::Fetch& f, const QString& reason);

@@ -107,6 +107,35 @@ TEST_F(Transfer, BodiesWithoutLengthChunkedOrInPiecesArriveWhole) {
     }
 }
 
+TEST_F(Transfer, RedirectsAreFollowedAndErrorPagesAreData) {
+    const QByteArray body = PatternBytes(3000);
+    Reply moved;
+    moved.head = "HTTP/1.1 302 Found\r\nLocation: /real.flv\r\nContent-Length: 9\r\n\r\n";
+    moved.body = "moved on!";
+    Reply missing;
+    missing.head = "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\n";
+    missing.body = "not here!";
+    server.onHead(Reply::Head({"HTTP/1.1 200 OK"}));
+    server.onGet(moved);
+    server.onGet(Reply::Ok(body));
+    server.onGet(missing);
+    d.setUrl(server.url());
+
+    d.setLocalFile(path(QStringLiteral("moved.bin")));
+    EXPECT_TRUE(d.StartDownload());
+    EXPECT_EQ(FileBytes(path(QStringLiteral("moved.bin"))), body); // no bytes of the 302
+    const auto gets = server.requests("GET");
+    ASSERT_EQ(gets.size(), 2u);
+    EXPECT_TRUE(gets[1].raw.startsWith("GET /real.flv HTTP/1.1\r\n"));
+
+    // An error status is not a failed transfer: its page is what gets written.
+    log.events.clear();
+    d.setLocalFile(path(QStringLiteral("missing.bin")));
+    EXPECT_TRUE(d.StartDownload());
+    EXPECT_EQ(log.events, Progress({9, 9}) << QStringLiteral("complete"));
+    EXPECT_EQ(FileBytes(path(QStringLiteral("missing.bin"))), "not here!");
+}
+
 TEST_F(Transfer, LargeBodyWithASlowHandlerIsWrittenByteForByte) {
     // Larger than the receive ring, and the handler holds the loop up for a while, so the
     // network side fills the ring and has to wait for room.
@@ -227,6 +256,11 @@ TEST_F(Transfer, RefusedAddressIsNotFoundAndKeepsTheSession) {
     EXPECT_TRUE(d.SessionOpen());
     EXPECT_EQ(d.SessionsOpened(), 1);
     EXPECT_FALSE(d.FileExists()); // the header request inside could not be made either
+
+    d.setUrl(QString()); // no address at all: not found either
+    EXPECT_FALSE(d.StartDownload());
+    EXPECT_EQ(log.last(), QStringLiteral("error:Could not find URL"));
+    EXPECT_FALSE(QFileInfo::exists(path()));
 
     // The next transfer uses the same session, and closes it at its end.
     serve(PatternBytes(100), 100);
