@@ -56,6 +56,8 @@ struct DownloadResult : RunResult {
     double maxGapAtMs = 0;       // when the longest gap ended, counted from the start
     long long maxGapAtBlock = 0; // progress events seen by then
     double maxGapCpuMs = 0;      // CPU time this thread used during the longest gap
+    long maxGapWaits = 0;        // times the thread blocked in the kernel during it
+    long maxGapPreempted = 0;    // times another process took the thread's core during it
     qint64 hwmBeforeKiB = 0;
     qint64 hwmAfterKiB = 0;
     long long progressEvents = 0;
@@ -78,6 +80,15 @@ Clock::duration threadCpuTime() {
     timespec t{};
     ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+}
+
+// Voluntary (blocked in the kernel) and involuntary (preempted) context switches of the
+// calling thread so far.
+std::pair<long, long> threadSwitches() {
+    rusage usage{};
+    if (::getrusage(RUSAGE_THREAD, &usage) != 0)
+        return {0, 0};
+    return {usage.ru_nvcsw, usage.ru_nivcsw};
 }
 
 double mbPerSecond(qint64 bytes, double seconds) {
@@ -261,19 +272,24 @@ DownloadResult runDownload(const QString& url, const QString& out) {
     Clock::time_point started;
     Clock::time_point lastTick;
     Clock::duration lastTickCpu{};
+    std::pair<long, long> lastTickSwitches;
     Clock::duration maxGap{};
     using Ms = std::chrono::duration<double, std::milli>;
     auto tick = [&] {
         const auto now = Clock::now();
         const auto cpu = threadCpuTime();
+        const auto switches = threadSwitches();
         if (now - lastTick > maxGap) {
             maxGap = now - lastTick;
             r.maxGapAtMs = Ms(now - started).count();
             r.maxGapAtBlock = r.progressEvents;
             r.maxGapCpuMs = Ms(cpu - lastTickCpu).count();
+            r.maxGapWaits = switches.first - lastTickSwitches.first;
+            r.maxGapPreempted = switches.second - lastTickSwitches.second;
         }
         lastTick = now;
         lastTickCpu = cpu;
+        lastTickSwitches = switches;
     };
     QTimer ticker;
     ticker.setTimerType(Qt::PreciseTimer);
@@ -287,6 +303,7 @@ DownloadResult runDownload(const QString& url, const QString& out) {
     ticker.start();
     started = lastTick = Clock::now();
     lastTickCpu = threadCpuTime();
+    lastTickSwitches = threadSwitches();
     clock.start();
     const bool completed = download.StartDownload();
     r.seconds = double(clock.nsecsElapsed()) / 1e9;
@@ -397,12 +414,16 @@ int main(int argc, char** argv) {
                           .arg(d.lastProgress)
                           .arg(d.cellWrites));
             printLine(QStringLiteral("            longest event-loop gap %1 ms (%2 ms of it "
-                                     "on the CPU; ended %3 ms in, after %4 blocks); peak "
-                                     "memory %5 MiB before, %6 MiB during the transfer")
+                                     "on the CPU, %3 waits, %4 preemptions; ended %5 ms in, "
+                                     "after %6 blocks)")
                           .arg(d.maxGapMs, 0, 'f', 1)
                           .arg(d.maxGapCpuMs, 0, 'f', 1)
+                          .arg(d.maxGapWaits)
+                          .arg(d.maxGapPreempted)
                           .arg(d.maxGapAtMs, 0, 'f', 0)
-                          .arg(d.maxGapAtBlock)
+                          .arg(d.maxGapAtBlock));
+            printLine(QStringLiteral("            peak memory %1 MiB before, %2 MiB during the "
+                                     "transfer")
                           .arg(mib(d.hwmBeforeKiB), 0, 'f', 1)
                           .arg(mib(d.hwmAfterKiB), 0, 'f', 1));
             if (problem.isEmpty())
