@@ -177,21 +177,6 @@ TEST_F(NginxDownloadTest, TransfersFilesByteForByte) {
     expectCompletedWithPercentages(rec, size2);
 }
 
-TEST_F(NginxDownloadTest, EmptyFileGivesOneProgressEventAndAnEmptyFile) {
-    ASSERT_FALSE(server->createFile(QStringLiteral("empty.flv"), QByteArray()).isEmpty());
-    Download d;
-    Recorder rec(d);
-    const QString local = out(QStringLiteral("empty.out"));
-    ASSERT_TRUE(fetch(d, QStringLiteral("/empty.flv"), local));
-    EXPECT_EQ(d.FileSize(), 0.0f);
-    ASSERT_EQ(rec.events.size(), 2u);
-    EXPECT_EQ(rec.events[0].kind, Event::Progress);
-    EXPECT_EQ(rec.events[0].value, 0);
-    EXPECT_EQ(rec.events[1].kind, Event::Complete);
-    ASSERT_TRUE(QFile::exists(local));
-    EXPECT_EQ(QFile(local).size(), 0);
-}
-
 TEST_F(NginxDownloadTest, CancelInProgressHandlerKeepsExactlyTheBytesCounted) {
     Download d;
     Recorder rec(d);
