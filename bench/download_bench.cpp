@@ -6,7 +6,7 @@
 #include "support/nginx/NginxServer.h"
 
 #include "common/RunState.h"
-#include "list/DownloadItem.h"
+#include "common/DownloadItem.h"
 #include "list/DownloadTableModel.h"
 #include "list/Formatting.h"
 #include "transfer/Download.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/RunState.h"
-#include "list/DownloadItem.h"
+#include "common/DownloadItem.h"
 #include "list/DownloadTableModel.h"
 
 #include <QPointer>
