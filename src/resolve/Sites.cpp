@@ -36,4 +36,12 @@ int32_t IdentifySite(const QString& url) {
     return kSiteNotSupported;
 }
 
+const SiteEntry* FindSite(int32_t code) {
+    for (const SiteEntry& site : kSites) {
+        if (site.code == code)
+            return &site;
+    }
+    return nullptr;
+}
+
 } // namespace orvello

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "resolve/Extractors.h"
+
 #include <QString>
 
 #include <array>
@@ -7,33 +9,38 @@
 
 namespace orvello {
 
-// A supported video site: the text that recognises its addresses and the code that names
-// it everywhere else (extractor dispatch, local file naming). Code 7 is never used.
+// A supported video site: the text that recognises its addresses, the code that names it
+// everywhere else (local file naming), and the extractor that reads its pages. Identification
+// and dispatch read the same row, so they can never disagree. Code 7 is never used.
 struct SiteEntry {
     const char* domain; // searched for anywhere in the address, letter case ignored
     int32_t code;
+    Extractor extract;
 };
 
 inline constexpr int32_t kSiteNotSupported = -1;
 
 // The supported sites in the order they are tested: the first match wins.
 inline constexpr std::array<SiteEntry, 12> kSites{{
-    {"google.com", 1},
-    {"youtube.com", 2},
-    {"bolt.com", 3},
-    {"myspace.com", 4},
-    {"angryalien.com", 5},
-    {"thatvideosite.com", 6},
-    {"ifilm.com", 8},
-    {"break.com", 9},
-    {"blip.tv", 10},
-    {"dailymotion.com", 11},
-    {"putfile.com", 12},
-    {"zippyvideos.com", 13},
+    {"google.com", 1, &ExtractGoogleLink},
+    {"youtube.com", 2, &ExtractYoutubeLink},
+    {"bolt.com", 3, &ExtractBoltLink},
+    {"myspace.com", 4, &ExtractMyspaceLink},
+    {"angryalien.com", 5, &ExtractAngryAlienLink},
+    {"thatvideosite.com", 6, &ExtractThatVideoSiteLink},
+    {"ifilm.com", 8, &ExtractIfilmLink},
+    {"break.com", 9, &ExtractBreakLink},
+    {"blip.tv", 10, &ExtractBlipLink},
+    {"dailymotion.com", 11, &ExtractDailyMotionLink},
+    {"putfile.com", 12, &ExtractPutFileLink},
+    {"zippyvideos.com", 13, &ExtractZippyVideosLink},
 }};
 
 // The site code of a page address, or kSiteNotSupported. A plain substring search over the
 // whole text, ASCII letters compared without case, no decoding or trimming beforehand.
 int32_t IdentifySite(const QString& url);
+
+// The row of a site code, or nullptr for a code no site has.
+const SiteEntry* FindSite(int32_t code);
 
 } // namespace orvello

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+namespace orvello {
+
+class YoutubeRedirect;
+
+// What an extractor works from: the page address as the list holds it, the fetched page
+// (one character per byte), and the redirect resolution that the YouTube extractor ends in.
+struct ExtractInput {
+    const QString& sLink;
+    const QString& page;
+    YoutubeRedirect* redirect = nullptr;
+};
+
+// Cuts the address of the video file out of a fetched page by the site's own markers, or
+// gives the empty text. Each extractor is on its own and keeps no state between calls.
+using Extractor = QString (*)(const ExtractInput& in);
+
+QString ExtractGoogleLink(const ExtractInput& in);
+QString ExtractYoutubeLink(const ExtractInput& in);
+QString ExtractBoltLink(const ExtractInput& in);
+QString ExtractMyspaceLink(const ExtractInput& in);
+QString ExtractAngryAlienLink(const ExtractInput& in);
+QString ExtractThatVideoSiteLink(const ExtractInput& in);
+QString ExtractIfilmLink(const ExtractInput& in);
+QString ExtractBreakLink(const ExtractInput& in);
+QString ExtractBlipLink(const ExtractInput& in);
+QString ExtractDailyMotionLink(const ExtractInput& in);
+QString ExtractPutFileLink(const ExtractInput& in);
+QString ExtractZippyVideosLink(const ExtractInput& in);
+
+// The media hosts that two sites' extractors put in front of what they cut.
+inline const QString kMyspaceMediaPrefix = QStringLiteral("http://content.movies.myspace.com/");
+inline const QString kBreakMediaPrefix = QStringLiteral("http://media1.break.com/dnet/media/");
+
+// Percent-decoding: each "%" followed by two hexadecimal digits becomes the byte it names
+// (as the character of that code), everything else stays. A result of 1,024 characters or
+// more does not fit the decoding buffer and gives the empty text.
+QString UnescapeUrl(const QString& text);
+
+// Reads the scratch page whole, one byte per character. Nothing when the file is missing,
+// unreadable or empty: an extractor then has nothing to work from.
+std::optional<QString> ReadParseFile(const QString& path);
+
+// Runs the extractor of a site code over the scratch page at `parseFile`. The empty text for
+// a code without an extractor and for a missing or empty page.
+QString RunExtractor(int siteCode, const QString& sLink, const QString& parseFile,
+                     YoutubeRedirect* redirect);
+
+} // namespace orvello
