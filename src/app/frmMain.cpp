@@ -3,6 +3,7 @@
 #include "MessageBoxPrompter.h"
 #include "list/DownloadTableModel.h"
 #include "list/modMain.h"
+#include "scheduler/DownloadScheduler.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -30,6 +31,7 @@ frmMain::frmMain(const QString& surfacePath, QWidget* parent) : QMainWindow(pare
     m_prompter = std::make_unique<MessageBoxPrompter>(this);
     m_list = std::make_unique<modMain>(m_run, this, m_prompter.get());
     m_list->FormatDownloadGrid(true);
+    m_scheduler = std::make_unique<DownloadScheduler>(m_run, *m_list, *m_prompter);
 
     const QString surface =
         surfacePath.isEmpty()

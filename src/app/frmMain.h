@@ -12,6 +12,7 @@ class QTableView;
 
 namespace orvello {
 
+class DownloadScheduler;
 class MessageBoxPrompter;
 class modMain;
 
@@ -34,6 +35,7 @@ public:
     void ApplyLayout() override;
 
     modMain& list() { return *m_list; }
+    DownloadScheduler& scheduler() { return *m_scheduler; }
     QTableView* DownloadGrid = nullptr;
     QQuickWidget* Flash = nullptr;
 
@@ -44,6 +46,7 @@ private:
     RunState m_run;
     std::unique_ptr<MessageBoxPrompter> m_prompter;
     std::unique_ptr<modMain> m_list;
+    std::unique_ptr<DownloadScheduler> m_scheduler;
 };
 
 } // namespace orvello

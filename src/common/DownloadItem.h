@@ -24,6 +24,14 @@ inline const QString Error = QStringLiteral("ERROR");
 inline const QString Cancelled = QStringLiteral("Cancelled");
 inline const QString AutoDetect = QStringLiteral("Waiting (Auto Detect)");
 inline const QString UnknownSize = QStringLiteral("????");
+// Written while an entry is resolved and its page fetched.
+inline const QString PreparingStart = QStringLiteral("Preparing (0%)");
+inline const QString StartDownloading = QStringLiteral("Start Downloading...");
+// What a failed resolution writes into the entry's file name and address.
+inline const QString UnsupportedLink = QStringLiteral("Un supported link");
+inline const QString ProcessFailed = QStringLiteral("Process failed.");
+inline const QString Inappropriate =
+    QStringLiteral("Video may be inappropriate and can not be downloaded");
 } // namespace EntryText
 
 } // namespace orvello

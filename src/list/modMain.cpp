@@ -79,6 +79,12 @@ bool modMain::UpdateDownloadItem(int16_t id, const QString& url, const QString& 
     return true;
 }
 
+DownloadItem* modMain::EntryAt(int16_t index) {
+    if (index < 0 || std::size_t(index) >= DownloadList.size())
+        return nullptr;
+    return &DownloadList[std::size_t(index)];
+}
+
 void modMain::AddUrlToList(const QString& url) {
     QString fileSize = EntryText::UnknownSize;
     if (IdentifySite(url) == kSiteNotSupported) {

@@ -1,8 +1,9 @@
 #pragma once
 
-#include "common/RunState.h"
 #include "common/DownloadItem.h"
+#include "common/RunState.h"
 #include "list/DownloadTableModel.h"
+#include "resolve/EntryResolver.h"
 
 #include <QPointer>
 
@@ -16,7 +17,7 @@ class Prompter;
 
 // The download list: the one authoritative copy of the requested videos, and its display
 // copy that the grid shows. Invariant: the entry at index i has ID i + 1.
-class modMain {
+class modMain : public EntryList {
 public:
     static constexpr int kCapacity = 32767; // IDs are 16-bit
 
@@ -29,7 +30,7 @@ public:
     };
 
     modMain(RunState& run, GridBinding* grid, Prompter* prompter);
-    ~modMain();
+    ~modMain() override;
     modMain(const modMain&) = delete;
     modMain& operator=(const modMain&) = delete;
 
@@ -42,12 +43,14 @@ public:
     bool UpdateDownloadItem(int16_t id, const QString& url, const QString& fileName,
                             const QString& status, const QString& fileSize);
     bool IsDownloadListEmpty() const { return DownloadList.empty(); }
+    // The entry at this index, or nullptr when there is none.
+    DownloadItem* EntryAt(int16_t index) override;
     // Adds a page address with the first texts for its site, refreshes the grid and, while
     // downloading, finds the running entry's row again.
     void AddUrlToList(const QString& url);
     // Rebuilds the display copy and binds the grid to it. False when the list is empty
     // (the grid is unbound), when a fill is already running, or on failure.
-    bool FillDownloadList();
+    bool FillDownloadList() override;
     // Binds the grid to the display copy, applying the full layout while it is not applied.
     bool FormatDownloadGrid(bool bInit);
     void FindCurrentRow();

@@ -1,0 +1,79 @@
+#include "resolve/PageDriver.h"
+
+#include "resolve/Extractors.h"
+#include "resolve/Sites.h"
+#include "transfer/Download.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace orvello {
+
+namespace {
+
+ScratchFileError Failure(const QString& path, const QString& why) {
+    return ScratchFileError((QStringLiteral("Could not replace the scratch file ") +
+                             QDir::toNativeSeparators(path) + QStringLiteral(": ") + why)
+                                .toStdString());
+}
+
+// Sets bPreparing for the length of the page fetch, also when a handler throws.
+struct PreparingScope {
+    bool& flag;
+    explicit PreparingScope(bool& f) : flag(f) { flag = true; }
+    ~PreparingScope() { flag = false; }
+};
+
+} // namespace
+
+PageDriver::PageDriver(Download& download, YoutubeRedirect* redirect)
+    : download_(download), redirect_(redirect), parseFile_(DefaultParseFile()) {}
+
+QString PageDriver::DefaultParseFile() {
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::CacheLocation))
+        .filePath(QStringLiteral("Parse.tmp"));
+}
+
+void PageDriver::ClearParseFile() const {
+    const QFileInfo info(parseFile_);
+    const QString folder = info.absolutePath();
+    if (!QDir().mkpath(folder))
+        throw Failure(parseFile_, QStringLiteral("its folder can't be created"));
+    if (!info.exists() && !info.isSymLink())
+        return;
+    if (info.isDir() && !info.isSymLink())
+        throw Failure(parseFile_, QStringLiteral("a folder of that name is in the way"));
+    QFile file(parseFile_);
+    if (file.remove())
+        return;
+    // A read-only file may refuse deletion on some systems: make it writable and try again.
+    file.setPermissions(file.permissions() | QFileDevice::WriteOwner);
+    if (!file.remove())
+        throw Failure(parseFile_, file.errorString());
+}
+
+QString PageDriver::GetDownloadLink(const QString& sLink) {
+    if (IdentifySite(sLink) == kSiteNotSupported)
+        return kNotSupported;
+    sDownloadResult.clear();
+    download_.setUrl(sLink);
+    ClearParseFile();
+    download_.setLocalFile(parseFile_);
+
+    // The fetch decides by its own end: only a transfer that completed has the whole page.
+    // A cancelled one (a stop request) counts as failed even when every byte had arrived.
+    bool complete = false;
+    {
+        PreparingScope preparing(bPreparing);
+        complete = download_.StartDownload();
+    }
+    if (!complete)
+        return kFetchFailed;
+
+    const QString link = RunExtractor(IdentifySite(sLink), sLink, parseFile_, redirect_);
+    return link.isEmpty() ? kNoLink : link;
+}
+
+} // namespace orvello

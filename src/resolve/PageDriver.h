@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+
+#include <stdexcept>
+
+namespace orvello {
+
+class Download;
+class YoutubeRedirect;
+
+// The scratch page could not be made ready for a fetch (a folder of that name, a cache
+// folder that can't be created or written). The text says what and why.
+struct ScratchFileError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Turns a video page's address into the address of its video file: fetches the page into
+// one scratch file with the transfer component, then runs the site's extractor over it.
+class PageDriver {
+public:
+    // The three failure results of GetDownloadLink.
+    static inline const QString kNotSupported = QStringLiteral("-1"); // no site: nothing fetched
+    static inline const QString kFetchFailed = QStringLiteral("-2");  // the fetch did not complete
+    static inline const QString kNoLink = QStringLiteral("0");        // the page named no file
+
+    PageDriver(Download& download, YoutubeRedirect* redirect);
+
+    // The video file's address as the extractor cut it, or one of the three codes above.
+    // Throws ScratchFileError when the scratch file can't be replaced; nothing is fetched then.
+    QString GetDownloadLink(const QString& sLink);
+
+    // True exactly while the page fetch runs, so the transfer events show "Preparing" texts.
+    bool bPreparing = false;
+    // The outcome of the last transfer as the transfer events record it: "1" after a
+    // completion, the error text after an error; cleared before each page fetch.
+    QString sDownloadResult;
+
+    // The scratch file: Parse.tmp in the user's cache folder unless set otherwise.
+    const QString& ParseFile() const { return parseFile_; }
+    void setParseFile(const QString& path) { parseFile_ = path; }
+    static QString DefaultParseFile();
+
+private:
+    // Creates the scratch file's folder when missing and deletes an earlier scratch file,
+    // read-only or not, so every fetch starts from an absent file.
+    void ClearParseFile() const;
+
+    Download& download_;
+    YoutubeRedirect* redirect_;
+    QString parseFile_;
+};
+
+} // namespace orvello

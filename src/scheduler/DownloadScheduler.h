@@ -1,0 +1,33 @@
+#pragma once
+
+#include "resolve/EntryResolver.h"
+#include "resolve/PageDriver.h"
+#include "resolve/YoutubeRedirect.h"
+#include "scheduler/LocalFileNaming.h"
+#include "scheduler/TransferEvents.h"
+#include "transfer/Download.h"
+
+namespace orvello {
+
+class Prompter;
+class modMain;
+struct RunState;
+
+// The download machinery of the main window: the one transfer component that every page
+// fetch, header request and video transfer uses, the redirect resolution, the page driver,
+// the local naming, the transfer-event handling and the entry resolution, wired together.
+class DownloadScheduler {
+public:
+    DownloadScheduler(RunState& run, modMain& list, Prompter& prompter);
+    DownloadScheduler(const DownloadScheduler&) = delete;
+    DownloadScheduler& operator=(const DownloadScheduler&) = delete;
+
+    Download download;
+    YoutubeRedirect redirect;
+    PageDriver pages;
+    LocalFileNaming naming;
+    TransferEvents events;
+    EntryResolver resolver;
+};
+
+} // namespace orvello

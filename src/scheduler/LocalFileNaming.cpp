@@ -1,0 +1,52 @@
+#include "scheduler/LocalFileNaming.h"
+
+#include "list/Formatting.h"
+#include "transfer/Download.h"
+
+namespace orvello {
+
+namespace {
+
+// Sites whose files are flash video whatever their address says.
+bool AlwaysFlv(int32_t siteCode) {
+    return siteCode == 2 || siteCode == 11 || siteCode == 13;
+}
+
+constexpr qsizetype kNameLimit = 100;
+constexpr qsizetype kYoutubeNameLimit = 35;
+
+// The first `limit` - 4 characters and the last four, which keep a short extension.
+QString KeepHeadAndTail(const QString& name, qsizetype limit) {
+    return name.left(limit - 4) + name.right(4);
+}
+
+} // namespace
+
+LocalFileInfo LocalFileNaming::MakeLocalFileName(const QString& url, int32_t siteCode) {
+    download_.setUrl(url);
+    download_.RequestInformation();
+
+    QString name = download_.RemoteFileName();
+    QString sizeText = FormatFileSize(download_.FileSize());
+    // No length given, but the server has the file: the progress shows the amount so far.
+    if (download_.FileSize() == -1 && download_.FileExists())
+        sizeText = QStringLiteral("0");
+
+    // Only the very end of the address counts: a query after the file name hides the type.
+    const QString ext = url.right(4).toLower();
+    const bool media = ext == QLatin1String(".flv") || ext == QLatin1String(".wmv");
+    if (name.isEmpty() || media) {
+        const qsizetype slash = url.lastIndexOf(QLatin1Char('/'));
+        const QString tail = slash >= 0 ? url.mid(slash + 1) : url;
+        name = media && slash >= 0 ? tail : CleanFileName(tail);
+    }
+    if (AlwaysFlv(siteCode))
+        name += QStringLiteral(".flv");
+    if (name.size() > kNameLimit)
+        name = KeepHeadAndTail(name, kNameLimit);
+    if (name.size() > kYoutubeNameLimit && siteCode == 2)
+        name = KeepHeadAndTail(name, kYoutubeNameLimit);
+    return LocalFileInfo{CleanFileName(name), sizeText};
+}
+
+} // namespace orvello
