@@ -1,0 +1,332 @@
+// One entry resolved end to end: the page fetched from a loopback server into the scratch
+// file, the address cut out, the file asked about, the entry's texts set; and the status
+// texts the transfer events write on the way.
+#include "common/DoEvents.h"
+#include "list/modMain.h"
+#include "scheduler/DownloadScheduler.h"
+#include "support/QtPrint.h"
+#include "support/RawPeer.h"
+#include "support/RecordingGrid.h"
+#include "support/ScriptedPrompter.h"
+#include "support/http/ScriptServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace orvello;
+using namespace orvello::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void Write(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+const QList<QByteArray> kNoLength = {"HTTP/1.1 200 OK", "Content-Type: text/html"};
+
+// The download machinery with a real list and a recording grid, fetching from `server`.
+struct Machine {
+    RunState run;
+    RecordingGrid grid;
+    ScriptedPrompter prompter;
+    modMain list{run, &grid, &prompter};
+    DownloadScheduler s{run, list, prompter};
+
+    explicit Machine(const QString& scratchFolder) {
+        s.pages.setParseFile(QDir(scratchFolder).filePath(QStringLiteral("cache/Parse.tmp")));
+        s.download.setConnectTimeout(2s);
+        s.download.setHeadTimeout(2s);
+        s.download.setStallTimeout(2s);
+    }
+    int16_t Add(const QString& url) {
+        list.AddUrlToList(url);
+        return int16_t(list.DownloadList.size() - 1);
+    }
+    const DownloadItem& Entry(int16_t index) { return list.DownloadList[std::size_t(index)]; }
+};
+
+class Resolution : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    ScriptServer server;
+    Machine m{dir.path()};
+    const QString& parseFile() { return m.s.pages.ParseFile(); }
+};
+
+} // namespace
+
+TEST_F(Resolution, AnUnsupportedAddressTouchesNeitherTheNetworkNorTheScratchFile) {
+    QDir().mkpath(QFileInfo(parseFile()).path());
+    Write(parseFile(), "page of the last fetch");
+    const int16_t i = m.Add(server.url("/example.org/watch?v=1"));
+    EXPECT_EQ(m.s.pages.GetDownloadLink(m.Entry(i).Video_URL), "-1");
+    EXPECT_EQ(m.s.resolver.ResolveEntry(i), "-1");
+    EXPECT_EQ(m.Entry(i).Status, "ERROR");
+    EXPECT_EQ(m.Entry(i).FileName, "Un supported link");
+    EXPECT_EQ(m.Entry(i).Video_URL, server.url("/example.org/watch?v=1"));
+    EXPECT_TRUE(server.requests().empty());
+    EXPECT_EQ(ReadAll(parseFile()), "page of the last fetch");
+}
+
+TEST_F(Resolution, AFetchThatDoesNotCompleteGivesMinus2AndKeepsTheEntrysTexts) {
+    // Nobody listens: the fetch ends in an error.
+    const QString unreachable =
+        QStringLiteral("http://127.0.0.1:%1/youtube.com/watch?v=1").arg(ScriptServer::ClosedPort());
+    EXPECT_EQ(m.s.pages.GetDownloadLink(unreachable), "-2");
+    EXPECT_EQ(m.s.pages.sDownloadResult, "Could not find URL");
+
+    // A stop request cancels the fetch at its first block, though the whole page (markers
+    // and all) has arrived by then.
+    server.onHead(Reply::Head(kNoLength));
+    server.onGet(Reply::Ok("<embed src='http://127.0.0.1/p.swf'>"));
+    const int16_t i = m.Add(server.url("/thatvideosite.com/v/1"));
+    m.run.bStopRequested = true;
+    EXPECT_EQ(m.s.resolver.ResolveEntry(i), "-1");
+    EXPECT_EQ(m.s.pages.sDownloadResult, "");
+    EXPECT_EQ(m.Entry(i).Status, "ERROR");
+    EXPECT_EQ(m.Entry(i).FileName, "Waiting (Auto Detect)");
+    EXPECT_EQ(m.Entry(i).Video_URL, server.url("/thatvideosite.com/v/1"));
+    EXPECT_FALSE(m.s.pages.bPreparing);
+}
+
+TEST_F(Resolution, APageWithoutMarkersGives0AndTheEntryLosesItsPageAddress) {
+    server.onHead(Reply::Head(kNoLength));
+    server.onGet(Reply::Ok("<html><body>This video has been removed.</body></html>"));
+    const int16_t i = m.Add(server.url("/angryalien.com/0604/x.asp"));
+    EXPECT_EQ(m.s.pages.GetDownloadLink(m.Entry(i).Video_URL), "0");
+    EXPECT_EQ(m.s.pages.sDownloadResult, "1");
+    EXPECT_EQ(m.s.resolver.ResolveEntry(i), "-1");
+    EXPECT_EQ(m.Entry(i).Status, "ERROR");
+    EXPECT_EQ(m.Entry(i).FileName, "Process failed.");
+    EXPECT_EQ(m.Entry(i).Video_URL, "Video may be inappropriate and can not be downloaded");
+}
+
+TEST_F(Resolution, SuccessGivesTheLinkNameAndSizeAndKeepsATypedName) {
+    const QString video = server.url("/media/clip_01.flv");
+    server.onHead(Reply::Head(kNoLength)); // the first page fetch's own header request
+    server.onHead(Reply::Head({"HTTP/1.1 200 OK", "Content-Length: 1536000"}));
+    server.onGet(Reply::Ok("<script>var a='x.wmv';</script><a href=\"" + video.toLatin1() +
+                           "\">download</a>"));
+    const int16_t auto_ = m.Add(server.url("/putfile.com/v/clip"));
+    const int16_t typed = m.Add(server.url("/putfile.com/v/clip2"));
+    m.list.UpdateDownloadItem(typed + 1, {}, QStringLiteral("my clip.flv"), {}, {});
+
+    // The statuses the entry goes through, as a handler after the scheduler's sees them.
+    QStringList seen;
+    QObject::connect(&m.s.download, &Download::DownloadProgress,
+                     [&](qint32&) { seen << m.Entry(m.run.iCurrentItem).Status; });
+    m.run.iCurrentItem = auto_;
+    EXPECT_EQ(m.s.resolver.ResolveEntry(auto_), video);
+    EXPECT_EQ(m.Entry(auto_).FileName, "clip_01.flv");
+    EXPECT_EQ(m.Entry(auto_).FileSize, "1.5 MB");
+    EXPECT_EQ(m.Entry(auto_).Status, "Start Downloading...");
+    ASSERT_FALSE(seen.isEmpty());
+    EXPECT_TRUE(seen.first().startsWith("Preparing")) << seen.first().toStdString();
+    EXPECT_EQ(server.requests("HEAD").back().raw.left(25), "HEAD /media/clip_01.flv H");
+
+    m.run.iCurrentItem = typed;
+    EXPECT_EQ(m.s.resolver.ResolveEntry(typed), video);
+    EXPECT_EQ(m.Entry(typed).FileName, "my clip.flv");
+    EXPECT_EQ(m.Entry(typed).FileSize, "1.5 MB");
+}
+
+TEST_F(Resolution, TheScratchFileIsReplacedEachFetchAndAnythingInTheWayIsAnEntryError) {
+    // The cache folder is created; a longer, read-only page of an earlier fetch leaves no tail.
+    const QByteArray page = "<embed src='http://127.0.0.1/tvs/player.swf?id=7'>";
+    server.onHead(Reply::Head(kNoLength));
+    server.onGet(Reply::Ok(page));
+    const QString url = server.url("/thatvideosite.com/v/7");
+    EXPECT_EQ(m.s.pages.GetDownloadLink(url), "http://127.0.0.1/tvs/player.swf?id=7");
+    Write(parseFile(), QByteArray(10000, 'x'));
+    QFile::setPermissions(parseFile(), QFileDevice::ReadOwner);
+    EXPECT_EQ(m.s.pages.GetDownloadLink(url), "http://127.0.0.1/tvs/player.swf?id=7");
+    EXPECT_EQ(ReadAll(parseFile()), page);
+
+    // A folder of that name is never deleted: the entry ends "ERROR" and says why.
+    QFile::remove(parseFile());
+    ASSERT_TRUE(QDir().mkpath(parseFile()));
+    const int before = int(server.requests().size());
+    const int16_t i = m.Add(url);
+    EXPECT_EQ(m.s.resolver.ResolveEntry(i), "-1");
+    EXPECT_EQ(m.Entry(i).Status, "ERROR");
+    EXPECT_TRUE(m.Entry(i).FileName.startsWith("Could not replace the scratch file "))
+        << m.Entry(i).FileName.toStdString();
+    EXPECT_EQ(int(server.requests().size()), before);
+    EXPECT_TRUE(QFileInfo(parseFile()).isDir());
+}
+
+TEST(PageFetchProgress, PercentagesOrPreparingThenStartDownloadingWithARefillPerEvent) {
+    const struct {
+        QList<QByteArray> head;
+        qsizetype pageSize;
+        QStringList statuses; // seen by each progress event, in order
+    } cases[] = {
+        // No length: the values are byte counts; 100 or less still reads as a percentage.
+        {kNoLength, 80, {"Preparing (80%)", "Preparing (80%)"}},
+        {kNoLength, 3000, {"Preparing...", "Preparing...", "Preparing..."}},
+        {{"HTTP/1.1 200 OK", "Content-Length: 4096"},
+         4096,
+         {"Preparing (50%)", "Preparing (100%)", "Preparing (100%)"}},
+    };
+    for (const auto& c : cases) {
+        QTemporaryDir dir;
+        ScriptServer server;
+        Machine m{dir.path()};
+        server.onHead(Reply::Head(c.head));
+        server.onGet(Reply::Ok(QByteArray(c.pageSize, 'p')));
+        const int16_t i = m.Add(server.url("/blip.tv/file/1"));
+        m.run.iCurrentItem = i;
+        m.list.FindCurrentRow();
+        QStringList seen, cells;
+        QList<int> binds;
+        QObject::connect(&m.s.download, &Download::DownloadProgress, [&](qint32&) {
+            seen << m.Entry(i).Status;
+            cells << m.grid.bound->cellText(0, DownloadTableModel::ColStatus);
+            binds << m.grid.binds;
+        });
+        EXPECT_EQ(m.s.pages.GetDownloadLink(m.Entry(i).Video_URL), "0");
+        EXPECT_EQ(seen, c.statuses);
+        EXPECT_EQ(cells, c.statuses); // the refilled copy shows it at once
+        for (int k = 1; k < binds.size(); ++k)
+            EXPECT_GT(binds[k], binds[k - 1]);
+        EXPECT_EQ(m.Entry(i).Status, "Start Downloading...");
+    }
+}
+
+TEST(VideoProgress, PercentOrAmountSoFarInTheEntryAndItsOneCellWithoutARefill) {
+    QTemporaryDir dir;
+    Machine m{dir.path()};
+    const int16_t i = m.Add(QStringLiteral("http://www.youtube.com/watch?v=1"));
+    m.Add(QStringLiteral("http://www.youtube.com/watch?v=2"));
+    const struct {
+        const char* fileSize;
+        qint32 progress;
+        bool rowKnown;
+        const char* status;
+    } cases[] = {
+        {"0", 1536, true, "1.5 KBso far.."},
+        {"0", 1536000, true, "1.5 MBso far.."},
+        {"3.2 MB", 57, true, "57"},
+        {"3.2 MB", 57, true, "57"},
+        {"3.2 MB", 250, true, "250"}, // more than announced
+        {"1 KB", 9, false, "9"},      // no row: only the entry changes
+    };
+    for (const auto& c : cases) {
+        m.Entry(i); // refresh nothing: the handler must not fill
+        m.list.DownloadList[std::size_t(i)].FileSize = QString::fromLatin1(c.fileSize);
+        m.run.iCurrentItem = i;
+        if (c.rowKnown)
+            m.list.FindCurrentRow();
+        else
+            m.list.CurrentRow = {};
+        DownloadTableModel* shown = m.grid.bound;
+        const QString cellBefore = shown->cellText(0, DownloadTableModel::ColStatus);
+        const int binds = m.grid.binds;
+        qint32 value = c.progress;
+        m.s.events.Download_DownloadProgress(value);
+        EXPECT_EQ(m.Entry(i).Status, c.status);
+        EXPECT_EQ(shown->cellText(0, DownloadTableModel::ColStatus),
+                  c.rowKnown ? QString::fromLatin1(c.status) : cellBefore);
+        EXPECT_EQ(m.grid.binds, binds);
+        EXPECT_EQ(shown->cellText(1, DownloadTableModel::ColStatus), "Waiting");
+    }
+    // An error is only recorded; the entry keeps its last progress text.
+    m.s.events.Download_DownloadError(QStringLiteral("Could not read URL"));
+    EXPECT_EQ(m.s.pages.sDownloadResult, "Could not read URL");
+    EXPECT_EQ(m.Entry(i).Status, "9");
+    // An index past the list is passed over.
+    m.run.iCurrentItem = 7;
+    qint32 value = 5;
+    m.s.events.Download_DownloadProgress(value);
+    m.s.events.Download_DownloadComplete();
+    EXPECT_EQ(m.s.pages.sDownloadResult, "1");
+}
+
+TEST(LocalFileNaming, NameFromTheServerOrTheAddressWithTheSitesSuffixAndLengthRules) {
+    const QString long150 = QString(146, 'n') + ".wmv";
+    const struct {
+        QList<QByteArray> head;
+        QString path;
+        int site;
+        QString name, size;
+    } cases[] = {
+        {{"HTTP/1.1 200 OK", "Content-Disposition: attachment; filename=clip.avi",
+          "Content-Length: 2048"},
+         "/watch.php?id=7",
+         8,
+         "clip.avi",
+         "2 KB"},
+        {{"HTTP/1.1 200 OK", "Content-Disposition: attachment; filename=clip.avi"},
+         "/x/movie.flv",
+         8,
+         "movie.flv",
+         "0"},
+        {{"HTTP/1.1 200 OK", "Content-Length: 1536000"}, "/x/abc.flv", 11, "abc.flv.flv", "1.5 MB"},
+        {{"HTTP/1.1 404 Not Found"},
+         "/get_video?video_id=abcdefghij&t=0123456789",
+         2,
+         "get_videovideo_id=abcdefghijt=0.flv",
+         "-1 Bytes"},
+        {{"HTTP/1.1 200 OK"}, "/v/" + long150, 8, QString(96, 'n') + ".wmv", "0"},
+        {{"HTTP/1.1 200 OK", "Content-Disposition: inline; filename=\"my <clip>.mp4\""},
+         "/v.php?x=1",
+         12,
+         "my clip.mp4",
+         "0"},
+        // A query after the name hides the type: the address's tail is cleaned instead.
+        {{"HTTP/1.1 200 OK"}, "/v/a.flv?start=0", 8, "a.flvstart=0", "0"},
+        // Nothing usable: never a name for the folder itself or its parent.
+        {{"HTTP/1.1 200 OK", "Content-Disposition: attachment; filename=.."},
+         "/p.php",
+         8,
+         "Enter File Name",
+         "0"},
+        {{"HTTP/1.1 200 OK", "Content-Disposition: attachment; filename=..."},
+         "/p.php",
+         12,
+         "Enter File Name",
+         "0"},
+        {{"HTTP/1.1 200 OK"}, "/a/..", 5, "Enter File Name", "0"},
+        {{"HTTP/1.1 200 OK"}, "/a/?&", 13, "Enter File Name.flv", "0"},
+    };
+    ScriptServer server;
+    Download d;
+    d.setHeadTimeout(2s);
+    LocalFileNaming naming(d);
+    for (const auto& c : cases)
+        server.onHead(Reply::Head(c.head));
+    for (const auto& c : cases) {
+        const LocalFileInfo info = naming.MakeLocalFileName(server.url(c.path), c.site);
+        EXPECT_EQ(info.FileName, c.name) << c.path.toStdString();
+        EXPECT_EQ(info.SizeText, c.size) << c.path.toStdString();
+    }
+}
+
+TEST(YoutubeResolution, PageRedirectAndNamingEndToEnd) {
+    QTemporaryDir dir;
+    ScriptServer server;
+    RawPeer player;
+    player.answer = "HTTP/1.1 303 See Other\r\nLocation: http://www.youtube.com/swf/l.swf?"
+                    "video_id=AbC123&t=T0k3n\r\n\r\n";
+    Machine m{dir.path()};
+    m.s.redirect.RemotePort = player.server.serverPort();
+    server.onHead(Reply::Head(kNoLength));
+    server.onGet(Reply::Ok("<input name=\"embed_code\" value=\"&lt;object&gt;&lt;embed "
+                           "src=&quot;http://127.0.0.1/v/AbC123&amp;rel=1&quot; "
+                           "type=&quot;application/x-shockwave-flash&quot;&gt;\">"));
+    const int16_t i = m.Add(server.url("/youtube.com/watch?v=AbC123"));
+    EXPECT_EQ(m.s.resolver.ResolveEntry(i), "http://127.0.0.1/get_video?video_id=AbC123&t=T0k3n");
+    EXPECT_EQ(player.target(), "/v/AbC123");
+    EXPECT_EQ(m.Entry(i).FileName, "get_videovideo_id=AbC123t=T0k3n.flv");
+}
