@@ -424,6 +424,7 @@ QString ErrorText(int error) {
 
 bool Download::TransferFile() {
     bCancelRequested = false;
+    responseCode_ = 0;
     DoEvents();
     if (!hSession)
         OpenSession();
@@ -449,6 +450,10 @@ bool Download::TransferFile() {
         emit DownloadError(QStringLiteral("Could not find URL"));
         return false;
     }
+
+    long code = 0;
+    curl_easy_getinfo(f.easy, CURLINFO_RESPONSE_CODE, &code);
+    responseCode_ = int(code);
 
     DoEvents();
     if (m_LocalFile.contains(QChar(0)))

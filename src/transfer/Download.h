@@ -48,6 +48,9 @@ public:
     // One complete transfer of Url into LocalFile. True only when the data ended and
     // DownloadComplete was raised.
     bool StartDownload();
+    // The HTTP status of the last transfer's final response (after redirects), 0 when no
+    // response began. A transfer completes whatever the status; callers judge error pages.
+    int ResponseCode() const { return responseCode_; }
     // Asks the running transfer to stop; it looks at the request after each progress event.
     // A request made while no transfer runs is forgotten when the next one starts.
     void CancelDownload() { bCancelRequested = true; }
@@ -112,6 +115,7 @@ private:
     std::chrono::milliseconds headTimeout_{30000};
     std::int64_t byteCountLimit_ = INT32_MAX;
     int sessionsOpened_ = 0;
+    int responseCode_ = 0;
 };
 
 } // namespace orvello
