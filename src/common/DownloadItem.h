@@ -13,6 +13,9 @@ struct DownloadItem {
     QString FileName;
     QString Status;
     QString FileSize;
+    // An identity the list gives the entry when it is added and keeps through moves and
+    // renumbering, so a running download can follow its entry. Not shown.
+    quint64 Key = 0;
 };
 
 // The fixed texts of the list's fields.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QtGlobal>
+
 #include <cstdint>
 
 namespace orvello {
@@ -10,6 +12,10 @@ struct RunState {
     bool bDownloading = false;   // the queue runner is working through the list
     bool bStopRequested = false; // the user confirmed a stop
     int16_t iCurrentItem = 0;    // index of the entry being worked on (its ID - 1)
+    // The identity (DownloadItem::Key) of the entry being worked on, 0 for none. While it is
+    // set, the list keeps iCurrentItem on that entry when entries are removed or moved, and
+    // sets it to -1 when the entry itself is removed.
+    quint64 currentKey = 0;
 };
 
 } // namespace orvello

@@ -33,7 +33,7 @@ modMain::~modMain() {
 }
 
 void modMain::appendEntry(const QString& url, const QString& fileName, QString& status,
-                          QString& fileSize) {
+                          QString& fileSize, quint64 key) {
     if (status.isEmpty())
         status = EntryText::Waiting;
     if (fileSize.isEmpty())
@@ -44,6 +44,7 @@ void modMain::appendEntry(const QString& url, const QString& fileName, QString& 
     item.FileName = fileName;
     item.Status = status;
     item.FileSize = fileSize;
+    item.Key = key ? key : ++m_lastKey;
     DownloadList.push_back(std::move(item));
 }
 
@@ -209,8 +210,9 @@ bool modMain::RemoveFromDownloadList(int16_t id) {
         if (seen.contains(item.Video_URL))
             continue;
         seen.insert(item.Video_URL);
-        appendEntry(item.Video_URL, item.FileName, item.Status, item.FileSize);
+        appendEntry(item.Video_URL, item.FileName, item.Status, item.FileSize, item.Key);
     }
+    followCurrentEntry();
     return true;
 }
 
@@ -220,6 +222,7 @@ void modMain::MoveItemUp(int16_t id) {
             std::swap(DownloadList[i - 1], DownloadList[i]);
             DownloadList[i - 1].ID--;
             DownloadList[i].ID++;
+            followCurrentEntry();
             return;
         }
     }
@@ -231,9 +234,22 @@ void modMain::MoveItemDown(int16_t id) {
             std::swap(DownloadList[i], DownloadList[i + 1]);
             DownloadList[i + 1].ID++;
             DownloadList[i].ID--;
+            followCurrentEntry();
             return;
         }
     }
+}
+
+void modMain::followCurrentEntry() {
+    if (m_run.currentKey == 0)
+        return;
+    for (std::size_t i = 0; i < DownloadList.size(); ++i) {
+        if (DownloadList[i].Key == m_run.currentKey) {
+            m_run.iCurrentItem = int16_t(i);
+            return;
+        }
+    }
+    m_run.iCurrentItem = -1; // the running entry is gone: nothing more is written to it
 }
 
 } // namespace orvello

@@ -68,14 +68,18 @@ public:
     RowRef CurrentRow;
 
 private:
-    // Appends without the duplicate test; the caller has made sure there is room.
+    // Appends without the duplicate test; the caller has made sure there is room. A key of
+    // 0 gives the entry a new identity.
     void appendEntry(const QString& url, const QString& fileName, QString& status,
-                     QString& fileSize);
+                     QString& fileSize, quint64 key = 0);
+    // Keeps iCurrentItem on the running entry after entries were removed or moved.
+    void followCurrentEntry();
     bool fillFailed(int number, const QString& description);
 
     RunState& m_run;
     GridBinding* m_grid;
     Prompter* m_prompter;
+    quint64 m_lastKey = 0;
 };
 
 } // namespace orvello

@@ -8,7 +8,7 @@ namespace orvello {
 EntryResolver::EntryResolver(EntryList& list, PageDriver& pages, FileNamer& naming)
     : list_(list), pages_(pages), naming_(naming) {}
 
-QString EntryResolver::ResolveEntry(int16_t index) {
+QString EntryResolver::ResolveEntry(const int16_t& index) {
     const QString nothing = PageDriver::kNotSupported;
     DownloadItem* item = list_.EntryAt(index);
     if (!item)

@@ -43,7 +43,9 @@ public:
     // The video file's address, or "-1" when there is nothing to download (the entry then
     // shows "ERROR", or is gone). On success the entry's size text is replaced, and its file
     // name too while it still holds the placeholder: a name the user typed survives.
-    QString ResolveEntry(int16_t index);
+    // The index is read again after every step that lets events run, so a caller that keeps
+    // it on the entry while the list changes (the running entry's index) is followed.
+    QString ResolveEntry(const int16_t& index);
 
 private:
     EntryList& list_;
