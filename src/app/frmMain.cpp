@@ -31,7 +31,8 @@ frmMain::frmMain(const QString& surfacePath, QWidget* parent) : QMainWindow(pare
     m_prompter = std::make_unique<MessageBoxPrompter>(this);
     m_list = std::make_unique<modMain>(m_run, this, m_prompter.get());
     m_list->FormatDownloadGrid(true);
-    m_scheduler = std::make_unique<DownloadScheduler>(m_run, *m_list, *m_prompter);
+    m_scheduler =
+        std::make_unique<DownloadScheduler>(m_run, *m_list, *m_prompter, m_ui, m_settings);
 
     const QString surface =
         surfacePath.isEmpty()
@@ -46,7 +47,7 @@ frmMain::frmMain(const QString& surfacePath, QWidget* parent) : QMainWindow(pare
 
 frmMain::~frmMain() = default;
 
-void frmMain::SetUiVariable(const QString& name, const QString& value) {
+void frmMain::SetVariable(const QString& name, const QString& value) {
     if (QQuickItem* root = Flash ? Flash->rootObject() : nullptr)
         QMetaObject::invokeMethod(root, "setVariable", Q_ARG(QVariant, name),
                                   Q_ARG(QVariant, value));

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+
+namespace orvello {
+
+class Download;
+class EntryResolver;
+class UiVariables;
+class modMain;
+struct ProgramSettings;
+struct RunState;
+
+// Works through the download list once, one entry at a time: resolves each entry that is
+// neither finished nor failed, downloads its file into the download folder and writes its
+// final status ("Complete", "ERROR" or "Cancelled"). Runs inside the call that started it;
+// the transfer lets the window's events run, so the user adds, removes, moves and stops
+// while it goes on.
+class QueueRunner {
+public:
+    QueueRunner(RunState& run, modMain& list, EntryResolver& resolver, Download& download,
+                UiVariables& ui, const ProgramSettings& settings);
+
+    void StartDownloading();
+
+private:
+    // Downloads the resolved entry at the running index; false when the run must end.
+    bool DownloadCurrent(const QString& link);
+    // Writes a status into the running entry, if it is still in the list, and refills.
+    void FinishCurrent(const QString& status);
+
+    RunState& run_;
+    modMain& list_;
+    EntryResolver& resolver_;
+    Download& download_;
+    UiVariables& ui_;
+    const ProgramSettings& settings_;
+};
+
+} // namespace orvello

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+namespace orvello {
+
+class Connectivity;
+class Prompter;
+class QueueRunner;
+class UiVariables;
+class modMain;
+struct RunState;
+
+// The one operation that starts and stops downloading, and the short timer that starts it
+// outside the handler of the event that asked for it. Which of the two it does depends on
+// the start/stop button's caption; the tray menu's item always carries the same caption.
+class StartStop : public QObject {
+    Q_OBJECT
+public:
+    static inline const QString kStart = QStringLiteral("Start Downloading");
+    static inline const QString kStop = QStringLiteral("Stop Downloading");
+
+    StartStop(RunState& run, modMain& list, QueueRunner& runner, UiVariables& ui,
+              Prompter& prompter, Connectivity& connectivity);
+
+    // Starts a run and returns when it has ended, or, while one is going, asks the user to
+    // confirm and requests the stop.
+    void cmdStartDownload_Click();
+    void tmrDownload_Timer();
+    bool IsConnected();
+
+    const QString& cmdStartDownloadCaption() const { return cmdStartDownload_; }
+    const QString& mnuDownloadCaption() const { return mnuDownload_; }
+    void setConnectivity(Connectivity& connectivity) { connectivity_ = &connectivity; }
+
+    QTimer tmrDownload; // 200 ms, single shot; started by the start command and the monitor
+
+signals:
+    // The tray menu's item shows this caption.
+    void mnuDownloadCaptionChanged(const QString& caption);
+
+private:
+    void setCaption(const QString& caption);
+    void setMenuCaption(const QString& caption);
+    void setRunVariables(const char* value, bool startFirst);
+
+    RunState& run_;
+    modMain& list_;
+    QueueRunner& runner_;
+    UiVariables& ui_;
+    Prompter& prompter_;
+    Connectivity* connectivity_;
+    QString cmdStartDownload_ = kStart;
+    QString mnuDownload_ = kStart;
+};
+
+} // namespace orvello
