@@ -1,0 +1,102 @@
+#include "monitor/ClipboardMonitor.h"
+
+#include "common/ProgramSettings.h"
+#include "common/RunState.h"
+#include "common/UiVariables.h"
+#include "list/modMain.h"
+#include "resolve/Sites.h"
+#include "scheduler/StartStop.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+
+namespace orvello {
+
+namespace {
+
+QClipboard* Clipboard() {
+    // Only a GUI application has a clipboard.
+    return qobject_cast<QGuiApplication*>(QCoreApplication::instance())
+               ? QGuiApplication::clipboard()
+               : nullptr;
+}
+
+} // namespace
+
+ClipboardMonitor::ClipboardMonitor(ProgramSettings& settings, modMain& list, UiVariables& ui,
+                                   RunState& run, StartStop& startStop, QObject* parent)
+    : QObject(parent), settings_(settings), list_(list), ui_(ui), run_(run), startStop_(startStop) {
+    tmrMonitor.setInterval(2000);
+    connect(&tmrMonitor, &QTimer::timeout, this, &ClipboardMonitor::tmrMonitor_Timer);
+}
+
+QString ClipboardMonitor::ClipboardText() {
+    QClipboard* clipboard = Clipboard();
+    return clipboard ? clipboard->text(QClipboard::Clipboard) : QString();
+}
+
+void ClipboardMonitor::Monitor(bool bState) {
+    if (bState && !listener_) {
+        if (QClipboard* clipboard = Clipboard())
+            listener_ = connect(clipboard, &QClipboard::dataChanged, this,
+                                &ClipboardMonitor::ClipboardChanged);
+    } else if (!bState && listener_) {
+        disconnect(listener_);
+        listener_ = {};
+    }
+    settings_.bMonitorClipboard = bState;
+}
+
+void ClipboardMonitor::ClipboardChanged() {
+    // Only a copied text that is one address of a supported site is handed over: watching
+    // is on by default, and ordinary copying must not fill the list.
+    const QString text = ClipboardText().trimmed();
+    if (text.isEmpty() || IdentifySite(text) == kSiteNotSupported)
+        return;
+    for (const QChar c : text) {
+        if (c.isSpace())
+            return;
+    }
+    txtMonitor_Change(text);
+}
+
+void ClipboardMonitor::txtMonitor_Change(const QString& text) {
+    if (text.isEmpty())
+        return;
+    list_.AddUrlToList(text);
+    ui_.SetUiVariable(QStringLiteral("_root.video_url"), text);
+    if (!run_.bDownloading)
+        startStop_.tmrDownload.start();
+}
+
+void ClipboardMonitor::chkMonitor_Click() {
+    sLastClipboard.clear(); // what the clipboard holds now counts as new
+    if (!tmrMonitor.isActive()) {
+        tmrMonitor.start();
+        settings_.bMonitorClipboard = true;
+    } else {
+        tmrMonitor.stop();
+        settings_.bMonitorClipboard = false;
+    }
+}
+
+void ClipboardMonitor::tmrMonitor_Timer() {
+    const QString text = ClipboardText();
+    if (text == sLastClipboard || IdentifySite(text) == kSiteNotSupported) {
+        sLastClipboard = text;
+        return;
+    }
+    list_.AddUrlToList(text);
+    ui_.SetUiVariable(QStringLiteral("_root.video_url"), text);
+    sLastClipboard = text;
+    if (!run_.bDownloading) {
+        // The run starts right after this tick rather than inside it: a timer does not tick
+        // again while its own handler runs, and the poll must go on during the run.
+        QTimer::singleShot(0, this, [this] {
+            if (!run_.bDownloading)
+                startStop_.cmdStartDownload_Click();
+        });
+    }
+}
+
+} // namespace orvello
