@@ -1,13 +1,11 @@
 // One entry resolved end to end: the page fetched from a loopback server into the scratch
 // file, the address cut out, the file asked about, the entry's texts set; and the status
 // texts the transfer events write on the way.
+#include "Machine.h"
 #include "common/DoEvents.h"
 #include "list/modMain.h"
-#include "scheduler/DownloadScheduler.h"
 #include "support/QtPrint.h"
 #include "support/RawPeer.h"
-#include "support/RecordingGrid.h"
-#include "support/ScriptedPrompter.h"
 #include "support/http/ScriptServer.h"
 
 #include <QDir>
@@ -34,27 +32,6 @@ void Write(const QString& path, const QByteArray& bytes) {
 }
 
 const QList<QByteArray> kNoLength = {"HTTP/1.1 200 OK", "Content-Type: text/html"};
-
-// The download machinery with a real list and a recording grid, fetching from `server`.
-struct Machine {
-    RunState run;
-    RecordingGrid grid;
-    ScriptedPrompter prompter;
-    modMain list{run, &grid, &prompter};
-    DownloadScheduler s{run, list, prompter};
-
-    explicit Machine(const QString& scratchFolder) {
-        s.pages.setParseFile(QDir(scratchFolder).filePath(QStringLiteral("cache/Parse.tmp")));
-        s.download.setConnectTimeout(2s);
-        s.download.setHeadTimeout(2s);
-        s.download.setStallTimeout(2s);
-    }
-    int16_t Add(const QString& url) {
-        list.AddUrlToList(url);
-        return int16_t(list.DownloadList.size() - 1);
-    }
-    const DownloadItem& Entry(int16_t index) { return list.DownloadList[std::size_t(index)]; }
-};
 
 class Resolution : public ::testing::Test {
 protected:

@@ -92,12 +92,17 @@ void ScriptServer::readFrom(Peer& peer) {
         peer.pending.remove(0, end + 4);
         requests_.push_back(request);
 
-        const auto script = scripts_.find(request.method());
+        QByteArray key = request.method() + ' ' + request.target();
+        auto script = scripts_.find(key);
+        if (script == scripts_.end()) {
+            key = request.method();
+            script = scripts_.find(key);
+        }
         if (script == scripts_.end() || script->second.empty()) {
             answer(peer, Reply::Head({"HTTP/1.1 500 Not Scripted", "Content-Length: 0"}));
             continue;
         }
-        std::size_t& next = used_[request.method()];
+        std::size_t& next = used_[key];
         const Reply reply = script->second[std::min(next, script->second.size() - 1)];
         ++next;
         answer(peer, reply);

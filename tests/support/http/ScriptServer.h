@@ -37,7 +37,9 @@ struct Reply {
 
 // A scriptable HTTP server on 127.0.0.1 with a free port, on the calling thread's event
 // loop. Each method has its own script: requests take the replies in order, and the last
-// reply keeps answering once the others are used up. Every request head is recorded.
+// reply keeps answering once the others are used up. A script for a method and one exact
+// request target (onPath) answers that target before the method's own script does. Every
+// request head is recorded.
 class ScriptServer : public QObject {
     Q_OBJECT
 public:
@@ -45,6 +47,10 @@ public:
         QByteArray raw; // request line and headers, up to and including the empty line
         int connection; // 1 for the first connection accepted, 2 for the next, ...
         QByteArray method() const { return raw.left(raw.indexOf(' ')); }
+        QByteArray target() const {
+            const qsizetype start = raw.indexOf(' ') + 1;
+            return raw.mid(start, raw.indexOf(' ', start) - start);
+        }
         // The value of a header, found without regard to letter case, or a null array.
         QByteArray header(const QByteArray& name) const;
     };
@@ -59,6 +65,9 @@ public:
     void script(const QByteArray& method, const Reply& reply);
     void onHead(const Reply& reply) { script("HEAD", reply); }
     void onGet(const Reply& reply) { script("GET", reply); }
+    void onPath(const QByteArray& method, const QByteArray& target, const Reply& reply) {
+        script(method + ' ' + target, reply);
+    }
 
     const std::vector<Request>& requests() const { return requests_; }
     std::vector<Request> requests(const QByteArray& method) const;

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "common/ProgramSettings.h"
+#include "common/RunState.h"
+#include "common/UiVariables.h"
+#include "list/modMain.h"
+#include "scheduler/DownloadScheduler.h"
+#include "support/RecordingGrid.h"
+#include "support/ScriptedPrompter.h"
+
+#include <QDir>
+#include <QStringList>
+
+#include <chrono>
+#include <map>
+
+namespace orvello::test {
+
+// A UI surface that keeps its variables and the order they were written in.
+struct RecordingSurface : UiSurface {
+    std::map<QString, QString> values;
+    QStringList writes; // "name=value", in order
+    void SetVariable(const QString& name, const QString& value) override {
+        values[name] = value;
+        writes << name + QLatin1Char('=') + value;
+    }
+    QString GetVariable(const QString& name) override {
+        const auto it = values.find(name);
+        return it == values.end() ? QString() : it->second;
+    }
+};
+
+struct FixedConnectivity : Connectivity {
+    bool online = true;
+    bool IsConnected() override { return online; }
+};
+
+// The download machinery headless: a real list with a recording grid, scripted message
+// boxes, a recording UI surface, the scratch file and the download folder in `folder`.
+struct Machine {
+    RunState run;
+    RecordingGrid grid;
+    ScriptedPrompter prompter;
+    RecordingSurface surface;
+    UiVariables ui{&surface};
+    ProgramSettings settings;
+    FixedConnectivity connectivity;
+    modMain list{run, &grid, &prompter};
+    DownloadScheduler s{run, list, prompter, ui, settings};
+
+    explicit Machine(const QString& folder) {
+        using namespace std::chrono_literals;
+        s.pages.setParseFile(QDir(folder).filePath(QStringLiteral("cache/Parse.tmp")));
+        settings.sDownloadDir = QDir(folder).filePath(QStringLiteral("Downloaded Videos"));
+        s.startStop.setConnectivity(connectivity);
+        s.download.setConnectTimeout(2s);
+        s.download.setHeadTimeout(2s);
+        s.download.setStallTimeout(2s);
+    }
+    int16_t Add(const QString& url) {
+        list.AddUrlToList(url);
+        return int16_t(list.DownloadList.size() - 1);
+    }
+    DownloadItem& Entry(int16_t index) { return list.DownloadList[std::size_t(index)]; }
+};
+
+} // namespace orvello::test
