@@ -4,6 +4,13 @@
 
 namespace orvello {
 
+QString MessageBoxPrompter::DisplayText(QString text) {
+    // The core's texts end lines with CR LF or a bare CR; a label breaks lines only at LF.
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
 MsgAnswer MessageBoxPrompter::MsgBox(const MsgRequest& request) {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     switch (request.icon) {
@@ -35,7 +42,8 @@ MsgAnswer MessageBoxPrompter::MsgBox(const MsgRequest& request) {
         buttons = QMessageBox::Yes | QMessageBox::No;
         break;
     }
-    QMessageBox box(icon, request.title, request.text, buttons, m_parent);
+    QMessageBox box(icon, request.title, DisplayText(request.text), buttons, m_parent);
+    box.setTextFormat(Qt::PlainText); // server and file texts are never read as markup
     switch (box.exec()) {
     case QMessageBox::Yes:
         return MsgAnswer::Yes;

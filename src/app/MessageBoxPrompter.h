@@ -2,6 +2,8 @@
 
 #include "common/Prompter.h"
 
+#include <QString>
+
 class QWidget;
 
 namespace orvello {
@@ -11,6 +13,8 @@ class MessageBoxPrompter : public Prompter {
 public:
     explicit MessageBoxPrompter(QWidget* parent) : m_parent(parent) {}
     MsgAnswer MsgBox(const MsgRequest& request) override;
+    // The text as the box shows it: every line end (CR LF, or a bare CR) becomes a break.
+    static QString DisplayText(QString text);
 
 private:
     QWidget* m_parent;
