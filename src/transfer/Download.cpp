@@ -1,6 +1,7 @@
 #include "transfer/Download.h"
 
 #include "common/DoEvents.h"
+#include "common/WireText.h"
 #include "transfer/CurlSession.h"
 #include "transfer/HeaderBlock.h"
 
@@ -52,8 +53,8 @@ bool IsBlankLine(const char* data, std::size_t length) {
     return (length == 2 && data[0] == '\r' && data[1] == '\n') || (length == 1 && data[0] == '\n');
 }
 
-// Options shared by the header request and the transfer: the address as given (http when
-// it names no scheme, explicit ports honoured), redirects followed, a direct connection.
+// Options shared by the header request and the transfer: the address in its wire form (http
+// when it names no scheme, explicit ports honoured), redirects followed, a direct connection.
 void SetCommonOptions(CURL* easy, const QByteArray& url, const QByteArray& agent,
                       milliseconds connectTimeout) {
     curl_easy_setopt(easy, CURLOPT_URL, url.constData());
@@ -248,7 +249,7 @@ void Download::RequestInformation() {
     HeadCapture capture;
     long status = 0;
 
-    const QByteArray url = m_Url.toUtf8();
+    const QByteArray url = WireUrl(m_Url);
     CURL* easy = hSession && !url.contains('\0') ? curl_easy_init() : nullptr;
     if (easy) {
         SetCommonOptions(easy, url, hSession->userAgent(), connectTimeout_);
@@ -317,7 +318,7 @@ void Download::RequestInformation() {
 }
 
 bool Download::StartFetch(Fetch& f) {
-    const QByteArray url = m_Url.toUtf8();
+    const QByteArray url = WireUrl(m_Url);
     if (!hSession || url.contains('\0'))
         return false;
     f.session = hSession.get();
