@@ -1,6 +1,7 @@
 #include "resolve/YoutubeRedirect.h"
 
 #include "common/DoEvents.h"
+#include "common/WireText.h"
 #include "resolve/modGlobal.h"
 
 #include <QNetworkProxy>
@@ -20,22 +21,26 @@ constexpr qsizetype kLastPosition = 32767;
 constexpr std::chrono::milliseconds kWaitSlice{50};
 
 // The request block, byte for byte; the odd spacing of the encoding line is deliberate:
-// the answer is never decoded, so the server must not think gzip is welcome.
+// the answer is never decoded, so the server must not think gzip is welcome. The target and
+// the host are the only lines that aren't fixed ASCII; they take the wire form every request
+// of the program uses.
 QByteArray BuildRequest(const QString& host, const QString& link) {
-    const QString crlf = QStringLiteral("\r\n");
-    const QString text =
-        QStringLiteral("GET ") + link + QStringLiteral(" HTTP/1.1") + crlf +
-        QStringLiteral("Host: ") + host + crlf +
-        QStringLiteral("Accept: text/xml,application/xml,application/xhtml+xml,text/html;q=0.9,"
-                       "text/plain;q=0.8,image/png,*/*;q=0.5") +
-        crlf +
-        QStringLiteral("User-Agent: Mozilla/5.0 (Windows; U; Windows NT 5.1; en-US; rv:1.8.1.9) "
-                       "Gecko/20071025 Firefox/2.0.0.9") +
-        crlf + QStringLiteral("Accept -Encoding: gzip , deflate") + crlf +
-        QStringLiteral("Accept-Language: en-us,en;q=0.5") + crlf +
-        QStringLiteral("Accept-Charset: ISO-8859-1,utf-8;q=0.7,*;q=0.7") + crlf +
-        QStringLiteral("Connection: Close") + crlf + crlf;
-    return text.toLatin1();
+    const QByteArray lines[] = {
+        "GET " + WireTarget(link) + " HTTP/1.1",
+        "Host: " + WireHost(host),
+        "Accept: text/xml,application/xml,application/xhtml+xml,text/html;q=0.9,text/plain;q=0.8,"
+        "image/png,*/*;q=0.5",
+        "User-Agent: Mozilla/5.0 (Windows; U; Windows NT 5.1; en-US; rv:1.8.1.9) Gecko/20071025 "
+        "Firefox/2.0.0.9",
+        "Accept -Encoding: gzip , deflate",
+        "Accept-Language: en-us,en;q=0.5",
+        "Accept-Charset: ISO-8859-1,utf-8;q=0.7,*;q=0.7",
+        "Connection: Close",
+    };
+    QByteArray block;
+    for (const QByteArray& line : lines)
+        block += line + "\r\n";
+    return block + "\r\n";
 }
 
 } // namespace

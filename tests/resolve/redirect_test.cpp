@@ -91,6 +91,14 @@ TEST_F(Redirect, SendsTheRequestBlockAndBuildsGetVideoOnThePlayersHost) {
     EXPECT_EQ(redirect.GetYoutubePathLnik("HTTP://localhost/w?v=1"),
               QStringLiteral("http://localhost/get_video?a=1&n=caf") + QChar(0xE9));
     EXPECT_TRUE(peer.request.startsWith("GET /w?v=1 HTTP/1.1\r\nHost: localhost\r\n"));
+
+    // The target in its wire form: a blank, a byte read from a page, a character beyond it.
+    EXPECT_EQ(redirect.GetYoutubePathLnik(QStringLiteral("http://127.0.0.1/a b") + QChar(0xE9) +
+                                          QChar(0x20AC) + QStringLiteral("?q=\"x\"")),
+              QStringLiteral("http://127.0.0.1/get_video?a=1&n=caf") + QChar(0xE9));
+    EXPECT_TRUE(peer.request.startsWith(
+        "GET /a%20b%E9%E2%82%AC?q=%22x%22 HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: "))
+        << peer.request.toStdString();
     EXPECT_TRUE(prompter.shown.empty());
 }
 
