@@ -513,10 +513,13 @@ QString ErrorText(int error) {
 }
 } // namespace
 
+// Every end closes the file before its event, so the event tells what the file holds: when
+// the last writes fail, that failure is what gets reported.
 bool Download::FailRead(Fetch& f) {
     if (!RunEvents())
         return false;
-    EndFetch(f);
+    if (!EndFetch(f))
+        return ReportWriteError(f.writeError);
     emit DownloadError(QStringLiteral("Could not read URL"));
     return false;
 }
@@ -524,6 +527,11 @@ bool Download::FailRead(Fetch& f) {
 bool Download::FailWrite(Fetch& f, const QString& reason) {
     EndFetch(f);
     emit DownloadError(QStringLiteral("Could not write file: ") + reason);
+    return false;
+}
+
+bool Download::ReportWriteError(int error) {
+    emit DownloadError(QStringLiteral("Could not write file: ") + ErrorText(error));
     return false;
 }
 
@@ -610,20 +618,18 @@ bool Download::TransferFile() {
         if (bCancelRequested) {
             if (!RunEvents())
                 return false;
+            if (!EndFetch(f))
+                return ReportWriteError(f.writeError);
             qint32 position = qint32(count);
             emit DownloadCancelled(position);
-            if (self)
-                EndFetch(f);
             return false;
         }
         if (got == Read::End)
             break;
     }
 
-    if (!EndFetch(f)) {
-        emit DownloadError(QStringLiteral("Could not write file: ") + ErrorText(f.writeError));
-        return false;
-    }
+    if (!EndFetch(f))
+        return ReportWriteError(f.writeError);
     emit DownloadComplete();
     return !self.isNull();
 }

@@ -106,6 +106,7 @@ private:
     bool EndFetch(detail::Fetch& f);
     bool FailRead(detail::Fetch& f);
     bool FailWrite(detail::Fetch& f, const QString& reason);
+    bool ReportWriteError(int error);
 
     bool m_FileExists = false;
     QString m_LastModified;

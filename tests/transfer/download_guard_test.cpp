@@ -1,5 +1,5 @@
-// A Download under its own handlers: calls made from inside a running one, and the instance
-// deleted mid-call.
+// A Download under its own handlers: calls made from inside a running one, the instance
+// deleted mid-call, and what the file holds when the last writes fail.
 #include "DownloadEventLog.h"
 #include "support/http/ScriptServer.h"
 #include "transfer/Download.h"
@@ -38,6 +38,11 @@ bool DescriptorOpenOn(const QString& path) {
             return true;
     }
     return false;
+}
+
+// A header answer without a size, so progress values are byte counts.
+void ServeHead(ScriptServer& server) {
+    server.onHead(Reply::Head({"HTTP/1.1 200 OK", "Content-Type: video/x-flv"}));
 }
 
 } // namespace
@@ -169,4 +174,45 @@ TEST(DownloadGuard, DeletedInMidCallReturnsAtOnceAndKeepsWhatWasTaken) {
     QTimer::singleShot(100, [d] { delete d; });
     d->RequestInformation();
     EXPECT_TRUE(alive.isNull());
+}
+
+// The file is closed before the end is reported, so the event tells what it holds: when the
+// last writes fail, the end is that write error, whatever else was ending the transfer.
+TEST(DownloadGuard, AFailedWriteIsTheEndReportedWhateverElseEndsTheTransfer) {
+    const QString full = QStringLiteral("/dev/full"); // every write fails: no space left
+    enum class End { Complete, Cancel, ReadFailure, BeforeTheEnd };
+    const struct {
+        End end;
+        QByteArray body;
+        int progressEvents;
+    } cases[] = {
+        {End::Complete, kBody, 7},
+        {End::Cancel, kBody, 2},
+        {End::ReadFailure, kBody, 3},
+        {End::BeforeTheEnd, PatternBytes(300 * 1024), 127}, // the 256 KiB write mid-body
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int(c.end));
+        ScriptServer server;
+        ServeHead(server);
+        Reply get = Reply::Ok(c.body);
+        if (c.end == End::ReadFailure)
+            get.cutAt = 5000;
+        server.onGet(get);
+        Download d;
+        DownloadEventLog log(d);
+        d.setUrl(server.url());
+        d.setLocalFile(full);
+        log.onProgress = [&](qint32 value) {
+            if (c.end == End::Cancel && value == 4096)
+                d.CancelDownload();
+        };
+        EXPECT_FALSE(d.StartDownload());
+        EXPECT_EQ(log.progress.size(), c.progressEvents);
+        EXPECT_EQ(log.events.size(), c.progressEvents + 1);
+        EXPECT_EQ(log.last(),
+                  QStringLiteral("error:Could not write file: No space left on device"));
+        EXPECT_FALSE(d.SessionOpen());
+        EXPECT_FALSE(DescriptorOpenOn(full));
+    }
 }
