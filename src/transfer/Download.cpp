@@ -167,9 +167,13 @@ struct Fetch : Handle {
     Fetch** slot;
 
     explicit Fetch(Fetch** slot) : slot(slot) { *slot = this; }
+    // However the transfer ends (an exception out of a handler included), the file is left
+    // holding every taken byte, and closed.
     ~Fetch() {
         if (slot)
             *slot = nullptr;
+        Release();
+        CloseFile();
     }
 
     // The instance goes while the transfer runs: the handle leaves the session first, and

@@ -1,5 +1,6 @@
 // A Download under its own handlers: calls made from inside a running one, the instance
-// deleted mid-call, and what the file holds when the last writes fail.
+// deleted mid-call, an exception out of a handler, and what the file holds when the last
+// writes fail.
 #include "DownloadEventLog.h"
 #include "support/http/ScriptServer.h"
 #include "transfer/Download.h"
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <stdexcept>
 
 using namespace orvello;
 using namespace orvello::test;
@@ -215,4 +217,29 @@ TEST(DownloadGuard, AFailedWriteIsTheEndReportedWhateverElseEndsTheTransfer) {
         EXPECT_FALSE(d.SessionOpen());
         EXPECT_FALSE(DescriptorOpenOn(full));
     }
+}
+
+TEST(DownloadGuard, AnExceptionFromAHandlerLeavesTheFileWholeClosedAndTheInstanceUsable) {
+    QTemporaryDir dir;
+    ScriptServer server;
+    ServeHead(server);
+    server.onGet(Reply::Ok(kBody));
+    Download d;
+    DownloadEventLog log(d);
+    d.setUrl(server.url());
+    d.setLocalFile(dir.filePath(QStringLiteral("out.bin")));
+    log.onProgress = [](qint32 value) {
+        if (value == 6144)
+            throw std::runtime_error("handler failed");
+    };
+    EXPECT_THROW(d.StartDownload(), std::runtime_error);
+    EXPECT_EQ(FileBytes(d.LocalFile()), kBody.left(6144));
+    EXPECT_FALSE(DescriptorOpenOn(d.LocalFile()));
+
+    log.onProgress = nullptr;
+    log.events.clear();
+    QFile::remove(d.LocalFile());
+    EXPECT_TRUE(d.StartDownload());
+    EXPECT_EQ(log.last(), QStringLiteral("complete"));
+    EXPECT_EQ(FileBytes(d.LocalFile()), kBody);
 }
