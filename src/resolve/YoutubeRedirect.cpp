@@ -5,9 +5,11 @@
 #include "resolve/modGlobal.h"
 
 #include <QNetworkProxy>
+#include <QPointer>
 #include <QSignalBlocker>
 
 #include <algorithm>
+#include <utility>
 
 namespace orvello {
 
@@ -75,6 +77,12 @@ YoutubeRedirect::YoutubeRedirect(Prompter& prompter, const RunState& runState, Q
     connect(&WS, &QTcpSocket::disconnected, this, &YoutubeRedirect::WS_Close);
 }
 
+YoutubeRedirect::~YoutubeRedirect() {
+    // The socket goes after this body; what it signals on its way out (an abort, a close)
+    // must not reach the half-destroyed object.
+    WS.disconnect(this);
+}
+
 QString YoutubeRedirect::GetYoutubePathLnik(const QString& sLink) {
     // Everything here is shared by one resolution; a second one started from an event
     // inside the wait would take over the socket of the first.
@@ -83,12 +91,15 @@ QString YoutubeRedirect::GetYoutubePathLnik(const QString& sLink) {
     bResolving_ = true;
     lastEnd_ = RedirectEnd::Pending;
     sYoutubeDownLink.clear();
+    pendingError_.clear();
 
     wsHost = sLink;
     SplitUrl(wsHost, wsLink);
     bFindYoutubeFinish = false;
     Connect();
-    WaitForAnswer();
+    // An event inside the wait may delete this object: then nothing of it is touched again.
+    if (!WaitForAnswer())
+        return QString();
 
     // Release the connection whatever ended the wait; its late signals belong to nobody.
     {
@@ -114,23 +125,35 @@ void YoutubeRedirect::Connect() {
     WS.connectToHost(wsHost, RemotePort);
 }
 
-void YoutubeRedirect::WaitForAnswer() {
+bool YoutubeRedirect::WaitForAnswer() {
     using Clock = std::chrono::steady_clock;
+    const QPointer<YoutubeRedirect> self(this);
+    const auto runEvents = [&self] {
+        for (int i = 0; i < 7 && self; ++i)
+            DoEvents();
+        return !self.isNull();
+    };
     const auto deadline = Clock::now() + WaitTimeout;
     for (;;) {
-        for (int i = 0; i < 7; ++i)
-            DoEvents();
+        if (!runEvents())
+            return false;
+        if (!pendingError_.isNull() && !ReportSocketError(std::exchange(pendingError_, {})))
+            return false;
         if (bFindYoutubeFinish)
-            return;
-        if (runState_.bStopRequested)
-            return EndWait(RedirectEnd::Stopped);
+            return true;
+        if (runState_.bStopRequested) {
+            EndWait(RedirectEnd::Stopped);
+            return true;
+        }
         const auto now = Clock::now();
-        if (now >= deadline)
-            return EndWait(RedirectEnd::TimedOut);
+        if (now >= deadline) {
+            EndWait(RedirectEnd::TimedOut);
+            return true;
+        }
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
         WaitForEvents(std::min(left, kWaitSlice));
-        for (int i = 0; i < 7; ++i)
-            DoEvents();
+        if (!self || !runEvents())
+            return false;
     }
 }
 
@@ -164,11 +187,28 @@ void YoutubeRedirect::WS_Error(QAbstractSocket::SocketError error) {
         WS_Close();
         return;
     }
+    const QString text = QStringLiteral("Connection Error,") + WS.errorString();
+    // The socket is inside its own signal here, and the message box runs events (a nested
+    // loop in the program) that may delete this object and the socket with it. During a
+    // resolution the box is left to the wait, which shows it once the signal has returned.
+    if (bResolving_) {
+        if (pendingError_.isNull())
+            pendingError_ = text;
+        return;
+    }
+    ReportSocketError(text);
+}
+
+bool YoutubeRedirect::ReportSocketError(const QString& text) {
+    const QPointer<YoutubeRedirect> self(this);
     MsgRequest box;
-    box.text = QStringLiteral("Connection Error,") + WS.errorString();
+    box.text = text;
     box.buttons = MsgButtons::Ok;
     prompter_.MsgBox(box);
+    if (!self)
+        return false;
     EndWait(RedirectEnd::SocketError);
+    return true;
 }
 
 void YoutubeRedirect::WS_Close() {

@@ -2,8 +2,11 @@
 
 #include "support/ScriptedPrompter.h"
 
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -180,6 +183,38 @@ TEST_F(Redirect, StrayDataAndNestedCallsLeaveTheWaitAlone) {
     EXPECT_EQ(Resolve("/p?x=1"), kFound);
     EXPECT_EQ(nested, "");
     EXPECT_EQ(peer.connections, 1);
+}
+
+TEST_F(Redirect, DeletedDuringItsWaitGivesNothingAtOnce) {
+    enum class By { Timer, PeerEvent, ErrorBox };
+    const quint16 closed = ClosedPort();
+    peer.reply = RawPeer::Reply::Silent;
+    for (By by : {By::Timer, By::PeerEvent, By::ErrorBox}) {
+        SCOPED_TRACE(int(by));
+        auto* r = new orvello::YoutubeRedirect(prompter, run);
+        const QPointer<orvello::YoutubeRedirect> alive(r);
+        r->WaitTimeout = std::chrono::seconds(20);
+        r->RemotePort = by == By::ErrorBox ? closed : peer.server.serverPort();
+        const auto drop = [r] { delete r; };
+        peer.onRequest = by == By::PeerEvent ? std::function<void()>(drop) : nullptr;
+        prompter.onShow = [&](const orvello::MsgRequest&) {
+            if (by == By::ErrorBox)
+                drop();
+        };
+        QTimer timer;
+        timer.setSingleShot(true);
+        QObject::connect(&timer, &QTimer::timeout, drop);
+        if (by == By::Timer)
+            timer.start(100);
+
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_EQ(r->GetYoutubePathLnik(QStringLiteral("http://127.0.0.1/p?x=1")), "");
+        EXPECT_LT(clock.elapsed(), 5000);
+        EXPECT_TRUE(alive.isNull());
+    }
+    prompter.onShow = nullptr;
+    EXPECT_EQ(prompter.shown.size(), 1u);
 }
 
 TEST(ParseRedirectAnswer, TargetAfterOneBlankUpToTheLineEndWithin16BitPositions) {
