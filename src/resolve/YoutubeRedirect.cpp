@@ -212,8 +212,9 @@ bool YoutubeRedirect::ReportSocketError(const QString& text) {
 }
 
 void YoutubeRedirect::WS_Close() {
-    // The peer closed before any answer was taken: nothing more will come.
-    if (bResolving_)
+    // The peer closed before any answer was taken: nothing more will come. A socket error
+    // waiting for its box came first, and it is what ends the wait.
+    if (bResolving_ && pendingError_.isNull())
         EndWait(RedirectEnd::PeerClosed);
 }
 
