@@ -1,12 +1,15 @@
 #include "resolve/YoutubeRedirect.h"
 
 #include "common/DoEvents.h"
+#include "common/WireText.h"
 #include "resolve/modGlobal.h"
 
 #include <QNetworkProxy>
+#include <QPointer>
 #include <QSignalBlocker>
 
 #include <algorithm>
+#include <utility>
 
 namespace orvello {
 
@@ -20,22 +23,26 @@ constexpr qsizetype kLastPosition = 32767;
 constexpr std::chrono::milliseconds kWaitSlice{50};
 
 // The request block, byte for byte; the odd spacing of the encoding line is deliberate:
-// the answer is never decoded, so the server must not think gzip is welcome.
+// the answer is never decoded, so the server must not think gzip is welcome. The target and
+// the host are the only lines that aren't fixed ASCII; they take the wire form every request
+// of the program uses.
 QByteArray BuildRequest(const QString& host, const QString& link) {
-    const QString crlf = QStringLiteral("\r\n");
-    const QString text =
-        QStringLiteral("GET ") + link + QStringLiteral(" HTTP/1.1") + crlf +
-        QStringLiteral("Host: ") + host + crlf +
-        QStringLiteral("Accept: text/xml,application/xml,application/xhtml+xml,text/html;q=0.9,"
-                       "text/plain;q=0.8,image/png,*/*;q=0.5") +
-        crlf +
-        QStringLiteral("User-Agent: Mozilla/5.0 (Windows; U; Windows NT 5.1; en-US; rv:1.8.1.9) "
-                       "Gecko/20071025 Firefox/2.0.0.9") +
-        crlf + QStringLiteral("Accept -Encoding: gzip , deflate") + crlf +
-        QStringLiteral("Accept-Language: en-us,en;q=0.5") + crlf +
-        QStringLiteral("Accept-Charset: ISO-8859-1,utf-8;q=0.7,*;q=0.7") + crlf +
-        QStringLiteral("Connection: Close") + crlf + crlf;
-    return text.toLatin1();
+    const QByteArray lines[] = {
+        "GET " + WireTarget(link) + " HTTP/1.1",
+        "Host: " + WireHost(host),
+        "Accept: text/xml,application/xml,application/xhtml+xml,text/html;q=0.9,text/plain;q=0.8,"
+        "image/png,*/*;q=0.5",
+        "User-Agent: Mozilla/5.0 (Windows; U; Windows NT 5.1; en-US; rv:1.8.1.9) Gecko/20071025 "
+        "Firefox/2.0.0.9",
+        "Accept -Encoding: gzip , deflate",
+        "Accept-Language: en-us,en;q=0.5",
+        "Accept-Charset: ISO-8859-1,utf-8;q=0.7,*;q=0.7",
+        "Connection: Close",
+    };
+    QByteArray block;
+    for (const QByteArray& line : lines)
+        block += line + "\r\n";
+    return block + "\r\n";
 }
 
 } // namespace
@@ -70,6 +77,12 @@ YoutubeRedirect::YoutubeRedirect(Prompter& prompter, const RunState& runState, Q
     connect(&WS, &QTcpSocket::disconnected, this, &YoutubeRedirect::WS_Close);
 }
 
+YoutubeRedirect::~YoutubeRedirect() {
+    // The socket goes after this body; what it signals on its way out (an abort, a close)
+    // must not reach the half-destroyed object.
+    WS.disconnect(this);
+}
+
 QString YoutubeRedirect::GetYoutubePathLnik(const QString& sLink) {
     // Everything here is shared by one resolution; a second one started from an event
     // inside the wait would take over the socket of the first.
@@ -78,12 +91,15 @@ QString YoutubeRedirect::GetYoutubePathLnik(const QString& sLink) {
     bResolving_ = true;
     lastEnd_ = RedirectEnd::Pending;
     sYoutubeDownLink.clear();
+    pendingError_.clear();
 
     wsHost = sLink;
     SplitUrl(wsHost, wsLink);
     bFindYoutubeFinish = false;
     Connect();
-    WaitForAnswer();
+    // An event inside the wait may delete this object: then nothing of it is touched again.
+    if (!WaitForAnswer())
+        return QString();
 
     // Release the connection whatever ended the wait; its late signals belong to nobody.
     {
@@ -109,23 +125,35 @@ void YoutubeRedirect::Connect() {
     WS.connectToHost(wsHost, RemotePort);
 }
 
-void YoutubeRedirect::WaitForAnswer() {
+bool YoutubeRedirect::WaitForAnswer() {
     using Clock = std::chrono::steady_clock;
+    const QPointer<YoutubeRedirect> self(this);
+    const auto runEvents = [&self] {
+        for (int i = 0; i < 7 && self; ++i)
+            DoEvents();
+        return !self.isNull();
+    };
     const auto deadline = Clock::now() + WaitTimeout;
     for (;;) {
-        for (int i = 0; i < 7; ++i)
-            DoEvents();
+        if (!runEvents())
+            return false;
+        if (!pendingError_.isNull() && !ReportSocketError(std::exchange(pendingError_, {})))
+            return false;
         if (bFindYoutubeFinish)
-            return;
-        if (runState_.bStopRequested)
-            return EndWait(RedirectEnd::Stopped);
+            return true;
+        if (runState_.bStopRequested) {
+            EndWait(RedirectEnd::Stopped);
+            return true;
+        }
         const auto now = Clock::now();
-        if (now >= deadline)
-            return EndWait(RedirectEnd::TimedOut);
+        if (now >= deadline) {
+            EndWait(RedirectEnd::TimedOut);
+            return true;
+        }
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
         WaitForEvents(std::min(left, kWaitSlice));
-        for (int i = 0; i < 7; ++i)
-            DoEvents();
+        if (!self || !runEvents())
+            return false;
     }
 }
 
@@ -159,16 +187,34 @@ void YoutubeRedirect::WS_Error(QAbstractSocket::SocketError error) {
         WS_Close();
         return;
     }
+    const QString text = QStringLiteral("Connection Error,") + WS.errorString();
+    // The socket is inside its own signal here, and the message box runs events (a nested
+    // loop in the program) that may delete this object and the socket with it. During a
+    // resolution the box is left to the wait, which shows it once the signal has returned.
+    if (bResolving_) {
+        if (pendingError_.isNull())
+            pendingError_ = text;
+        return;
+    }
+    ReportSocketError(text);
+}
+
+bool YoutubeRedirect::ReportSocketError(const QString& text) {
+    const QPointer<YoutubeRedirect> self(this);
     MsgRequest box;
-    box.text = QStringLiteral("Connection Error,") + WS.errorString();
+    box.text = text;
     box.buttons = MsgButtons::Ok;
     prompter_.MsgBox(box);
+    if (!self)
+        return false;
     EndWait(RedirectEnd::SocketError);
+    return true;
 }
 
 void YoutubeRedirect::WS_Close() {
-    // The peer closed before any answer was taken: nothing more will come.
-    if (bResolving_)
+    // The peer closed before any answer was taken: nothing more will come. A socket error
+    // waiting for its box came first, and it is what ends the wait.
+    if (bResolving_ && pendingError_.isNull())
         EndWait(RedirectEnd::PeerClosed);
 }
 

@@ -36,11 +36,14 @@ RedirectEnd ParseRedirectAnswer(const QString& answer, QString& videoPath);
 // connection, where the player redirects to, and turns the redirect's query into a
 // "/get_video" address on the player's host. The wait for the answer runs on the UI thread
 // and lets window events run, so stop and other commands are handled inside it.
-// One resolution at a time; the members keep the state of the latest one.
+// One resolution at a time; the members keep the state of the latest one. An event inside
+// the wait (the message box of a socket error included) may delete the object; the running
+// GetYoutubePathLnik then returns the empty text at once and touches it no more.
 class YoutubeRedirect : public QObject {
     Q_OBJECT
 public:
     YoutubeRedirect(Prompter& prompter, const RunState& runState, QObject* parent = nullptr);
+    ~YoutubeRedirect() override;
 
     // Resolves a player address. Returns "http://" + host + "/get_video?..." or, after any
     // failure (socket error, peer close, time-out, stop, no usable Location), the empty text.
@@ -70,13 +73,17 @@ public slots:
     void WS_Close();
 
 private:
-    void WaitForAnswer();
+    // False when an event inside the wait deleted this object.
+    bool WaitForAnswer();
     void EndWait(RedirectEnd end);
+    // Shows "Connection Error,..." and ends the wait; false when the box deleted this object.
+    bool ReportSocketError(const QString& text);
 
     Prompter& prompter_;
     const RunState& runState_;
     RedirectEnd lastEnd_ = RedirectEnd::Pending;
     bool bResolving_ = false;
+    QString pendingError_; // a socket error's text, until the wait shows it
 };
 
 } // namespace orvello

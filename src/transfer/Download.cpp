@@ -1,10 +1,12 @@
 #include "transfer/Download.h"
 
 #include "common/DoEvents.h"
+#include "common/WireText.h"
 #include "transfer/CurlSession.h"
 #include "transfer/HeaderBlock.h"
 
 #include <QFile>
+#include <QPointer>
 
 #include <curl/curl.h>
 #include <fcntl.h>
@@ -52,8 +54,8 @@ bool IsBlankLine(const char* data, std::size_t length) {
     return (length == 2 && data[0] == '\r' && data[1] == '\n') || (length == 1 && data[0] == '\n');
 }
 
-// Options shared by the header request and the transfer: the address as given (http when
-// it names no scheme, explicit ports honoured), redirects followed, a direct connection.
+// Options shared by the header request and the transfer: the address in its wire form (http
+// when it names no scheme, explicit ports honoured), redirects followed, a direct connection.
 void SetCommonOptions(CURL* easy, const QByteArray& url, const QByteArray& agent,
                       milliseconds connectTimeout) {
     curl_easy_setopt(easy, CURLOPT_URL, url.constData());
@@ -100,12 +102,51 @@ size_t OnHeadHeader(char* data, size_t size, size_t count, void* user) {
 
 namespace detail {
 
-// One transfer in progress: libcurl's end of it and the loop's.
-struct Fetch {
+// A libcurl handle on a session.
+struct Handle {
     CurlSession* session = nullptr;
     CURL* easy = nullptr;
     CurlSession::Transfer end;
 
+    Handle() = default;
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    ~Handle() { Release(); }
+
+    // Takes the handle off the session and frees it.
+    void Release() {
+        if (easy) {
+            session->remove(easy);
+            curl_easy_cleanup(easy);
+            easy = nullptr;
+        }
+    }
+};
+
+// The states below live on the stack of the call that runs them and name themselves in a
+// slot of their Download meanwhile, so the Download's destructor can reach them when a
+// handler deletes the instance in mid-call (Abandon), and detach them from it.
+
+// One header request in progress.
+struct Head : Handle {
+    HeadCapture capture;
+    Head** slot;
+
+    explicit Head(Head** slot) : slot(slot) { *slot = this; }
+    ~Head() {
+        if (slot)
+            *slot = nullptr;
+    }
+
+    // The instance goes while the request runs: the handle leaves the session first.
+    void Abandon() {
+        Release();
+        slot = nullptr;
+    }
+};
+
+// One transfer in progress: libcurl's end of it and the loop's.
+struct Fetch : Handle {
     // Byte positions since the start of the body: written (by libcurl) >= taken (by the
     // loop) >= flushed (to the file). The ring holds the bytes between flushed and written.
     std::unique_ptr<char[]> ring;
@@ -123,17 +164,24 @@ struct Fetch {
     int fd = -1;
     int writeError = 0;
 
-    Fetch() = default;
-    Fetch(const Fetch&) = delete;
-    Fetch& operator=(const Fetch&) = delete;
-    ~Fetch() { Release(); }
+    Fetch** slot;
 
-    void Release() {
-        if (easy) {
-            session->remove(easy);
-            curl_easy_cleanup(easy);
-            easy = nullptr;
-        }
+    explicit Fetch(Fetch** slot) : slot(slot) { *slot = this; }
+    // However the transfer ends (an exception out of a handler included), the file is left
+    // holding every taken byte, and closed.
+    ~Fetch() {
+        if (slot)
+            *slot = nullptr;
+        Release();
+        CloseFile();
+    }
+
+    // The instance goes while the transfer runs: the handle leaves the session first, and
+    // the file keeps what was taken.
+    void Abandon() {
+        Release();
+        CloseFile();
+        slot = nullptr;
     }
 
     // Writes every taken byte to the file.
@@ -214,10 +262,49 @@ struct Fetch {
 } // namespace detail
 
 using detail::Fetch;
+using detail::Head;
 
 Download::Download(QObject* parent) : QObject(parent) {}
 
-Download::~Download() = default;
+// A handler, or any event that runs inside a wait, may delete the instance while one of its
+// calls runs. That call returns without touching it again; what it still holds is let go
+// here, before the session goes: the handle leaves the session, and a transfer's file is
+// flushed and closed.
+Download::~Download() {
+    if (fetch_)
+        fetch_->Abandon();
+    if (head_)
+        head_->Abandon();
+}
+
+// Marks the instance busy for the length of one public call and clears the mark however the
+// call ends: a return, an exception out of a handler, or the instance deleted by a handler
+// (then there is nothing left to clear).
+class Download::BusyScope {
+public:
+    explicit BusyScope(Download* d) : d_(d) { d->busy_ = true; }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+    ~BusyScope() {
+        if (d_)
+            d_->busy_ = false;
+    }
+
+private:
+    QPointer<Download> d_;
+};
+
+bool Download::RunEvents() {
+    const QPointer<Download> self(this);
+    DoEvents();
+    return !self.isNull();
+}
+
+bool Download::AwaitEvents(milliseconds maxWait) {
+    const QPointer<Download> self(this);
+    WaitForEvents(maxWait);
+    return !self.isNull();
+}
 
 void Download::OpenSession() {
     InitCurl();
@@ -232,32 +319,51 @@ void Download::CloseSession() {
     hSession.reset();
 }
 
+// One operation at a time: a call made from a handler of the running one (or from any event
+// inside its waits) is refused, since it would take over the session, the file and the
+// state the running one still uses.
 bool Download::StartDownload() {
+    if (busy_)
+        return false;
+    const BusyScope busy(this);
     return TransferFile();
 }
 
 void Download::RequestInformation() {
+    if (busy_)
+        return;
+    const BusyScope busy(this);
+    AskServer();
+}
+
+bool Download::AskServer() {
     bInfoRequested = true;
-    DoEvents();
+    if (!RunEvents())
+        return false;
     if (!hSession)
         OpenSession();
-    DoEvents();
+    if (!RunEvents())
+        return false;
 
     enum class Outcome { NotMade, Read, StatusOnly };
     Outcome outcome = Outcome::NotMade;
-    HeadCapture capture;
     long status = 0;
+    Head head(&head_);
 
-    const QByteArray url = m_Url.toUtf8();
-    CURL* easy = hSession && !url.contains('\0') ? curl_easy_init() : nullptr;
-    if (easy) {
+    const QByteArray url = WireUrl(m_Url);
+    if (hSession && !url.contains('\0')) {
+        head.session = hSession.get();
+        head.easy = curl_easy_init();
+    }
+    if (head.easy) {
+        CURL* easy = head.easy;
         SetCommonOptions(easy, url, hSession->userAgent(), connectTimeout_);
         curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
         curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_0));
         curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS,
                          static_cast<long>(std::max<milliseconds::rep>(headTimeout_.count(), 1)));
         curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &OnHeadHeader);
-        curl_easy_setopt(easy, CURLOPT_HEADERDATA, &capture);
+        curl_easy_setopt(easy, CURLOPT_HEADERDATA, &head.capture);
         const QByteArray user = m_SiteUser.toUtf8();
         const QByteArray password = m_SitePassword.toUtf8();
         if (!m_SiteUser.isEmpty()) {
@@ -265,28 +371,30 @@ void Download::RequestInformation() {
             curl_easy_setopt(easy, CURLOPT_PASSWORD, password.constData());
         }
 
-        CurlSession::Transfer end;
-        if (hSession->add(easy, &end)) {
-            DoEvents();
+        if (hSession->add(easy, &head.end)) {
+            if (!RunEvents())
+                return false;
             // libcurl ends the request at headTimeout_; the extra second only guards the
             // loop itself.
             const auto giveUp = Clock::now() + headTimeout_ + std::chrono::seconds(1);
-            while (!end.done && Clock::now() < giveUp)
-                WaitForEvents(kWaitSlice);
-            DoEvents();
-            if (end.done && end.result == CURLE_OK && capture.complete) {
-                curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
-                outcome = capture.tooLong ? Outcome::StatusOnly : Outcome::Read;
+            while (!head.end.done && Clock::now() < giveUp) {
+                if (!AwaitEvents(kWaitSlice))
+                    return false;
             }
-            hSession->remove(easy);
+            if (!RunEvents())
+                return false;
+            if (head.end.done && head.end.result == CURLE_OK && head.capture.complete) {
+                curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+                outcome = head.capture.tooLong ? Outcome::StatusOnly : Outcome::Read;
+            }
         }
-        curl_easy_cleanup(easy);
+        head.Release();
     }
 
     // Every outcome sets all five values, so none of them can describe an earlier address.
     switch (outcome) {
     case Outcome::Read: {
-        const HeaderValues v = ReadHeaderBlock(capture.block);
+        const HeaderValues v = ReadHeaderBlock(head.capture.block);
         // A Content-Length that is not a number reads as a missing one (FileSize -1).
         m_LastModified = v.lastModified;
         m_FileSize = v.fileSize;
@@ -311,13 +419,15 @@ void Download::RequestInformation() {
         break;
     }
 
-    DoEvents();
+    if (!RunEvents())
+        return false;
     if (bCloseSession)
         CloseSession();
+    return true;
 }
 
 bool Download::StartFetch(Fetch& f) {
-    const QByteArray url = m_Url.toUtf8();
+    const QByteArray url = WireUrl(m_Url);
     if (!hSession || url.contains('\0'))
         return false;
     f.session = hSession.get();
@@ -343,22 +453,20 @@ bool Download::StartFetch(Fetch& f) {
     return true;
 }
 
-// Waits for network events. False when the server has sent nothing for the stall time,
-// counted from the later of its last byte and `since` (when the loop began to wait), so
-// time the host spent in its own handlers never counts as the server's silence.
+// Waits for network events. Sets f.stalled instead when the server has sent nothing for the
+// stall time, counted from the later of its last byte and `since` (when the loop began to
+// wait), so time the host spent in its own handlers never counts as the server's silence.
+// False when an event deleted the instance.
 bool Download::WaitForData(Fetch& f, Clock::time_point since) {
-    if (!f.connected) { // connecting is bounded by libcurl's connect time-out
-        WaitForEvents(kWaitSlice);
-        return true;
-    }
+    if (!f.connected) // connecting is bounded by libcurl's connect time-out
+        return AwaitEvents(kWaitSlice);
     const auto silent = Clock::now() - std::max(f.lastByte, since);
     if (silent >= stallTimeout_) {
         f.stalled = true;
-        return false;
+        return true;
     }
     const auto left = std::chrono::ceil<milliseconds>(stallTimeout_ - silent);
-    WaitForEvents(std::min(left, kWaitSlice));
-    return true;
+    return AwaitEvents(std::min(left, kWaitSlice));
 }
 
 // The pull side of the ring: the length of the next block, kBlock bytes or fewer at the end
@@ -386,12 +494,12 @@ Download::Read Download::ReadBlock(Fetch& f, std::size_t& length) {
                 return Read::Failed;
             continue;
         }
+        if (f.stalled)
+            return Read::Failed;
         if (since == Clock::time_point{})
             since = Clock::now();
-        if (f.stalled || !WaitForData(f, since)) {
-            if (f.written == f.taken)
-                return Read::Failed;
-        }
+        if (!WaitForData(f, since))
+            return Read::Gone;
     }
 }
 
@@ -403,9 +511,19 @@ bool Download::EndFetch(Fetch& f) {
     return f.CloseFile();
 }
 
+namespace {
+QString ErrorText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+} // namespace
+
+// Every end closes the file before its event, so the event tells what the file holds: when
+// the last writes fail, that failure is what gets reported.
 bool Download::FailRead(Fetch& f) {
-    DoEvents();
-    EndFetch(f);
+    if (!RunEvents())
+        return false;
+    if (!EndFetch(f))
+        return ReportWriteError(f.writeError);
     emit DownloadError(QStringLiteral("Could not read URL"));
     return false;
 }
@@ -416,30 +534,37 @@ bool Download::FailWrite(Fetch& f, const QString& reason) {
     return false;
 }
 
-namespace {
-QString ErrorText(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
+bool Download::ReportWriteError(int error) {
+    emit DownloadError(QStringLiteral("Could not write file: ") + ErrorText(error));
+    return false;
 }
-} // namespace
 
+// Returns false as soon as an event deleted the instance, whatever it was doing then.
 bool Download::TransferFile() {
+    const QPointer<Download> self(this);
     bCancelRequested = false;
     responseCode_ = 0;
-    DoEvents();
+    if (!RunEvents())
+        return false;
     if (!hSession)
         OpenSession();
-    DoEvents();
+    if (!RunEvents())
+        return false;
     bCloseSession = false;
-    if (!bInfoRequested)
-        RequestInformation(); // keeps the session open: bCloseSession is still False
+    // The header request keeps the session open: bCloseSession is still False.
+    if (!bInfoRequested && !AskServer())
+        return false;
     bCloseSession = true;
-    DoEvents();
+    if (!RunEvents())
+        return false;
 
     // Open the address: wait until the final response begins, or the attempt ends.
-    Fetch f;
+    Fetch f(&fetch_);
     if (StartFetch(f)) {
         const auto since = Clock::now();
-        while (!f.opened && !f.end.done && WaitForData(f, since)) {
+        while (!f.opened && !f.end.done && !f.stalled) {
+            if (!WaitForData(f, since))
+                return false;
         }
     }
     if (f.stalled) // connected, but the server sent nothing in time
@@ -455,7 +580,8 @@ bool Download::TransferFile() {
     curl_easy_getinfo(f.easy, CURLINFO_RESPONSE_CODE, &code);
     responseCode_ = int(code);
 
-    DoEvents();
+    if (!RunEvents())
+        return false;
     if (m_LocalFile.contains(QChar(0)))
         return FailWrite(f, QStringLiteral("the file name contains a NUL character"));
     // Written from its first byte on; an existing file is not shortened (callers that
@@ -466,9 +592,12 @@ bool Download::TransferFile() {
 
     std::int64_t count = 0;
     for (;;) {
-        DoEvents();
+        if (!RunEvents())
+            return false;
         std::size_t length = 0;
         const Read got = ReadBlock(f, length);
+        if (got == Read::Gone)
+            return false;
         if (got == Read::Failed)
             return f.writeError ? FailWrite(f, ErrorText(f.writeError)) : FailRead(f);
         // The count feeds 32-bit progress values: end the transfer rather than wrap it.
@@ -479,7 +608,8 @@ bool Download::TransferFile() {
         f.taken += length;
         if (f.taken - f.flushed >= kFlushChunk && !f.Flush())
             return FailWrite(f, ErrorText(f.writeError));
-        DoEvents();
+        if (!RunEvents())
+            return false;
 
         qint32 progress;
         if (m_FileSize > 0) {
@@ -491,25 +621,26 @@ bool Download::TransferFile() {
             progress = qint32(count);
         }
         emit DownloadProgress(progress);
+        if (!self || !RunEvents())
+            return false;
 
-        DoEvents();
         if (bCancelRequested) {
-            DoEvents();
+            if (!RunEvents())
+                return false;
+            if (!EndFetch(f))
+                return ReportWriteError(f.writeError);
             qint32 position = qint32(count);
             emit DownloadCancelled(position);
-            EndFetch(f);
             return false;
         }
         if (got == Read::End)
             break;
     }
 
-    if (!EndFetch(f)) {
-        emit DownloadError(QStringLiteral("Could not write file: ") + ErrorText(f.writeError));
-        return false;
-    }
+    if (!EndFetch(f))
+        return ReportWriteError(f.writeError);
     emit DownloadComplete();
-    return true;
+    return !self.isNull();
 }
 
 } // namespace orvello

@@ -12,7 +12,8 @@ namespace orvello {
 class CurlSession;
 namespace detail {
 struct Fetch;
-}
+struct Head;
+} // namespace detail
 
 // Fetches one file over HTTP or HTTPS: asks the server about it (RequestInformation) and
 // downloads it into LocalFile (StartDownload). Both run to their end before they return and
@@ -21,6 +22,11 @@ struct Fetch;
 // StartDownload, in this order for n blocks of data: n + 1 DownloadProgress (the last after
 // the empty read that ends the data), then DownloadComplete. Everything runs on the thread
 // that owns the object; there are no threads of its own.
+//
+// One operation runs at a time: StartDownload or RequestInformation called while one runs
+// (from one of its handlers, or from any event inside its waits) is refused. A handler may
+// delete the instance; the running call then returns at once (false, or nothing) and
+// touches it no more.
 class Download : public QObject {
     Q_OBJECT
 public:
@@ -46,7 +52,8 @@ public:
     void setSitePassword(const QString& New_SitePassword) { m_SitePassword = New_SitePassword; }
 
     // One complete transfer of Url into LocalFile. True only when the data ended and
-    // DownloadComplete was raised.
+    // DownloadComplete was raised (and the instance is still there). False, and no event,
+    // when an operation of this instance is already running.
     bool StartDownload();
     // The HTTP status of the last transfer's final response (after redirects), 0 when no
     // response began. A transfer completes whatever the status; callers judge error pages.
@@ -55,7 +62,8 @@ public:
     // A request made while no transfer runs is forgotten when the next one starts.
     void CancelDownload() { bCancelRequested = true; }
     // Asks the server about Url with a HEAD request and sets FileExists, LastModified,
-    // FileSize, RemoteFileName and RemoteFileType.
+    // FileSize, RemoteFileName and RemoteFileType. Leaves them as they are when an operation
+    // of this instance is already running.
     void RequestInformation();
 
     // How long a connection may take before the address counts as not found.
@@ -83,9 +91,16 @@ signals:
     void DownloadCancelled(qint32& lPosition);
 
 private:
-    enum class Read { Data, End, Failed };
+    class BusyScope;
+    enum class Read { Data, End, Failed, Gone };
 
+    // The workers behind the public calls; false when an event deleted the instance.
     bool TransferFile();
+    bool AskServer();
+    // DoEvents() and WaitForEvents(), telling whether the instance survived them.
+    bool RunEvents();
+    bool AwaitEvents(std::chrono::milliseconds maxWait);
+
     void OpenSession();
     void CloseSession();
     bool StartFetch(detail::Fetch& f);
@@ -94,6 +109,7 @@ private:
     bool EndFetch(detail::Fetch& f);
     bool FailRead(detail::Fetch& f);
     bool FailWrite(detail::Fetch& f, const QString& reason);
+    bool ReportWriteError(int error);
 
     bool m_FileExists = false;
     QString m_LastModified;
@@ -109,6 +125,10 @@ private:
     bool bInfoRequested = false;
     bool bCloseSession = false;
     bool bCancelRequested = false;
+
+    bool busy_ = false;              // a public call runs
+    detail::Fetch* fetch_ = nullptr; // the running transfer's state, on its call's stack
+    detail::Head* head_ = nullptr;   // the running header request's state, likewise
 
     std::chrono::milliseconds connectTimeout_{30000};
     std::chrono::milliseconds stallTimeout_{60000};

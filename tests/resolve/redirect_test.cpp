@@ -1,9 +1,13 @@
 #include "resolve/YoutubeRedirect.h"
 
+#include "support/RawPeer.h"
 #include "support/ScriptedPrompter.h"
 
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -13,38 +17,7 @@ using orvello::RedirectEnd;
 
 namespace {
 
-// A raw TCP peer on loopback: records the request bytes of the latest connection and,
-// once the blank line ending the request is in, answers (then closes), closes, or stays mute.
-struct RawPeer {
-    enum class Reply { Answer, Close, Silent } reply = Reply::Answer;
-    QByteArray answer, request;
-    int connections = 0;
-    std::function<void()> onRequest; // runs before the reply
-    QTcpServer server;
-
-    RawPeer() {
-        EXPECT_TRUE(server.listen(QHostAddress::LocalHost, 0));
-        QObject::connect(&server, &QTcpServer::newConnection, [this] {
-            while (QTcpSocket* s = server.nextPendingConnection()) {
-                ++connections;
-                request.clear();
-                QObject::connect(s, &QTcpSocket::readyRead, s, [this, s] { Read(s); });
-            }
-        });
-    }
-    void Read(QTcpSocket* s) {
-        const bool before = request.contains("\r\n\r\n");
-        request += s->readAll();
-        if (before || !request.contains("\r\n\r\n"))
-            return;
-        if (onRequest)
-            onRequest();
-        if (reply == Reply::Answer)
-            s->write(answer);
-        if (reply != Reply::Silent)
-            s->disconnectFromHost();
-    }
-};
+using orvello::test::RawPeer;
 
 quint16 ClosedPort() {
     QTcpServer probe;
@@ -91,6 +64,14 @@ TEST_F(Redirect, SendsTheRequestBlockAndBuildsGetVideoOnThePlayersHost) {
     EXPECT_EQ(redirect.GetYoutubePathLnik("HTTP://localhost/w?v=1"),
               QStringLiteral("http://localhost/get_video?a=1&n=caf") + QChar(0xE9));
     EXPECT_TRUE(peer.request.startsWith("GET /w?v=1 HTTP/1.1\r\nHost: localhost\r\n"));
+
+    // The target in its wire form: a blank, a byte read from a page, a character beyond it.
+    EXPECT_EQ(redirect.GetYoutubePathLnik(QStringLiteral("http://127.0.0.1/a b") + QChar(0xE9) +
+                                          QChar(0x20AC) + QStringLiteral("?q=\"x\"")),
+              QStringLiteral("http://127.0.0.1/get_video?a=1&n=caf") + QChar(0xE9));
+    EXPECT_TRUE(peer.request.startsWith(
+        "GET /a%20b%E9%E2%82%AC?q=%22x%22 HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: "))
+        << peer.request.toStdString();
     EXPECT_TRUE(prompter.shown.empty());
 }
 
@@ -172,6 +153,35 @@ TEST_F(Redirect, StrayDataAndNestedCallsLeaveTheWaitAlone) {
     EXPECT_EQ(Resolve("/p?x=1"), kFound);
     EXPECT_EQ(nested, "");
     EXPECT_EQ(peer.connections, 1);
+}
+
+TEST_F(Redirect, DeletedDuringItsWaitGivesNothingAtOnce) {
+    enum class By { Timer, PeerEvent, ErrorBox };
+    const quint16 closed = ClosedPort();
+    peer.reply = RawPeer::Reply::Silent;
+    for (By by : {By::Timer, By::PeerEvent, By::ErrorBox}) {
+        SCOPED_TRACE(int(by));
+        auto* r = new orvello::YoutubeRedirect(prompter, run);
+        const QPointer<orvello::YoutubeRedirect> alive(r);
+        r->WaitTimeout = std::chrono::seconds(20);
+        r->RemotePort = by == By::ErrorBox ? closed : peer.server.serverPort();
+        const auto drop = [r] { delete r; };
+        peer.onRequest = by == By::PeerEvent ? std::function<void()>(drop) : nullptr;
+        prompter.onShow = [&](const orvello::MsgRequest&) {
+            if (by == By::ErrorBox)
+                drop();
+        };
+        if (by == By::Timer)
+            QTimer::singleShot(100, drop);
+
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_EQ(r->GetYoutubePathLnik(QStringLiteral("http://127.0.0.1/p?x=1")), "");
+        EXPECT_LT(clock.elapsed(), 5000);
+        EXPECT_TRUE(alive.isNull());
+    }
+    prompter.onShow = nullptr;
+    EXPECT_EQ(prompter.shown.size(), 1u);
 }
 
 TEST(ParseRedirectAnswer, TargetAfterOneBlankUpToTheLineEndWithin16BitPositions) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "support/QtPrint.h"
 #include "transfer/Download.h"
 
 #include <QByteArray>
@@ -59,11 +60,3 @@ inline QByteArray FileBytes(const QString& path) {
 }
 
 } // namespace orvello::test
-
-// Readable failure messages for Qt texts.
-inline void PrintTo(const QString& s, std::ostream* os) {
-    *os << '"' << s.toStdString() << '"';
-}
-inline void PrintTo(const QByteArray& s, std::ostream* os) {
-    *os << '"' << s.toStdString() << '"';
-}

@@ -244,6 +244,21 @@ TEST_F(Transfer, ServerClosingOrStallingMidBodyIsAReadFailure) {
     EXPECT_EQ(log.events, QStringList({QStringLiteral("error:Could not read URL")}));
 }
 
+TEST_F(Transfer, AddressesCutFromPagesGoOutInTheirWireForm) {
+    // A blank, a byte read from a page as one character, and a character beyond a byte.
+    serve(PatternBytes(100), 100);
+    d.setUrl(server.url(QStringLiteral("/a b") + QChar(0xE9) + QChar(0x20AC) +
+                        QStringLiteral("?q=\"x\"")));
+    EXPECT_TRUE(d.StartDownload());
+    const auto& requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_TRUE(requests[0].raw.startsWith("HEAD /a%20b%E9%E2%82%AC?q=%22x%22 HTTP/1.0\r\n"))
+        << requests[0].raw.toStdString();
+    EXPECT_TRUE(requests[1].raw.startsWith("GET /a%20b%E9%E2%82%AC?q=%22x%22 HTTP/1.1\r\n"))
+        << requests[1].raw.toStdString();
+    EXPECT_EQ(FileBytes(path()), PatternBytes(100));
+}
+
 TEST_F(Transfer, RefusedAddressIsNotFoundAndKeepsTheSession) {
     d.setUrl(QStringLiteral("http://127.0.0.1:%1/v.flv").arg(ScriptServer::ClosedPort()));
     d.setLocalFile(path());
