@@ -1,0 +1,90 @@
+#include "settings/modSettings.h"
+
+#include <QDir>
+#include <QRegularExpression>
+
+#include <optional>
+#include <utility>
+
+namespace orvello {
+
+namespace {
+
+// The Boolean a stored text stands for: "True" or "False" in any letter case, or a decimal
+// number (0 is False, any other number True), blanks around it allowed. Any other text
+// stands for nothing.
+std::optional<bool> TextToBool(const QString& text) {
+    const QString t = text.trimmed();
+    if (t.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
+        return true;
+    if (t.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0)
+        return false;
+    static const QRegularExpression number(
+        QStringLiteral("^[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?$"));
+    const QRegularExpressionMatch match = number.match(t);
+    if (!match.hasMatch())
+        return std::nullopt;
+    // Zero whatever its exponent; decided on the digits, so no size of number overflows.
+    const QString mantissa = match.captured(1);
+    for (const QChar c : mantissa)
+        if (c >= QLatin1Char('1') && c <= QLatin1Char('9'))
+            return true;
+    return false;
+}
+
+} // namespace
+
+modSettings::modSettings(ProgramSettings& settings, UiVariables& ui,
+                         std::function<void(bool)> Monitor, RegRoot regHKEY)
+    : settings_(settings), ui_(ui), monitor_(std::move(Monitor)), root_(std::move(regHKEY)) {}
+
+QString modSettings::DefaultDownloadDir() {
+#ifdef Q_OS_WIN
+    return QStringLiteral("C:\\Downloaded Videos");
+#else
+    return QDir(QDir::homePath()).filePath(QStringLiteral("Downloaded Videos"));
+#endif
+}
+
+void modSettings::LoadSettings() {
+    const CRegister reg;
+    if (const std::optional<bool> on =
+            TextToBool(reg.REGGetSetting(root_, kSection, kUrlMon, QStringLiteral("true"))))
+        settings_.bMonitorClipboard = *on;
+
+    // A watcher that fails to start must not keep the folder from loading or the settings
+    // from being shown.
+    if (settings_.bMonitorClipboard && monitor_) {
+        try {
+            monitor_(true);
+        } catch (...) {
+        }
+    }
+
+    // The folder text is taken as stored, except that an empty one would put every download
+    // at the root of the file system: it stands for the default folder.
+    const QString defaultDir = DefaultDownloadDir();
+    settings_.sDownloadDir = reg.REGGetSetting(root_, kSection, kDownloadDir, defaultDir);
+    if (settings_.sDownloadDir.isEmpty())
+        settings_.sDownloadDir = defaultDir;
+
+    ShowSettings();
+}
+
+void modSettings::SaveSettings() {
+    const CRegister reg;
+    reg.REGSaveSetting(root_, kSection, kUrlMon,
+                       settings_.bMonitorClipboard ? QStringLiteral("True")
+                                                   : QStringLiteral("False"));
+    reg.REGSaveSetting(root_, kSection, kDownloadDir, settings_.sDownloadDir);
+}
+
+void modSettings::ShowSettings() {
+    ui_.SetUiVariable(QStringLiteral("_root.autoToDownloadList_CB"),
+                      settings_.bMonitorClipboard ? QStringLiteral("1") : QStringLiteral("0"));
+    ui_.SetUiVariable(QStringLiteral("_root.Download_CB"), QStringLiteral("1"));
+    ui_.SetUiVariable(QStringLiteral("_root.Convert_CB"), QStringLiteral("1"));
+    ui_.SetUiVariable(QStringLiteral("_root.download_dir"), settings_.sDownloadDir);
+}
+
+} // namespace orvello
