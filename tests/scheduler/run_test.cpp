@@ -285,3 +285,23 @@ TEST_F(Run, AnEmptyListOrNoConnectionIsRefusedWithItsMessage) {
     EXPECT_TRUE(server.requests().empty());
     EXPECT_EQ(m.Entry(0).Status, "Waiting");
 }
+
+TEST_F(Run, AFolderThatCantBeCreatedEndsEachEntryErrorAndWritesNothingElsewhere) {
+    const QByteArray body(3000, 'z');
+    const QString a = ServeVideo("a", Reply::Head({"HTTP/1.1 200 OK"}), Reply::Ok(body));
+    const QString b = ServeVideo("b", Reply::Head({"HTTP/1.1 200 OK"}), Reply::Ok(body));
+    m.Add(a);
+    m.Add(b);
+    // Only the folder itself is created, never missing parents.
+    m.settings.sDownloadDir = dir.filePath("missing/parent/Videos");
+    Click();
+    EXPECT_EQ(Statuses(m.list), QStringList({"ERROR", "ERROR"}));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("missing")));
+
+    // No folder at all: never a bare name in whatever folder the program runs in.
+    m.Entry(0).Status = m.Entry(1).Status = "Waiting";
+    m.settings.sDownloadDir.clear();
+    Click();
+    EXPECT_EQ(Statuses(m.list), QStringList({"ERROR", "ERROR"}));
+    EXPECT_FALSE(QFileInfo::exists("a.flv"));
+}
