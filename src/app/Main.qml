@@ -243,6 +243,8 @@ Rectangle {
 
         Accessible.role: Accessible.Button
         Accessible.name: text
+        // The accessibility interface does not report a disabled item as such; say it.
+        Accessible.description: enabled ? "" : "Unavailable"
         Accessible.focusable: true
         Accessible.pressed: down
         Accessible.onPressAction: activate()
@@ -340,17 +342,20 @@ Rectangle {
         id: tab
         property string text
         property bool current: false
+        // An unavailable tab stays enabled so that it still takes its presses: a press on it
+        // must neither choose the page nor fall through to the band and move the window.
+        property bool available: true
         signal chosen
 
         function activate() {
-            if (enabled)
+            if (available)
                 chosen()
         }
 
         width: 132
         height: 34
         radius: 6
-        color: current ? "#f3f6df" : !enabled ? "#1f5273" : area.containsMouse ? "#3a86b6" : "#1d5477"
+        color: current ? "#f3f6df" : !available ? "#1f5273" : area.containsMouse ? "#3a86b6" : "#1d5477"
         Rectangle { // squares the bottom corners
             anchors.bottom: parent.bottom
             width: parent.width
@@ -369,7 +374,7 @@ Rectangle {
             anchors.centerIn: parent
             anchors.verticalCenterOffset: 1
             text: tab.text
-            color: tab.current ? "#276892" : tab.enabled ? "#ffffff" : "#7fa3bb"
+            color: tab.current ? "#276892" : tab.available ? "#ffffff" : "#7fa3bb"
             font.pixelSize: 14
             font.bold: true
         }
@@ -386,11 +391,11 @@ Rectangle {
             id: area
             anchors.fill: parent
             hoverEnabled: true
-            cursorShape: tab.current ? Qt.ArrowCursor : Qt.PointingHandCursor
+            cursorShape: tab.current || !tab.available ? Qt.ArrowCursor : Qt.PointingHandCursor
             onClicked: tab.activate()
         }
 
-        activeFocusOnTab: true
+        activeFocusOnTab: available
         Keys.onPressed: event => {
             if (event.key === Qt.Key_Space || event.key === Qt.Key_Return || event.key === Qt.Key_Enter) {
                 tab.activate()
@@ -400,6 +405,7 @@ Rectangle {
 
         Accessible.role: Accessible.PageTab
         Accessible.name: text
+        Accessible.description: available ? "" : "Unavailable"
         Accessible.selectable: true
         Accessible.selected: current
         Accessible.focusable: true
@@ -904,6 +910,7 @@ Rectangle {
                     font.bold: true
                     Accessible.role: Accessible.StaticText
                     Accessible.name: text
+                    Accessible.ignored: text === ""
                 }
                 Text {
                     id: descriptionText
@@ -917,6 +924,7 @@ Rectangle {
                     lineHeight: 1.1
                     Accessible.role: Accessible.StaticText
                     Accessible.name: text
+                    Accessible.ignored: text === ""
                 }
 
                 Text {
@@ -1134,7 +1142,7 @@ Rectangle {
             y: root.bandHeight - height
             text: "About"
             current: root.page === 1
-            enabled: root.aboutAllowed
+            available: root.aboutAllowed
             onChosen: root.showPage(1)
         }
 
