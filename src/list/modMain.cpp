@@ -32,6 +32,14 @@ modMain::~modMain() {
         m_grid->SetDataSource(nullptr);
 }
 
+void modMain::SetCellUpdateHandler(CellUpdateHandler* handler) {
+    m_cellHandler = handler;
+    if (ListRecordset)
+        ListRecordset->setCellUpdateHandler(handler);
+    for (DownloadTableModel* copy : m_retiredCopies.findChildren<DownloadTableModel*>())
+        copy->setCellUpdateHandler(handler);
+}
+
 void modMain::bindGrid(DownloadTableModel* model) {
     // Marked unbound first: a grid that throws while binding is bound to nothing known.
     m_gridBound = false;
@@ -132,6 +140,7 @@ bool modMain::FillDownloadList() {
     FillBusy = true;
     try {
         auto next = std::make_unique<DownloadTableModel>();
+        next->setCellUpdateHandler(m_cellHandler);
         // The bounds are read once: entries added during the event pauses are not shown,
         // and a record for an index that is gone by then keeps its columns empty.
         const std::size_t count = DownloadList.size();

@@ -62,6 +62,8 @@ public:
     DownloadTableModel* BoundRecordset() const {
         return m_gridBound ? ListRecordset.get() : nullptr;
     }
+    // Who hears about the user's edits in the grid's cells, in this and every later copy.
+    void SetCellUpdateHandler(CellUpdateHandler* handler);
 
     // Removes the entry with this ID by re-adding all others in order, which renumbers
     // them and drops an entry whose address repeats an earlier one. False on an empty list.
@@ -96,6 +98,7 @@ private:
     Prompter* m_prompter;
     quint64 m_lastKey = 0;
     bool m_gridBound = false;
+    CellUpdateHandler* m_cellHandler = nullptr;
     QObject m_retiredCopies; // parent of the copies waiting for deletion
 };
 
