@@ -226,7 +226,7 @@ TEST_F(EditingFixture, RenameCleansTheNameAndRefusesWhatIsLeftUnusable) {
     EXPECT_EQ(editing.PendingFileName, "abc");
 }
 
-TEST_F(EditingFixture, OnlyFileNameCellsTakeEditsAndOnlyWithTheEditingSideInPlace) {
+TEST_F(EditingFixture, OnlyFileNameCellsTakeEdits) {
     fillLetters(1);
     DownloadTableModel& copy = *list.ListRecordset;
     for (int column = 0; column < DownloadTableModel::ColumnCount; ++column) {
@@ -236,13 +236,4 @@ TEST_F(EditingFixture, OnlyFileNameCellsTakeEditsAndOnlyWithTheEditingSideInPlac
         EXPECT_EQ(copy.setData(cell, QStringLiteral("x.flv")), editable) << column;
     }
     EXPECT_EQ(list.DownloadList[0].Status, "Waiting");
-
-    // A copy made while no editing side is registered takes no edit at all.
-    auto orphan = std::make_unique<modMain>(run, &grid, &prompter);
-    QString status, size;
-    orphan->AddToDownloadList("u", "f", status, size);
-    orphan->FillDownloadList();
-    DownloadTableModel& other = *orphan->ListRecordset;
-    EXPECT_FALSE(other.setData(other.index(0, DownloadTableModel::ColFileName), "x.flv"));
-    EXPECT_EQ(orphan->DownloadList[0].FileName, "f");
 }
