@@ -32,10 +32,49 @@ QVariant DownloadTableModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant DownloadTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
-        section >= ColumnCount)
+    if (role != Qt::DisplayRole || section < 0)
         return QAbstractTableModel::headerData(section, orientation, role);
+    if (orientation == Qt::Vertical)
+        return QString(); // blank row selectors: the ID column already numbers the rows
+    if (section >= ColumnCount)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    if (section < m_captions.size())
+        return m_captions[section];
     return QString::fromLatin1(columnKey(section));
+}
+
+bool DownloadTableModel::setHeaderData(int section, Qt::Orientation orientation,
+                                       const QVariant& value, int role) {
+    if (orientation != Qt::Horizontal || (role != Qt::DisplayRole && role != Qt::EditRole) ||
+        section < 0 || section >= ColumnCount)
+        return false;
+    if (m_captions.isEmpty()) {
+        for (int c = 0; c < ColumnCount; ++c)
+            m_captions << QString::fromLatin1(columnKey(c));
+    }
+    m_captions[section] = value.toString();
+    emit headerDataChanged(orientation, section, section);
+    return true;
+}
+
+Qt::ItemFlags DownloadTableModel::flags(const QModelIndex& index) const {
+    Qt::ItemFlags f = QAbstractTableModel::flags(index);
+    if (index.isValid() && index.column() == ColFileName)
+        f |= Qt::ItemIsEditable;
+    return f;
+}
+
+bool DownloadTableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    // The handler is read once: the edit ends with the handler it started with.
+    CellUpdateHandler* handler = m_cellHandler;
+    if (!handler || role != Qt::EditRole || !checkIndex(index, CheckIndexOption::IndexIsValid) ||
+        !(flags(index) & Qt::ItemIsEditable))
+        return false;
+    if (handler->BeforeCellUpdate(*this, index, value))
+        return false; // refused: the cell keeps its old value
+    setCellText(index.row(), index.column(), value.toString());
+    handler->AfterCellUpdate(*this, index);
+    return true;
 }
 
 void DownloadTableModel::appendRecord(Record record) {

@@ -1,11 +1,24 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QStringList>
 #include <QVariant>
 
 #include <vector>
 
 namespace orvello {
+
+class DownloadTableModel;
+
+// Told about every edit the user makes in a cell of the grid: asked before the typed value is
+// taken (true refuses it and the cell keeps its old value), and told after it was taken.
+class CellUpdateHandler {
+public:
+    virtual ~CellUpdateHandler() = default;
+    virtual bool BeforeCellUpdate(DownloadTableModel& model, const QModelIndex& cell,
+                                  const QVariant& newValue) = 0;
+    virtual void AfterCellUpdate(DownloadTableModel& model, const QModelIndex& cell) = 0;
+};
 
 // The display copy of the download list that the grid binds to. It is rebuilt from the
 // list at every fill; between fills only the running entry's status cell is written.
@@ -34,8 +47,17 @@ public:
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    // Column captions are the column keys until the grid gives its own; rows have none.
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
+    bool setHeaderData(int section, Qt::Orientation orientation, const QVariant& value,
+                       int role = Qt::EditRole) override;
+    // Only the FileName column can be edited in place.
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    // An edit of a FileName cell: the handler is asked first and may refuse it, then the
+    // value is written and the handler told. Without a handler no edit is taken.
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+    void setCellUpdateHandler(CellUpdateHandler* handler) { m_cellHandler = handler; }
 
     void reserve(std::size_t n) { m_records.reserve(n); }
     void appendRecord(Record record); // while building, before any view is bound
@@ -50,6 +72,8 @@ public:
 
 private:
     std::vector<Record> m_records;
+    QStringList m_captions; // empty: the column keys
+    CellUpdateHandler* m_cellHandler = nullptr;
 };
 
 } // namespace orvello

@@ -28,8 +28,33 @@ modMain::modMain(RunState& run, GridBinding* grid, Prompter* prompter)
     : m_run(run), m_grid(grid), m_prompter(prompter) {}
 
 modMain::~modMain() {
-    if (m_grid && ListRecordset)
+    if (m_grid && m_gridBound)
         m_grid->SetDataSource(nullptr);
+}
+
+void modMain::SetCellUpdateHandler(CellUpdateHandler* handler) {
+    m_cellHandler = handler;
+    if (ListRecordset)
+        ListRecordset->setCellUpdateHandler(handler);
+    for (DownloadTableModel* copy : m_retiredCopies.findChildren<DownloadTableModel*>())
+        copy->setCellUpdateHandler(handler);
+}
+
+void modMain::bindGrid(DownloadTableModel* model) {
+    // Marked unbound first: a grid that throws while binding is bound to nothing known.
+    m_gridBound = false;
+    m_grid->SetDataSource(model);
+    m_gridBound = model != nullptr;
+}
+
+void modMain::retireCopy(std::unique_ptr<DownloadTableModel> copy) {
+    if (!copy)
+        return;
+    if (CurrentRow.model == copy.get())
+        CurrentRow = RowRef{}; // that row is no longer on screen
+    DownloadTableModel* retired = copy.release();
+    retired->setParent(&m_retiredCopies);
+    retired->deleteLater();
 }
 
 void modMain::appendEntry(const QString& url, const QString& fileName, QString& status,
@@ -105,7 +130,8 @@ bool modMain::FillDownloadList() {
         return false;
     if (DownloadList.empty()) {
         if (m_grid)
-            m_grid->SetDataSource(nullptr);
+            bindGrid(nullptr);
+        CurrentRow = RowRef{};
         return false;
     }
     if (!m_grid)
@@ -114,6 +140,7 @@ bool modMain::FillDownloadList() {
     FillBusy = true;
     try {
         auto next = std::make_unique<DownloadTableModel>();
+        next->setCellUpdateHandler(m_cellHandler);
         // The bounds are read once: entries added during the event pauses are not shown,
         // and a record for an index that is gone by then keeps its columns empty.
         const std::size_t count = DownloadList.size();
@@ -136,14 +163,25 @@ bool modMain::FillDownloadList() {
         }
         // The grid is bound to the new copy before the old one goes, so a failed fill
         // leaves the grid showing what it showed before.
+        const bool wasBound = m_gridBound;
         std::unique_ptr<DownloadTableModel> previous =
             std::exchange(ListRecordset, std::move(next));
         try {
             FormatDownloadGrid(false);
         } catch (...) {
-            ListRecordset = std::move(previous);
+            // The new copy may be bound already (the layout step failed after the binding):
+            // the grid goes back to the previous one before the new one is dropped.
+            std::unique_ptr<DownloadTableModel> failed =
+                std::exchange(ListRecordset, std::move(previous));
+            try {
+                bindGrid(wasBound ? ListRecordset.get() : nullptr);
+            } catch (...) {
+                m_gridBound = wasBound; // the grid refused again: it kept its binding
+            }
+            retireCopy(std::move(failed));
             throw;
         }
+        retireCopy(std::move(previous));
     } catch (const ListError& e) {
         return fillFailed(e.number, QString::fromUtf8(e.what()));
     } catch (const std::bad_alloc&) {
@@ -171,7 +209,7 @@ bool modMain::fillFailed(int number, const QString& description) {
 bool modMain::FormatDownloadGrid(bool bInit) {
     if (!m_grid)
         return true;
-    m_grid->SetDataSource(ListRecordset.get());
+    bindGrid(ListRecordset.get());
     if (GridFormatted)
         return true;
     m_grid->ApplyLayout();
@@ -182,7 +220,7 @@ bool modMain::FormatDownloadGrid(bool bInit) {
 
 void modMain::FindCurrentRow() {
     CurrentRow = RowRef{};
-    DownloadTableModel* model = ListRecordset.get();
+    DownloadTableModel* model = BoundRecordset();
     if (!model)
         return;
     const QString key = QString::number(int(m_run.iCurrentItem) + 1);

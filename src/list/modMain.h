@@ -5,6 +5,7 @@
 #include "list/DownloadTableModel.h"
 #include "resolve/EntryResolver.h"
 
+#include <QObject>
 #include <QPointer>
 
 #include <memory>
@@ -53,7 +54,16 @@ public:
     bool FillDownloadList() override;
     // Binds the grid to the display copy, applying the full layout while it is not applied.
     bool FormatDownloadGrid(bool bInit);
+    // Sets CurrentRow to the row of the bound copy that shows the running entry; none while
+    // the grid is unbound.
     void FindCurrentRow();
+    // The display copy the grid is bound to; nullptr while the grid is unbound (the list was
+    // emptied, or never filled) even though ListRecordset still holds the last copy.
+    DownloadTableModel* BoundRecordset() const {
+        return m_gridBound ? ListRecordset.get() : nullptr;
+    }
+    // Who hears about the user's edits in the grid's cells, in this and every later copy.
+    void SetCellUpdateHandler(CellUpdateHandler* handler);
 
     // Removes the entry with this ID by re-adding all others in order, which renumbers
     // them and drops an entry whose address repeats an earlier one. False on an empty list.
@@ -75,11 +85,21 @@ private:
     // Keeps iCurrentItem on the running entry after entries were removed or moved.
     void followCurrentEntry();
     bool fillFailed(int number, const QString& description);
+    // Binds the grid to this copy or to nothing, and keeps track of which.
+    void bindGrid(DownloadTableModel* model);
+    // Drops a display copy that the grid no longer shows. The copy is deleted only when
+    // control is back in the event loop: the fill that replaced it may run from one of the
+    // grid's own signals (an edit committed, a click), and the view's code further up the
+    // stack may still use it.
+    void retireCopy(std::unique_ptr<DownloadTableModel> copy);
 
     RunState& m_run;
     GridBinding* m_grid;
     Prompter* m_prompter;
     quint64 m_lastKey = 0;
+    bool m_gridBound = false;
+    CellUpdateHandler* m_cellHandler = nullptr;
+    QObject m_retiredCopies; // parent of the copies waiting for deletion
 };
 
 } // namespace orvello

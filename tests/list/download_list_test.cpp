@@ -3,6 +3,7 @@
 #include "support/RecordingGrid.h"
 #include "support/ScriptedPrompter.h"
 
+#include <QCoreApplication>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -187,9 +188,13 @@ TEST_F(ListFixture, CurrentRowFollowsTheRunningEntryAcrossFills) {
     ASSERT_FALSE(list.CurrentRow.isNone());
     EXPECT_EQ(list.CurrentRow.row, 1);
     EXPECT_EQ(list.CurrentRow.model, list.ListRecordset.get());
-    // A later fill replaces the display copy: the old reference goes nowhere.
+    // A later fill replaces the display copy: the old reference goes nowhere, and the old
+    // copy itself goes once control is back in the event loop.
     const modMain::RowRef old = list.CurrentRow;
     ASSERT_TRUE(list.FillDownloadList());
+    EXPECT_TRUE(list.CurrentRow.isNone());
+    EXPECT_FALSE(old.isNone());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(old.isNone());
     // An index beyond the list finds no row.
     run.iCurrentItem = 10;
@@ -320,4 +325,54 @@ TEST_F(ListFixture, AnyTextIsStoredAndShownWithoutHarm) {
     EXPECT_EQ(list.DownloadList[1].Video_URL, withNul);
     EXPECT_EQ(list.ListRecordset->cellText(1, DownloadTableModel::ColVideoURL), withNul);
     expectNumbered();
+}
+
+TEST_F(ListFixture, AnEmptiedListHasNoCurrentRowThoughItsLastCopyIsKept) {
+    for (int i = 0; i < 3; ++i)
+        list.AddUrlToList(kYoutube + QString::number(i));
+    run.bDownloading = true;
+    run.iCurrentItem = 0;
+    list.FindCurrentRow();
+    ASSERT_FALSE(list.CurrentRow.isNone());
+    for (int i = 0; i < 3; ++i)
+        list.RemoveFromDownloadList(1);
+    EXPECT_FALSE(list.FillDownloadList());
+    EXPECT_EQ(grid.bound, nullptr);
+    EXPECT_NE(list.ListRecordset, nullptr);
+    EXPECT_EQ(list.BoundRecordset(), nullptr);
+    EXPECT_TRUE(list.CurrentRow.isNone());
+    list.FindCurrentRow(); // the kept copy still has a row with ID 1, but nobody sees it
+    EXPECT_TRUE(list.CurrentRow.isNone());
+}
+
+TEST_F(ListFixture, AFailedLayoutStepPutsTheGridBackOnWhatItShowed) {
+    // Once with the grid showing a copy, once with the grid unbound after the list emptied.
+    for (const bool wasBound : {true, false}) {
+        SCOPED_TRACE(wasBound ? "bound before" : "unbound before");
+        list.DownloadList.clear();
+        list.AddUrlToList(kYoutube + "1");
+        if (!wasBound) {
+            list.RemoveFromDownloadList(1);
+            list.FillDownloadList();
+        }
+        DownloadTableModel* before = list.ListRecordset.get();
+        ASSERT_EQ(grid.bound, wasBound ? before : nullptr);
+        list.GridFormatted = false; // the next fill applies the layout
+        grid.onLayout = [] { throw ListError(5, "Invalid procedure call or argument"); };
+        list.AddUrlToList(kYoutube + "2");
+        grid.onLayout = nullptr;
+
+        EXPECT_EQ(grid.bound, wasBound ? before : nullptr);
+        EXPECT_EQ(list.BoundRecordset(), grid.bound);
+        EXPECT_EQ(list.ListRecordset.get(), before);
+        EXPECT_FALSE(list.GridFormatted);
+        EXPECT_FALSE(list.FillBusy);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_EQ(before->rowCount(), 1); // still alive: it is the list's copy again
+
+        ASSERT_TRUE(list.FillDownloadList());
+        EXPECT_TRUE(list.GridFormatted);
+        EXPECT_EQ(grid.bound, list.ListRecordset.get());
+    }
+    EXPECT_EQ(prompter.shown.size(), 2u);
 }

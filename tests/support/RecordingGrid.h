@@ -14,7 +14,8 @@ public:
     int binds = 0;
     int unbinds = 0;
     int layouts = 0;
-    std::function<void()> onBind; // may throw to simulate a failing grid
+    std::function<void()> onBind;   // may throw to simulate a failing grid
+    std::function<void()> onLayout; // likewise, for the layout step
 
     void SetDataSource(DownloadTableModel* model) override {
         if (model && onBind)
@@ -22,7 +23,11 @@ public:
         bound = model;
         model ? ++binds : ++unbinds;
     }
-    void ApplyLayout() override { ++layouts; }
+    void ApplyLayout() override {
+        if (onLayout)
+            onLayout();
+        ++layouts;
+    }
 };
 
 } // namespace orvello::test

@@ -1,0 +1,19 @@
+#include "app/GridCellDelegate.h"
+
+namespace orvello {
+
+void GridCellDelegate::initStyleOption(QStyleOptionViewItem* option,
+                                       const QModelIndex& index) const {
+    QStyledItemDelegate::initStyleOption(option, index);
+    option->backgroundBrush = GridColour::Cell;
+    option->palette.setColor(QPalette::Highlight, GridColour::Selected);
+    option->palette.setColor(QPalette::HighlightedText, GridColour::SelectedText);
+    if (option->state & QStyle::State_HasFocus) {
+        // The active cell stands out, selected or not, with the ordinary text colour.
+        option->backgroundBrush = GridColour::ActiveCell;
+        option->palette.setColor(QPalette::Highlight, GridColour::ActiveCell);
+        option->palette.setColor(QPalette::HighlightedText, option->palette.color(QPalette::Text));
+    }
+}
+
+} // namespace orvello

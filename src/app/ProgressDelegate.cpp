@@ -1,0 +1,112 @@
+#include "app/ProgressDelegate.h"
+
+#include "list/DownloadTableModel.h"
+
+#include <QApplication>
+#include <QPainter>
+#include <QRegion>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace orvello {
+
+namespace {
+
+// x to the nearest integer, a value exactly halfway going to the even neighbour (12.5 gives
+// 12, 99.5 gives 100), whatever the floating-point rounding mode is.
+double roundHalfEven(double x) {
+    const double below = std::floor(x);
+    const double rest = x - below;
+    if (rest > 0.5 || (rest == 0.5 && std::fmod(below, 2.0) != 0.0))
+        return below + 1.0;
+    return below;
+}
+
+enum class Reading { NotANumber, Percent, TooLarge };
+
+// How a Status text reads: a number (blanks around it allowed) as a 32-bit whole number, a
+// number too large for that, or not a number at all.
+Reading readStatus(const QVariant& value, qint32& percent) {
+    bool ok = false;
+    const double number = value.toString().toDouble(&ok);
+    if (!ok || !std::isfinite(number))
+        return Reading::NotANumber;
+    const double whole = roundHalfEven(number);
+    if (whole < double(std::numeric_limits<qint32>::min()) ||
+        whole > double(std::numeric_limits<qint32>::max()))
+        return Reading::TooLarge;
+    percent = qint32(whole);
+    return Reading::Percent;
+}
+
+bool isStatusCell(const QModelIndex& index) {
+    return qobject_cast<const DownloadTableModel*>(index.model()) &&
+           std::strcmp(DownloadTableModel::columnKey(index.column()), "Status") == 0;
+}
+
+} // namespace
+
+bool IsCellSelected(const QStyleOptionViewItem& cell) {
+    return cell.state & QStyle::State_Selected;
+}
+
+void ProgressDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                             const QModelIndex& index) const {
+    // The common case first, before anything is made for drawing.
+    qint32 percent = 0;
+    const Reading reading = isStatusCell(index) ? readStatus(index.data(Qt::DisplayRole), percent)
+                                                : Reading::NotANumber;
+    if (reading == Reading::NotANumber) {
+        GridCellDelegate::paint(painter, option, index);
+        return;
+    }
+
+    QStyleOptionViewItem cell = option;
+    initStyleOption(&cell, index); // the cell's resolved appearance: its selection colours
+    if (reading == Reading::TooLarge) {
+        // No percentage to show: the cell keeps its background and nothing else.
+        const QStyle* style = cell.widget ? cell.widget->style() : QApplication::style();
+        style->drawPrimitive(QStyle::PE_PanelItemViewItem, &cell, painter, cell.widget);
+        return;
+    }
+    // The bar in the highlight colours of the grid's palette, not of the cell's appearance.
+    DrawProgressCell(painter, cell, percent, option.palette.color(QPalette::Highlight),
+                     option.palette.color(QPalette::HighlightedText), true);
+}
+
+void DrawProgressCell(QPainter* painter, const QStyleOptionViewItem& cell, qint32 percent,
+                      const QColor& bar, const QColor& back, bool showText) {
+    const qint32 p = std::clamp<qint32>(percent, 0, 100);
+    const bool selected = IsCellSelected(cell);
+    const QColor barColour = selected ? cell.palette.color(QPalette::Highlight) : bar;
+    const QColor backColour = selected ? cell.palette.color(QPalette::HighlightedText) : back;
+    const QRect& r = cell.rect;
+    const int barWidth =
+        selected ? r.width() : int(roundHalfEven(double(p) / 100.0 * double(r.width())));
+    const QRect barRect(r.left(), r.top(), barWidth, r.height());
+
+    painter->save();
+    painter->fillRect(r, backColour);
+    painter->fillRect(barRect, barColour);
+    if (showText) {
+        // The caption stays readable where the bar passes under it: in the bar colour
+        // beside the bar, in the back colour over it.
+        const QString caption = QString::number(p) + QLatin1Char('%');
+        const int flags = Qt::AlignCenter | Qt::TextSingleLine;
+        painter->setFont(cell.font);
+        painter->save();
+        painter->setClipRegion(QRegion(r).subtracted(QRegion(barRect)), Qt::IntersectClip);
+        painter->setPen(barColour);
+        painter->drawText(r, flags, caption);
+        painter->restore();
+        painter->setClipRect(barRect, Qt::IntersectClip);
+        painter->setPen(backColour);
+        painter->drawText(r, flags, caption);
+    }
+    painter->restore();
+}
+
+} // namespace orvello

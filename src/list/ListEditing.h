@@ -1,0 +1,69 @@
+#pragma once
+
+#include "list/DownloadTableModel.h"
+
+#include <QString>
+
+class QItemSelectionModel;
+
+namespace orvello {
+
+class modMain;
+
+// The user's edits of the download list besides adding: remove the selected entries, clear
+// the completed ones, move an entry, select every row, and rename an entry's local file in
+// the grid. They read the grid's rows from the display copy it is bound to and its selection
+// from the grid's selection model, change the list through modMain and refill the grid.
+//
+// Selection as these operations see it: a selection range that spans every column is a row
+// selected as a whole (through its row selector, or by SelectAllRows); any other range holds
+// single selected cells, in the order the user selected them.
+class ListEditing : public CellUpdateHandler {
+public:
+    // Registers itself with the list for the renames; the list must outlive it.
+    explicit ListEditing(modMain& list);
+    ~ListEditing() override;
+    ListEditing(const ListEditing&) = delete;
+    ListEditing& operator=(const ListEditing&) = delete;
+
+    // selection: the grid's selection model. nullptr, or a selection model of anything but
+    // the bound display copy, counts as nothing selected.
+
+    // Removes every entry whose row is selected or has a selected cell, then refills.
+    // Nothing at all happens while the grid shows no rows.
+    void RemoveSelected(const QItemSelectionModel* selection);
+    // Removes the entries whose status is exactly "Complete", then refills. Nothing at all
+    // happens while the grid shows no rows.
+    void ClearCompleted();
+    // Moves the entry of the first selected cell one place up (down), then refills, also
+    // when nothing moved. Rows selected as a whole don't count.
+    void MoveSelectedUp(const QItemSelectionModel* selection);
+    void MoveSelectedDown(const QItemSelectionModel* selection);
+    // Selects every row of the grid as a whole; no refill.
+    void SelectAllRows(QItemSelectionModel* selection);
+
+    // The rename, raised by the display copy when the user edits a FileName cell: the typed
+    // name is cleaned and refused when nothing usable is left; an accepted name is shown
+    // cleaned and replaces only the entry's FileName, without a refill.
+    bool BeforeCellUpdate(DownloadTableModel& model, const QModelIndex& cell,
+                          const QVariant& newValue) override;
+    void AfterCellUpdate(DownloadTableModel& model, const QModelIndex& cell) override;
+
+    // The last accepted name, kept between the two steps of a rename.
+    QString PendingFileName;
+
+private:
+    // The bound copy, or nullptr while the grid shows no rows.
+    DownloadTableModel* shownRows() const;
+    // The first single selected cell of the bound copy; invalid when there is none.
+    QModelIndex firstSelectedCell(const QItemSelectionModel* selection) const;
+    // Removes the entries of the rows that keep() accepts, walking from the last row up:
+    // each removal renumbers only the entries after it, so the IDs the rows still to be
+    // visited show stay right. Then refills, clearing GridFormatted when the list is empty.
+    template <typename Keep> void removeRowsAndRefill(DownloadTableModel& rows, Keep keep);
+    void moveSelected(const QItemSelectionModel* selection, bool up);
+
+    modMain& m_list;
+};
+
+} // namespace orvello

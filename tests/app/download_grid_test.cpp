@@ -1,0 +1,216 @@
+// The download grid on the offscreen platform, bound by the real list: its layout, editing,
+// selection models, the rename through the cell editor, the wheel steps and what it tells
+// accessibility clients.
+#include "app/DownloadGrid.h"
+#include "list/ListEditing.h"
+#include "list/modMain.h"
+#include "support/QtPrint.h"
+#include "support/ScriptedPrompter.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPointer>
+#include <QScrollBar>
+#include <QVBoxLayout>
+#include <gtest/gtest.h>
+
+using namespace orvello;
+using orvello::test::ScriptedPrompter;
+
+namespace {
+
+void runDeferredDeletes() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+void pressKey(QWidget* target, int key, const QString& text = {}) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QCoreApplication::sendEvent(target, &press);
+}
+
+struct GridFixture : ::testing::Test {
+    RunState run;
+    ScriptedPrompter prompter;
+    QWidget window;
+    DownloadGrid* grid = new DownloadGrid(&window);
+    QLineEdit* other = new QLineEdit(&window);
+    modMain list{run, grid, &prompter};
+    ListEditing editing{list};
+
+    GridFixture() {
+        auto* layout = new QVBoxLayout(&window);
+        layout->addWidget(grid);
+        layout->addWidget(other);
+        window.resize(700, 240);
+        list.FormatDownloadGrid(true); // as the window does at start-up
+        window.show();
+    }
+    void add(int n, const QString& status = QStringLiteral("Waiting")) {
+        for (int i = 0; i < n; ++i) {
+            QString s = status, size;
+            const int id = int(list.DownloadList.size()) + 1;
+            list.AddToDownloadList("http://www.youtube.com/watch?v=" + QString::number(id),
+                                   QStringLiteral("clip.flv"), s, size);
+        }
+        ASSERT_TRUE(list.FillDownloadList());
+        QCoreApplication::processEvents();
+    }
+    void empty() {
+        editing.SelectAllRows(grid->selectionModel());
+        editing.RemoveSelected(grid->selectionModel());
+        ASSERT_TRUE(list.IsDownloadListEmpty());
+    }
+    void expectLayout() {
+        const char* captions[] = {" ", "Video URL", "Local File Name", "Download Status",
+                                  "File Size"};
+        const int widths[] = {20, 253, 120, 113, 50};
+        ASSERT_NE(grid->model(), nullptr);
+        for (int c = 0; c < 5; ++c) {
+            EXPECT_EQ(grid->model()->headerData(c, Qt::Horizontal).toString(), captions[c]) << c;
+            EXPECT_EQ(grid->columnWidth(c), widths[c]) << c;
+        }
+    }
+};
+
+} // namespace
+
+TEST_F(GridFixture, LayoutComesWithTheFirstEntriesAndAgainAfterTheListWasEmptied) {
+    EXPECT_EQ(grid->objectName(), "DownloadGrid");
+    EXPECT_EQ(grid->model(), nullptr); // start-up: bound to nothing
+    add(2);
+    expectLayout();
+
+    // Later fills only renew the binding: what the user changed stays.
+    grid->setColumnWidth(1, 400);
+    add(1);
+    EXPECT_EQ(grid->columnWidth(1), 400);
+    EXPECT_EQ(grid->model()->headerData(1, Qt::Horizontal).toString(), "Video URL");
+
+    empty();
+    EXPECT_EQ(grid->model(), nullptr);
+    EXPECT_FALSE(list.GridFormatted);
+    add(1);
+    expectLayout();
+    EXPECT_TRUE(list.GridFormatted);
+}
+
+TEST_F(GridFixture, OnlyLocalFileNameCellsAcceptTyping) {
+    add(2);
+    grid->setFocus();
+    for (int column = 0; column < 5; ++column) {
+        SCOPED_TRACE(column);
+        const QModelIndex cell = grid->model()->index(1, column);
+        grid->setCurrentIndex(cell);
+        pressKey(grid, Qt::Key_X, QStringLiteral("x"));
+        QWidget* editor = grid->indexWidget(cell);
+        EXPECT_EQ(editor != nullptr, column == 2);
+        if (editor)
+            pressKey(editor, Qt::Key_Escape);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(grid->indexWidget(cell), nullptr);
+    }
+    EXPECT_EQ(list.DownloadList[1].FileName, "clip.flv"); // every edit was abandoned
+}
+
+TEST_F(GridFixture, BindingsLeaveNoSelectionModelsBehind) {
+    // Many fills of an empty list: the unbound grid is not bound again.
+    const QItemSelectionModel* unbound = grid->selectionModel();
+    for (int i = 0; i < 1000; ++i)
+        list.FillDownloadList();
+    EXPECT_EQ(grid->selectionModel(), unbound);
+
+    QPointer<QItemSelectionModel> replaced = grid->selectionModel();
+    for (int i = 0; i < 50; ++i) {
+        add(1);
+        empty();
+        runDeferredDeletes();
+    }
+    add(1);
+    runDeferredDeletes();
+    EXPECT_TRUE(replaced.isNull());
+    // Only the one in use is left, of the table's and the headers' own.
+    EXPECT_EQ(grid->findChildren<QItemSelectionModel*>().size(), 1);
+    EXPECT_EQ(grid->horizontalHeader()->selectionModel(), grid->selectionModel());
+}
+
+TEST_F(GridFixture, RenameThroughTheCellEditorSurvivesAFillFromTheCopysOwnSignal) {
+    add(3);
+    QPointer<DownloadTableModel> copy = list.ListRecordset.get();
+    // A fill that runs from inside the edit's own model signal replaces the copy the view
+    // and the edit are still working on.
+    QObject::connect(
+        copy, &QAbstractItemModel::dataChanged, copy, [&] { list.FillDownloadList(); },
+        Qt::SingleShotConnection);
+
+    const QModelIndex cell = grid->model()->index(1, 2);
+    grid->setFocus();
+    grid->setCurrentIndex(cell);
+    grid->edit(cell);
+    auto* editor = qobject_cast<QLineEdit*>(grid->indexWidget(cell));
+    ASSERT_NE(editor, nullptr);
+    editor->setText(QStringLiteral("my: clip?.flv"));
+    pressKey(editor, Qt::Key_Return);
+    QCoreApplication::processEvents(); // the delegate commits the editor from the loop
+
+    EXPECT_EQ(list.DownloadList[1].FileName, "my clip.flv");
+    EXPECT_EQ(list.DownloadList[0].FileName, "clip.flv");
+    EXPECT_NE(grid->model(), copy.data());
+    ASSERT_FALSE(copy.isNull()); // still there for the code that was using it
+    runDeferredDeletes();
+    EXPECT_TRUE(copy.isNull());
+    ASSERT_TRUE(list.FillDownloadList());
+    EXPECT_EQ(list.ListRecordset->cellText(1, DownloadTableModel::ColFileName), "my clip.flv");
+}
+
+TEST_F(GridFixture, WheelStepsScrollOneRowOnlyWhileTheGridIsTheActiveControl) {
+    add(60);
+    QScrollBar* bar = grid->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 3);
+    struct Step {
+        QWidget* focus;
+        bool down;
+        int value;
+    };
+    const Step steps[] = {
+        {grid, true, 1},  {grid, true, 2},   {grid, false, 1},
+        {other, true, 1}, {other, false, 1}, {grid, false, 0},
+    };
+    for (const Step& s : steps) {
+        s.focus->setFocus();
+        s.down ? grid->ScrollDown() : grid->ScrollUp();
+        EXPECT_EQ(bar->value(), s.value);
+        EXPECT_EQ(grid->rowAt(0), s.value); // one row per step
+    }
+}
+
+TEST_F(GridFixture, AccessibilityReadsCaptionsAndCellTexts) {
+    add(2);
+    list.ListRecordset->setCellText(0, DownloadTableModel::ColStatus, "45");
+    QAccessibleInterface* table = QAccessible::queryAccessibleInterface(grid);
+    ASSERT_NE(table, nullptr);
+    QAccessibleTableInterface* cells = table->tableInterface();
+    ASSERT_NE(cells, nullptr);
+    EXPECT_EQ(cells->rowCount(), 2);
+    EXPECT_EQ(cells->columnCount(), 5);
+    const char* captions[] = {" ", "Video URL", "Local File Name", "Download Status", "File Size"};
+    const char* texts[] = {"1", "http://www.youtube.com/watch?v=1", "clip.flv", "45", "????"};
+    for (int c = 0; c < 5; ++c) {
+        QAccessibleInterface* cell = cells->cellAt(0, c);
+        ASSERT_NE(cell, nullptr);
+        EXPECT_EQ(cell->text(QAccessible::Name), texts[c]) << c;
+        EXPECT_EQ(cells->columnDescription(c), captions[c]) << c;
+    }
+    // The header cells among the table's children (the table owns those).
+    QStringList headers;
+    for (int i = 0; i < table->childCount(); ++i) {
+        QAccessibleInterface* child = table->child(i);
+        if (child && child->role() == QAccessible::ColumnHeader)
+            headers << child->text(QAccessible::Name);
+    }
+    EXPECT_EQ(headers,
+              QStringList({" ", "Video URL", "Local File Name", "Download Status", "File Size"}));
+}

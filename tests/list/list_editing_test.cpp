@@ -1,0 +1,239 @@
+// The list-editing operations on the bound display copy and a real selection model, and the
+// rename through the copy's edit path.
+#include "list/ListEditing.h"
+#include "list/modMain.h"
+#include "support/QtPrint.h"
+#include "support/RecordingGrid.h"
+#include "support/ScriptedPrompter.h"
+
+#include <QItemSelectionModel>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+using namespace orvello;
+using orvello::test::RecordingGrid;
+using orvello::test::ScriptedPrompter;
+
+namespace {
+
+struct EditingFixture : ::testing::Test {
+    RunState run;
+    RecordingGrid grid;
+    ScriptedPrompter prompter;
+    modMain list{run, &grid, &prompter};
+    ListEditing editing{list};
+    std::unique_ptr<QItemSelectionModel> selection;
+
+    // Entries "a", "b", ... with these statuses, filled into the grid, with a fresh selection.
+    void fillWith(const QStringList& statuses) {
+        for (int i = 0; i < statuses.size(); ++i) {
+            QString status = statuses[i], size;
+            list.AddToDownloadList(QString(QChar(u'a' + i)), QStringLiteral("f"), status, size);
+        }
+        ASSERT_TRUE(list.FillDownloadList());
+        selection = std::make_unique<QItemSelectionModel>(list.ListRecordset.get());
+    }
+    void fillLetters(int n) { fillWith(QStringList(n, QStringLiteral("Waiting"))); }
+    void selectCell(int row, int column) {
+        selection->select(list.ListRecordset->index(row, column), QItemSelectionModel::Select);
+    }
+    void selectRow(int row) {
+        selection->select(list.ListRecordset->index(row, 0),
+                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+    QString order() const {
+        QString out;
+        for (const DownloadItem& item : list.DownloadList)
+            out += item.Video_URL;
+        return out;
+    }
+    void expectNumbered() const {
+        for (std::size_t i = 0; i < list.DownloadList.size(); ++i)
+            ASSERT_EQ(list.DownloadList[i].ID, int(i + 1));
+    }
+};
+
+} // namespace
+
+TEST_F(EditingFixture, RemoveSelectedTakesTheRowsOfSelectedCellsAndWholeRows) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<int, int>> cells; // row, column
+        std::vector<int> rows;
+        const char* left;
+    };
+    const Case cases[] = {
+        {"cells in rows 2 and 4", {{1, 2}, {3, 4}}, {}, "ace"},
+        {"two cells of one row", {{2, 0}, {2, 3}}, {}, "abde"},
+        {"a whole row and a cell", {{4, 1}}, {0}, "bcd"},
+        {"nothing selected", {}, {}, "abcde"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        list.DownloadList.clear();
+        fillLetters(5);
+        for (auto [row, column] : c.cells)
+            selectCell(row, column);
+        for (int row : c.rows)
+            selectRow(row);
+        const int binds = grid.binds;
+        editing.RemoveSelected(selection.get());
+        EXPECT_EQ(order(), c.left);
+        expectNumbered();
+        EXPECT_EQ(grid.binds, binds + 1); // refilled
+        EXPECT_EQ(list.ListRecordset->rowCount(), int(list.DownloadList.size()));
+    }
+}
+
+TEST_F(EditingFixture, ClearCompletedWalksFromTheLastRowAndComparesExactly) {
+    struct Case {
+        QStringList statuses;
+        QStringList left;
+    };
+    const Case cases[] = {
+        {{"Complete", "Waiting", "Complete", "Complete", "ERROR"}, {"Waiting", "ERROR"}},
+        {{"complete", "Complete ", "Complete"}, {"complete", "Complete "}},
+        {{"Complete", "Complete"}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.statuses.join(',').toStdString());
+        list.DownloadList.clear();
+        fillWith(c.statuses);
+        editing.ClearCompleted();
+        QStringList left;
+        for (const DownloadItem& item : list.DownloadList)
+            left << item.Status;
+        EXPECT_EQ(left, c.left);
+        expectNumbered();
+    }
+}
+
+TEST_F(EditingFixture, EmptyingTheListUnbindsAndTheNextFillAppliesTheLayoutAgain) {
+    fillWith({"Complete", "Complete"});
+    ASSERT_TRUE(list.GridFormatted);
+    editing.ClearCompleted();
+    EXPECT_TRUE(list.IsDownloadListEmpty());
+    EXPECT_FALSE(list.GridFormatted);
+    EXPECT_EQ(grid.bound, nullptr);
+    EXPECT_EQ(list.BoundRecordset(), nullptr);
+
+    // With no rows shown, both removals do nothing at all, not even a fill.
+    const int binds = grid.binds, unbinds = grid.unbinds;
+    editing.ClearCompleted();
+    editing.RemoveSelected(selection.get());
+    EXPECT_EQ(grid.binds + grid.unbinds, binds + unbinds);
+
+    const int layouts = grid.layouts;
+    fillLetters(1);
+    EXPECT_EQ(grid.layouts, layouts + 1);
+    EXPECT_TRUE(list.GridFormatted);
+    // Removing the last entry through the selection clears the flag as well.
+    selectCell(0, 2);
+    editing.RemoveSelected(selection.get());
+    EXPECT_FALSE(list.GridFormatted);
+    EXPECT_EQ(grid.bound, nullptr);
+}
+
+TEST_F(EditingFixture, MovesTakeOnlyTheFirstSelectedCellAndAlwaysRefill) {
+    struct Case {
+        const char* name;
+        std::vector<int> cellRows; // in the order selected
+        std::vector<int> wholeRows;
+        bool up;
+        const char* order;
+    };
+    const Case cases[] = {
+        {"three cells, first in row 3", {2, 0, 1}, {}, true, "acbd"},
+        {"three cells, first in row 2", {1, 3, 2}, {}, false, "acbd"},
+        {"first row up", {0}, {}, true, "abcd"},
+        {"last row down", {3}, {}, false, "abcd"},
+        {"a whole row is no cell", {}, {1}, false, "abcd"},
+        {"a whole row before a cell", {2}, {0}, true, "acbd"},
+        {"nothing selected", {}, {}, true, "abcd"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        list.DownloadList.clear();
+        fillLetters(4);
+        for (int row : c.wholeRows)
+            selectRow(row);
+        for (int row : c.cellRows)
+            selectCell(row, 3);
+        const int binds = grid.binds;
+        c.up ? editing.MoveSelectedUp(selection.get()) : editing.MoveSelectedDown(selection.get());
+        EXPECT_EQ(order(), c.order);
+        expectNumbered();
+        EXPECT_EQ(grid.binds, binds + 1);
+    }
+}
+
+TEST_F(EditingFixture, SelectAllRowsSelectsEveryRowWithoutAFill) {
+    editing.SelectAllRows(nullptr); // never filled: nothing to select, nothing happens
+    fillLetters(3);
+    selectCell(1, 2);
+    const int binds = grid.binds;
+    editing.SelectAllRows(selection.get());
+    for (int row = 0; row < 3; ++row)
+        EXPECT_TRUE(selection->isRowSelected(row, {})) << row;
+    EXPECT_EQ(grid.binds, binds);
+    EXPECT_EQ(order(), "abc");
+
+    // A selection model of a copy the grid no longer shows is not touched.
+    QItemSelectionModel stale(list.ListRecordset.get());
+    ASSERT_TRUE(list.FillDownloadList());
+    editing.SelectAllRows(&stale);
+    EXPECT_FALSE(stale.hasSelection());
+}
+
+TEST_F(EditingFixture, RenameCleansTheNameAndRefusesWhatIsLeftUnusable) {
+    struct Case {
+        QString typed;
+        bool taken;
+        QString shown;
+    };
+    const Case cases[] = {
+        {"clip.flv", true, "clip.flv"},
+        {"my: clip?<1>.flv", true, "my clip1.flv"},
+        {"???", false, "f"},
+        {"", false, "f"},
+        {"Enter File Name", false, "f"},
+        {" . ", false, "f"},
+        {"a&b|c", true, "abc"},
+    };
+    fillLetters(3);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed.toStdString());
+        list.DownloadList[1].FileName = QStringLiteral("f");
+        list.ListRecordset->setCellText(1, DownloadTableModel::ColFileName, "f");
+        const int binds = grid.binds;
+        DownloadTableModel& copy = *list.ListRecordset;
+        EXPECT_EQ(copy.setData(copy.index(1, DownloadTableModel::ColFileName), c.typed), c.taken);
+        EXPECT_EQ(copy.cellText(1, DownloadTableModel::ColFileName), c.shown);
+        EXPECT_EQ(list.DownloadList[1].FileName, c.shown);
+        EXPECT_EQ(grid.binds, binds); // no fill
+        if (c.taken) {
+            EXPECT_EQ(editing.PendingFileName, c.shown);
+        }
+    }
+    // Only the file name of that entry changed.
+    EXPECT_EQ(list.DownloadList[1].Video_URL, "b");
+    EXPECT_EQ(list.DownloadList[1].Status, "Waiting");
+    EXPECT_EQ(list.DownloadList[0].FileName, "f");
+    EXPECT_EQ(list.DownloadList[2].FileName, "f");
+    // The last accepted name stays pending after a refusal.
+    EXPECT_EQ(editing.PendingFileName, "abc");
+}
+
+TEST_F(EditingFixture, OnlyFileNameCellsTakeEdits) {
+    fillLetters(1);
+    DownloadTableModel& copy = *list.ListRecordset;
+    for (int column = 0; column < DownloadTableModel::ColumnCount; ++column) {
+        const QModelIndex cell = copy.index(0, column);
+        const bool editable = column == DownloadTableModel::ColFileName;
+        EXPECT_EQ(bool(copy.flags(cell) & Qt::ItemIsEditable), editable) << column;
+        EXPECT_EQ(copy.setData(cell, QStringLiteral("x.flv")), editable) << column;
+    }
+    EXPECT_EQ(list.DownloadList[0].Status, "Waiting");
+}
