@@ -13,6 +13,7 @@ PACKAGES=(
     qml6-module-qtquick qml6-module-qtquick-window qml6-module-qtqml-workerscript
     libcurl4-openssl-dev libgtest-dev libgmock-dev
     nginx-light curl
+    xvfb libgl1-mesa-dri
 )
 
 install_missing() {

@@ -1,56 +1,182 @@
 #include "frmMain.h"
 
+#include "DownloadGrid.h"
 #include "MessageBoxPrompter.h"
-#include "list/DownloadTableModel.h"
+#include "frmMenu.h"
+#include "list/ListEditing.h"
 #include "list/modMain.h"
+#include "modhook.h"
+#include "monitor/ClipboardMonitor.h"
 #include "scheduler/DownloadScheduler.h"
+#include "settings/modSettings.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QDir>
-#include <QHeaderView>
+#include <QFileDialog>
+#include <QPainter>
+#include <QPainterPath>
 #include <QQuickItem>
 #include <QQuickWidget>
-#include <QSplitter>
-#include <QTableView>
-#include <QUrl>
+#include <QWindow>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
 
 namespace orvello {
 
-frmMain::frmMain(const QString& surfacePath, QWidget* parent) : QMainWindow(parent) {
+namespace {
+
+// The tray and window icon: a deep blue tile with a yellow arrow into a green tray.
+QIcon TrayPicture() {
+    QPixmap pixmap(64, 64);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(39, 104, 146));
+    p.drawRoundedRect(QRectF(2, 2, 60, 60), 12, 12);
+    p.setBrush(QColor(156, 184, 99));
+    p.drawRoundedRect(QRectF(12, 44, 40, 9), 3, 3);
+    QPainterPath arrow;
+    arrow.moveTo(26, 10);
+    arrow.lineTo(38, 10);
+    arrow.lineTo(38, 24);
+    arrow.lineTo(47, 24);
+    arrow.lineTo(32, 40);
+    arrow.lineTo(17, 24);
+    arrow.lineTo(26, 24);
+    arrow.closeSubpath();
+    p.setBrush(QColor(255, 199, 0));
+    p.drawPath(arrow);
+    return QIcon(pixmap);
+}
+
+QString ProgramFolderFile(const QString& name) {
+    return QDir(QCoreApplication::applicationDirPath()).filePath(name);
+}
+
+} // namespace
+
+QString frmMain::AboutText(int major, int minor, int revision) {
+    return QStringLiteral("Version %1.%2.0.%3\r\n").arg(major).arg(minor).arg(revision) +
+           QStringLiteral("Orvello is an easy to use program to download video files from "
+                          "google,youtube,iFilm and other 9 video sharing sites to your PC.");
+}
+
+frmMain::frmMain() : frmMain(Options{}) {}
+
+frmMain::frmMain(Options options) : m_options(std::move(options)) {
+    if (!m_options.endProcess) {
+        m_options.endProcess = [] {
+            // A download may be running further down the stack: end here, at once, without
+            // unwinding through it. The settings were saved when they changed.
+            std::fflush(nullptr);
+            std::_Exit(0);
+        };
+    }
+    if (!m_options.browseForFolder) {
+        m_options.browseForFolder = [](QWidget* owner, const QString& title) {
+            return QDir::toNativeSeparators(QFileDialog::getExistingDirectory(owner, title));
+        };
+    }
+    if (!m_options.openUrl)
+        m_options.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    if (m_options.prompter) {
+        m_prompter = m_options.prompter;
+    } else {
+        m_ownPrompter = std::make_unique<MessageBoxPrompter>(this);
+        m_prompter = m_ownPrompter.get();
+    }
+
     setWindowTitle(QStringLiteral("Orvello"));
-    resize(780, 560);
-
-    auto* splitter = new QSplitter(Qt::Vertical, this);
-    Flash = new QQuickWidget(splitter);
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    setWindowIcon(TrayPicture());
+    Flash = new QQuickWidget(this);
+    Flash->setObjectName(QStringLiteral("Flash"));
     Flash->setResizeMode(QQuickWidget::SizeRootObjectToView);
-    DownloadGrid = new QTableView(splitter);
-    DownloadGrid->setObjectName(QStringLiteral("DownloadGrid"));
-    DownloadGrid->verticalHeader()->setVisible(false);
-    setCentralWidget(splitter);
+    DownloadGrid = new orvello::DownloadGrid(this);
 
-    m_prompter = std::make_unique<MessageBoxPrompter>(this);
-    m_list = std::make_unique<modMain>(m_run, this, m_prompter.get());
-    m_list->FormatDownloadGrid(true);
+    m_list = std::make_unique<modMain>(m_run, DownloadGrid, m_prompter);
     m_scheduler =
         std::make_unique<DownloadScheduler>(m_run, *m_list, *m_prompter, m_ui, m_settings);
+    m_monitor = std::make_unique<ClipboardMonitor>(m_settings, *m_list, m_ui, m_run,
+                                                   m_scheduler->startStop);
+    m_settingsStore = std::make_unique<modSettings>(
+        m_settings, m_ui, [this](bool on) { m_monitor->Monitor(on); }, m_options.store);
+    m_editing = std::make_unique<ListEditing>(*m_list);
+    m_hooks =
+        std::make_unique<modhook>(*this, *Flash,
+                                  modhook::Grid{[this] { return focusWidget() == DownloadGrid; },
+                                                [this] { ScrollUp(); }, [this] { ScrollDown(); }});
 
-    const QString surface =
-        surfacePath.isEmpty()
-            ? QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Main.qml"))
-            : surfacePath;
+    tmrend.setSingleShot(true);
+    tmrend.setInterval(200);
+    connect(&tmrend, &QTimer::timeout, this, [this] {
+        tmrend.stop();
+        EndMe();
+    });
+
+    // Start-up, in this order: the window and its surface, the tray menu, the settings
+    // (which may switch the clipboard watching on and show themselves on the surface), and
+    // last the event hooks.
+    InitMainWindow();
+    LoadMenu();
+    m_settingsStore->LoadSettings();
+    StartHook();
+}
+
+frmMain::~frmMain() {
+    // The grid and the surface are children; the list must unbind before they go.
+    m_hooks.reset();
+    m_editing.reset();
+    m_monitor.reset();
+    m_scheduler.reset();
+    m_list.reset();
+}
+
+void frmMain::InitMainWindow() {
+    SysTray.setIcon(TrayPicture());
+    SysTray.setToolTip(QStringLiteral("Orvello"));
+    SysTray.show();
+    connect(&SysTray, &QSystemTrayIcon::activated, this, &frmMain::SysTray_Activated);
+
+    Flash->move(0, 0);
+    Flash->raise();
+    Flash->resize(kWidth, kHeight);
+    setFixedSize(kWidth, kHeight);
+    const QString surface = m_options.surfacePath.isEmpty()
+                                ? ProgramFolderFile(QStringLiteral("Main.qml"))
+                                : m_options.surfacePath;
     Flash->setSource(QUrl::fromLocalFile(surface));
     if (QQuickItem* root = Flash->rootObject()) {
         connect(root, SIGNAL(fsCommand(QString, QString)), this,
                 SLOT(Flash_FSCommand(QString, QString)));
     }
+
+    // The grid lies in the surface's list area and stays behind it until the Download page
+    // is shown.
+    DownloadGrid->setGeometry(23, 177, 572, 179);
+    DownloadGrid->setVisible(false);
+    m_list->FormatDownloadGrid(true);
+
+    SetUiVariable(
+        QStringLiteral("_root.aboutTxt"),
+        AboutText(ORVELLO_VERSION_MAJOR, ORVELLO_VERSION_MINOR, ORVELLO_VERSION_REVISION));
 }
 
-frmMain::~frmMain() = default;
-
-void frmMain::SetVariable(const QString& name, const QString& value) {
-    if (QQuickItem* root = Flash ? Flash->rootObject() : nullptr)
-        QMetaObject::invokeMethod(root, "setVariable", Q_ARG(QVariant, name),
-                                  Q_ARG(QVariant, value));
+void frmMain::LoadMenu() {
+    menu = std::make_unique<frmMenu>();
+    SysTray.setContextMenu(&menu->TRAYMENU);
+    connect(&menu->TRAYMENU, &QMenu::aboutToShow, this, &frmMain::TRAYMENU_AboutToShow);
+    connect(menu->mnuOrvello, &QAction::triggered, this, &frmMain::mnuOrvello_Click);
+    connect(menu->mnuDownload, &QAction::triggered, this, &frmMain::mnuDownload_Click);
+    connect(menu->mnuMonitor, &QAction::triggered, this, &frmMain::mnuMonitor_Click);
+    connect(menu->mnuExit, &QAction::triggered, this, &frmMain::mnuExit_Click);
+    connect(&m_scheduler->startStop, &StartStop::mnuDownloadCaptionChanged, menu.get(),
+            [this](const QString& caption) { menu->mnuDownload->setText(caption); });
 }
 
 QString frmMain::GetUiVariable(const QString& name) const {
@@ -61,22 +187,182 @@ QString frmMain::GetUiVariable(const QString& name) const {
     return result.toString();
 }
 
-void frmMain::SetDataSource(DownloadTableModel* model) {
-    DownloadGrid->setModel(model);
-}
-
-void frmMain::ApplyLayout() {
-    DownloadGrid->horizontalHeader()->setStretchLastSection(true);
-    DownloadGrid->setColumnWidth(DownloadTableModel::ColVideoURL, 360);
-    DownloadGrid->setColumnWidth(DownloadTableModel::ColFileName, 180);
+void frmMain::SetVariable(const QString& name, const QString& value) {
+    if (QQuickItem* root = Flash ? Flash->rootObject() : nullptr)
+        QMetaObject::invokeMethod(root, "setVariable", Q_ARG(QVariant, name),
+                                  Q_ARG(QVariant, value));
 }
 
 void frmMain::Flash_FSCommand(const QString& command, const QString& /*args*/) {
-    if (command == QLatin1String("IDC_FS_addDownloadURL")) {
-        const QString url = GetUiVariable(QStringLiteral("_root.video_url"));
-        if (!url.trimmed().isEmpty())
-            m_list->AddUrlToList(url);
+    using Action = void (*)(frmMain&);
+    // Compared exactly, letter case included, in this order; an unknown name does nothing.
+    static const std::array<std::pair<const char*, Action>, 20> kCommands{{
+        {"IDC_FS_Drag", [](frmMain& w) { w.BeginWindowDrag(); }},
+        {"IDC_FS_Minimize", [](frmMain& w) { w.showMinimized(); }},
+        {"IDC_FS_Tray",
+         [](frmMain& w) {
+             // Without a system tray nothing could bring a hidden window back.
+             if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+                 w.showMinimized();
+                 return;
+             }
+             w.hide();
+             w.SysTray.show();
+         }},
+        {"IDC_FS_Close", [](frmMain& w) { w.EndMe(); }},
+        {"IDC_FS_Slider", [](frmMain& w) { w.HideDownloadGrid(); }},
+        {"IDC_FS_Download",
+         [](frmMain& w) {
+             w.DownloadGrid->ShowDownloadGrid();
+             w.m_ui.sCurrentTab = QStringLiteral("Download");
+         }},
+        {"IDC_FS_About",
+         [](frmMain& w) {
+             w.HideDownloadGrid();
+             w.m_ui.sCurrentTab = QStringLiteral("About");
+         }},
+        {"IDC_FS_Help",
+         [](frmMain& w) {
+             w.m_options.openUrl(QUrl::fromLocalFile(ProgramFolderFile("Help.html")));
+         }},
+        {"ID_FS_webSite", [](frmMain& w) { w.m_options.openUrl(QUrl(kHomePage)); }},
+        {"IDC_FS_startDownload", [](frmMain& w) { w.m_scheduler->startStop.tmrDownload.start(); }},
+        {"IDC_FS_stopDownload",
+         [](frmMain& w) { w.m_scheduler->startStop.cmdStartDownload_Click(); }},
+        {"IDC_FS_addDownloadURL", [](frmMain& w) { w.AddDownloadUrl(); }},
+        {"IDC_FS_selectAllD",
+         [](frmMain& w) { w.m_editing->SelectAllRows(w.DownloadGrid->selectionModel()); }},
+        {"IDC_FS_removeSelectedD",
+         [](frmMain& w) { w.m_editing->RemoveSelected(w.DownloadGrid->selectionModel()); }},
+        {"IDC_FS_moveUp",
+         [](frmMain& w) { w.m_editing->MoveSelectedUp(w.DownloadGrid->selectionModel()); }},
+        {"IDC_FS_moveDown",
+         [](frmMain& w) { w.m_editing->MoveSelectedDown(w.DownloadGrid->selectionModel()); }},
+        {"ID_FS_clearComplete", [](frmMain& w) { w.m_editing->ClearCompleted(); }},
+        {"ID_FS_downloadBrowse",
+         [](frmMain& w) {
+             w.cmdBrowse_Click();
+             w.m_settingsStore->SaveSettings();
+         }},
+        {"ID_FS_autoDownloadCheck",
+         [](frmMain& w) {
+             w.m_monitor->Monitor(true);
+             w.m_settings.bMonitorClipboard = true;
+             w.m_settingsStore->SaveSettings();
+         }},
+        {"ID_FS_autoDownloadUncheck",
+         [](frmMain& w) {
+             w.m_monitor->Monitor(false);
+             w.m_settings.bMonitorClipboard = false;
+             w.m_settingsStore->SaveSettings();
+         }},
+    }};
+    for (const auto& [name, action] : kCommands) {
+        if (command == QLatin1String(name)) {
+            action(*this);
+            return;
+        }
     }
+}
+
+void frmMain::AddDownloadUrl() {
+    // The trimmed copy only decides whether there is an address; the list gets the text as
+    // the surface holds it, blanks and all.
+    if (!GetUiVariable(QStringLiteral("_root.video_url")).trimmed().isEmpty())
+        m_list->AddUrlToList(GetUiVariable(QStringLiteral("_root.video_url")));
+    if (m_run.bDownloading)
+        m_list->FindCurrentRow();
+}
+
+void frmMain::HideDownloadGrid() {
+    DownloadGrid->setVisible(false);
+}
+
+void frmMain::BeginWindowDrag() {
+    // The window system moves the window with the pointer until the button is released.
+    if (QWindow* window = windowHandle())
+        window->startSystemMove();
+}
+
+void frmMain::cmdBrowse_Click() {
+    const QString path = m_options.browseForFolder(
+        this, QStringLiteral("Please select the desired Download directory then press Ok."));
+    if (path.isEmpty())
+        return;
+    SetUiVariable(QStringLiteral("_root.download_dir"), path);
+    m_settings.sDownloadDir = path;
+}
+
+void frmMain::StartHook() {
+    m_hooks->HookFlashWindow(true);
+    m_hooks->HookMainWindow(true);
+}
+
+void frmMain::StopHook() {
+    m_hooks->HookFlashWindow(false);
+    m_hooks->HookMainWindow(false);
+}
+
+void frmMain::ScrollUp() {
+    if (focusWidget() == DownloadGrid)
+        DownloadGrid->ScrollUp();
+}
+
+void frmMain::ScrollDown() {
+    if (focusWidget() == DownloadGrid)
+        DownloadGrid->ScrollDown();
+}
+
+void frmMain::EndMe() {
+    // During a run the user is asked whether to cancel it; the program ends either way.
+    if (m_run.bDownloading)
+        m_scheduler->startStop.cmdStartDownload_Click();
+    StopHook();
+    m_monitor->Monitor(false);
+    SysTray.setContextMenu(nullptr);
+    menu.reset();
+    SysTray.hide();
+    hide();
+    m_options.endProcess();
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    // Closing from the window manager (title bar, task bar, Alt+F4) is an ordinary exit.
+    event->ignore();
+    EndMe();
+}
+
+void frmMain::SysTray_Activated(QSystemTrayIcon::ActivationReason reason) {
+    // A left click brings a hidden window back; the right button opens the menu, which
+    // the tray icon does itself.
+    if (reason == QSystemTrayIcon::Trigger && !isVisible())
+        setVisible(true);
+}
+
+void frmMain::TRAYMENU_AboutToShow() {
+    activateWindow();
+    menu->mnuMonitor->setChecked(m_settings.bMonitorClipboard);
+}
+
+void frmMain::mnuOrvello_Click() {
+    setVisible(true);
+}
+
+void frmMain::mnuDownload_Click() {
+    Flash_FSCommand(menu->mnuDownload->text() == StartStop::kStart
+                        ? QStringLiteral("IDC_FS_startDownload")
+                        : QStringLiteral("IDC_FS_stopDownload"),
+                    QString());
+}
+
+void frmMain::mnuMonitor_Click() {
+    // The item has toggled its mark already: the new mark is the opposite of the old one.
+    m_monitor->Monitor(menu->mnuMonitor->isChecked());
+    m_settingsStore->ShowSettings();
+}
+
+void frmMain::mnuExit_Click() {
+    tmrend.start();
 }
 
 } // namespace orvello

@@ -3,60 +3,128 @@
 #include "common/ProgramSettings.h"
 #include "common/RunState.h"
 #include "common/UiVariables.h"
-#include "list/GridBinding.h"
+#include "settings/CRegister.h"
 
-#include <QMainWindow>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QUrl>
+#include <QWidget>
 
+#include <functional>
 #include <memory>
 
 class QQuickWidget;
-class QTableView;
 
 namespace orvello {
 
+class ClipboardMonitor;
+class DownloadGrid;
 class DownloadScheduler;
-class MessageBoxPrompter;
+class ListEditing;
+class Prompter;
+class frmMenu;
 class modMain;
+class modSettings;
+class modhook;
 
-// The main window: hosts the UI surface (Main.qml) and the download grid, and composes
-// the subsystems. It holds no logic of its own beyond wiring.
-class frmMain : public QMainWindow, public GridBinding, public UiSurface {
+// The main window: a fixed, frameless window filled by the UI surface (Main.qml), with the
+// download grid laid over the surface's list area and a tray icon that keeps the program
+// reachable while the window is hidden. It composes the subsystems and dispatches the
+// surface's commands to them; the behaviour lives in the subsystems.
+class frmMain : public QWidget, public UiSurface {
     Q_OBJECT
 public:
-    // surfacePath: the UI surface to load; empty means Main.qml in the program's folder.
-    explicit frmMain(const QString& surfacePath = {}, QWidget* parent = nullptr);
+    // What tests replace; the program uses the defaults.
+    struct Options {
+        QString surfacePath;                 // empty: Main.qml in the program's folder
+        RegRoot store = HKEY_CURRENT_USER(); // where the two settings live
+        Prompter* prompter = nullptr;        // null: message boxes over this window
+        // Ends the process for EndMe; the default ends it at once.
+        std::function<void()> endProcess;
+        // The folder chooser; the default is the system's folder dialog.
+        std::function<QString(QWidget* owner, const QString& title)> browseForFolder;
+        // Opens the help page and the web site; the default is the desktop's handler.
+        std::function<void(const QUrl&)> openUrl;
+    };
+
+    static constexpr int kWidth = 630;
+    static constexpr int kHeight = 535;
+    static inline const QString kHomePage = QStringLiteral("https://www.orvello.org/");
+
+    frmMain();
+    explicit frmMain(Options options);
     ~frmMain() override;
+
+public slots:
+    // The single dispatcher of the surface's commands (and of the tray menu's two).
+    void Flash_FSCommand(const QString& command, const QString& args);
+
+public:
+    // Orderly shutdown: offers to cancel a running download, removes the hooks, stops the
+    // clipboard watching, drops the tray menu, and ends the process.
+    void EndMe();
+    void BeginWindowDrag();
+    void cmdBrowse_Click();
+    void StartHook();
+    void StopHook();
+    void ScrollUp();
+    void ScrollDown();
+
+    // "Version <major>.<minor>.0.<revision>", CR LF, and the program's description.
+    static QString AboutText(int major, int minor, int revision);
 
     // Sets a variable of the UI surface ("_root.download_dir", ...); every write goes here.
     void SetUiVariable(const QString& name, const QString& value) {
         m_ui.SetUiVariable(name, value);
     }
-    // Reads a variable of the UI surface; empty when the surface has none.
     QString GetUiVariable(const QString& name) const;
-
     // UiSurface: the QML surface's setVariable and getVariable.
     void SetVariable(const QString& name, const QString& value) override;
     QString GetVariable(const QString& name) override { return GetUiVariable(name); }
 
-    // GridBinding
-    void SetDataSource(DownloadTableModel* model) override;
-    void ApplyLayout() override;
-
     modMain& list() { return *m_list; }
     DownloadScheduler& scheduler() { return *m_scheduler; }
-    QTableView* DownloadGrid = nullptr;
-    QQuickWidget* Flash = nullptr;
+    ClipboardMonitor& monitor() { return *m_monitor; }
+    modSettings& settings() { return *m_settingsStore; }
+    ProgramSettings& programSettings() { return m_settings; }
+    UiVariables& ui() { return m_ui; }
+    RunState& runState() { return m_run; }
 
-private slots:
-    void Flash_FSCommand(const QString& command, const QString& args);
+    QQuickWidget* Flash = nullptr;
+    orvello::DownloadGrid* DownloadGrid = nullptr;
+    QSystemTrayIcon SysTray;
+    std::unique_ptr<frmMenu> menu; // the tray menu, loaded at start-up, dropped by EndMe
+    QTimer tmrend;                 // 200 ms: runs EndMe after the tray menu has closed
+
+    // Tray events and menu items.
+    void SysTray_Activated(QSystemTrayIcon::ActivationReason reason);
+    void TRAYMENU_AboutToShow();
+    void mnuOrvello_Click();
+    void mnuDownload_Click();
+    void mnuMonitor_Click();
+    void mnuExit_Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
 
 private:
+    void InitMainWindow();
+    void LoadMenu();
+    void AddDownloadUrl();
+    void HideDownloadGrid();
+
+    Options m_options;
     RunState m_run;
     ProgramSettings m_settings;
     UiVariables m_ui{this};
-    std::unique_ptr<MessageBoxPrompter> m_prompter;
+    std::unique_ptr<Prompter> m_ownPrompter;
+    Prompter* m_prompter = nullptr;
     std::unique_ptr<modMain> m_list;
     std::unique_ptr<DownloadScheduler> m_scheduler;
+    std::unique_ptr<ClipboardMonitor> m_monitor;
+    std::unique_ptr<modSettings> m_settingsStore;
+    std::unique_ptr<ListEditing> m_editing;
+    std::unique_ptr<modhook> m_hooks;
 };
 
 } // namespace orvello

@@ -1,47 +1,276 @@
-// The shell and its UI surface keep their contract: the surface's command signal reaches
-// the list, and named variables go both ways.
+// The desktop shell: start-up, the surface's commands, the tray menu, the wheel, shutdown.
+// The real window with its real surface, on the offscreen platform.
+#include "app/DownloadGrid.h"
+#include "app/MessageBoxPrompter.h"
 #include "app/frmMain.h"
-#include "list/DownloadTableModel.h"
+#include "app/frmMenu.h"
+#include "common/DoEvents.h"
 #include "list/modMain.h"
+#include "monitor/ClipboardMonitor.h"
+#include "scheduler/DownloadScheduler.h"
+#include "settings/CRegister.h"
+#include "settings/modSettings.h"
+#include "support/QtPrint.h"
+#include "support/ScriptedPrompter.h"
+#include "support/http/ScriptServer.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QQuickItem>
 #include <QQuickWidget>
-#include <QTableView>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QWheelEvent>
+
 #include <gtest/gtest.h>
 
-using orvello::frmMain;
+using namespace orvello;
+using namespace orvello::test;
+using namespace std::chrono_literals;
 
 namespace {
 
-void sendCommand(frmMain& w, const QString& command) {
-    QMetaObject::invokeMethod(w.Flash->rootObject(), "fsCommand", Q_ARG(QString, command),
-                              Q_ARG(QString, QString()));
-}
+struct FixedNet : Connectivity {
+    bool online = false;
+    bool IsConnected() override { return online; }
+};
+
+class Shell : public ::testing::Test {
+protected:
+    FixedNet offline;
+    QTemporaryDir dir;
+    ScriptedPrompter prompter;
+    int ended = 0;
+    QList<QUrl> opened;
+    QString chosenFolder;
+    std::unique_ptr<frmMain> w;
+
+    RegRoot store() const { return RegRoot{dir.filePath("store.ini")}; }
+    void SetUp() override {
+        frmMain::Options o;
+        o.surfacePath = QStringLiteral(ORVELLO_SURFACE);
+        o.store = store();
+        o.prompter = &prompter;
+        o.endProcess = [this] { ++ended; };
+        o.openUrl = [this](const QUrl& url) { opened << url; };
+        o.browseForFolder = [this](QWidget*, const QString& title) {
+            EXPECT_EQ(title, "Please select the desired Download directory then press Ok.");
+            return chosenFolder;
+        };
+        w = std::make_unique<frmMain>(o);
+        w->programSettings().sDownloadDir = dir.filePath("videos");
+        w->scheduler().startStop.setConnectivity(offline);
+        w->scheduler().pages.setParseFile(dir.filePath("Parse.tmp"));
+    }
+    void Command(const QString& name) {
+        QMetaObject::invokeMethod(w->Flash->rootObject(), "fsCommand", Q_ARG(QString, name),
+                                  Q_ARG(QString, QStringLiteral("abc")));
+    }
+    QString Stored(const QString& value) const {
+        return CRegister().REGGetSetting(store(), modSettings::kSection, value, "<none>");
+    }
+    void Wait(std::chrono::milliseconds ms) {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < ms.count())
+            WaitForEvents(10ms);
+    }
+};
 
 } // namespace
 
-TEST(Shell, SurfaceLoadsAndItsVariablesRoundTrip) {
-    frmMain w(QStringLiteral(ORVELLO_SURFACE));
-    ASSERT_EQ(w.Flash->status(), QQuickWidget::Ready);
-    ASSERT_NE(w.Flash->rootObject(), nullptr);
-    w.SetUiVariable("_root.download_dir", "/tmp/videos");
-    EXPECT_EQ(w.GetUiVariable("_root.download_dir"), "/tmp/videos");
-    EXPECT_EQ(w.GetUiVariable("_root.never_set"), "");
-    EXPECT_EQ(w.windowTitle(), "Orvello");
+TEST_F(Shell, StartUpShowsTheAboutTextAndTheSettingsWithTheGridHiddenAndWatchingOn) {
+    EXPECT_EQ(frmMain::AboutText(2, 3, 12).section("\r\n", 0, 0), "Version 2.3.0.12");
+    const QString about = w->GetUiVariable("_root.aboutTxt");
+    EXPECT_EQ(about, "Version 1.0.0.5\r\nOrvello is an easy to use program to download video "
+                     "files from google,youtube,iFilm and other 9 video sharing sites to your PC.");
+    EXPECT_EQ(w->GetUiVariable("_root.autoToDownloadList_CB"), "1");
+    EXPECT_EQ(w->GetUiVariable("_root.Download_CB"), "1");
+    EXPECT_EQ(w->GetUiVariable("_root.Convert_CB"), "1");
+    EXPECT_EQ(w->GetUiVariable("_root.download_dir"), modSettings::DefaultDownloadDir());
+    EXPECT_TRUE(w->monitor().Listening());
+    EXPECT_EQ(Stored("URL Mon"), "<none>"); // loading writes nothing
+    EXPECT_FALSE(w->DownloadGrid->isVisible());
+    EXPECT_EQ(w->DownloadGrid->geometry(), QRect(23, 177, 572, 179));
+    EXPECT_EQ(w->size(), QSize(630, 535));
+    EXPECT_TRUE(w->windowFlags().testFlag(Qt::FramelessWindowHint));
+    EXPECT_EQ(w->windowTitle(), "Orvello");
+    EXPECT_EQ(w->SysTray.toolTip(), "Orvello");
+    EXPECT_EQ(MessageBoxPrompter::DisplayText("An error\r5:x\r\ny"), "An error\n5:x\ny");
 }
 
-TEST(Shell, AddCommandPutsTheSurfacesAddressIntoTheGrid) {
-    frmMain w(QStringLiteral(ORVELLO_SURFACE));
-    EXPECT_EQ(w.DownloadGrid->model(), nullptr); // unbound until the first entry
-    w.SetUiVariable("_root.video_url", "   ");
-    sendCommand(w, "IDC_FS_addDownloadURL"); // blank addresses are skipped
-    EXPECT_TRUE(w.list().IsDownloadListEmpty());
+TEST_F(Shell, EveryCommandReachesItsOperationAndOnlyTheExactNameDoes) {
+    w->show();
+    for (const char* wrongCase : {"idc_fs_close", "IDC_FS_CLOSE", "IDC_FS_Close ", "nothing"})
+        Command(wrongCase);
+    EXPECT_EQ(ended, 0);
 
-    w.SetUiVariable("_root.video_url", "http://www.youtube.com/watch?v=abc");
-    sendCommand(w, "IDC_FS_addDownloadURL");
-    ASSERT_EQ(w.list().DownloadList.size(), 1u);
-    auto* model = qobject_cast<orvello::DownloadTableModel*>(w.DownloadGrid->model());
-    ASSERT_NE(model, nullptr);
-    EXPECT_EQ(model->cellText(0, orvello::DownloadTableModel::ColStatus), "Waiting");
+    Command("IDC_FS_Download");
+    EXPECT_TRUE(w->DownloadGrid->isVisible());
+    EXPECT_EQ(w->ui().sCurrentTab, "Download");
+    Command("IDC_FS_Slider");
+    EXPECT_FALSE(w->DownloadGrid->isVisible());
+    EXPECT_EQ(w->ui().sCurrentTab, "Download");
+    Command("IDC_FS_About");
+    EXPECT_FALSE(w->DownloadGrid->isVisible());
+    EXPECT_EQ(w->ui().sCurrentTab, "About");
+
+    Command("IDC_FS_Help");
+    Command("ID_FS_webSite");
+    ASSERT_EQ(opened.size(), 2);
+    EXPECT_TRUE(opened[0].isLocalFile() && opened[0].path().endsWith("/Help.html"));
+    EXPECT_EQ(opened[1], QUrl(frmMain::kHomePage));
+
+    // The address keeps its blanks; an all-blank one adds nothing.
+    w->SetUiVariable("_root.video_url", "   ");
+    Command("IDC_FS_addDownloadURL");
+    EXPECT_TRUE(w->list().IsDownloadListEmpty());
+    w->SetUiVariable("_root.video_url", " http://www.youtube.com/watch?v=1 ");
+    Command("IDC_FS_addDownloadURL");
+    ASSERT_EQ(w->list().DownloadList.size(), 1u);
+    EXPECT_EQ(w->list().DownloadList[0].Video_URL, " http://www.youtube.com/watch?v=1 ");
+    EXPECT_EQ(w->GetUiVariable("_root.video_url"), " http://www.youtube.com/watch?v=1 ");
+
+    // Start waits for the timer's tick; stop runs at once (both meet the offline refusal).
+    Command("IDC_FS_startDownload");
+    EXPECT_TRUE(w->scheduler().startStop.tmrDownload.isActive());
+    EXPECT_TRUE(prompter.shown.empty());
+    Wait(300ms);
+    EXPECT_FALSE(w->scheduler().startStop.tmrDownload.isActive());
+    EXPECT_EQ(prompter.shown.size(), 1u);
+    Command("IDC_FS_stopDownload");
+    EXPECT_EQ(prompter.shown.size(), 2u);
+
+    // The folder chooser: a choice is shown and saved; a cancel saves the old values.
+    chosenFolder = dir.filePath("chosen");
+    Command("ID_FS_downloadBrowse");
+    EXPECT_EQ(w->programSettings().sDownloadDir, chosenFolder);
+    EXPECT_EQ(w->GetUiVariable("_root.download_dir"), chosenFolder);
+    EXPECT_EQ(Stored("Download Dir"), chosenFolder);
+    chosenFolder.clear();
+    Command("ID_FS_downloadBrowse");
+    EXPECT_EQ(w->programSettings().sDownloadDir, dir.filePath("chosen"));
+
+    Command("ID_FS_autoDownloadUncheck");
+    EXPECT_FALSE(w->monitor().Listening());
+    EXPECT_EQ(Stored("URL Mon"), "False");
+    Command("ID_FS_autoDownloadCheck");
+    EXPECT_TRUE(w->monitor().Listening());
+    EXPECT_EQ(Stored("URL Mon"), "True");
+
+    Command("IDC_FS_Minimize");
+    EXPECT_TRUE(w->isMinimized());
+    w->showNormal();
+    Command("IDC_FS_Tray"); // no system tray here: minimised, never hidden for good
+    EXPECT_TRUE(w->isVisible());
+    Command("IDC_FS_Drag"); // handed to the window system; nothing to see offscreen
+
+    Command("IDC_FS_Close");
+    EXPECT_EQ(ended, 1);
+}
+
+TEST_F(Shell, TheTrayMenuMirrorsTheRunAndTheWatchingAndExitsAfterItCloses) {
+    frmMenu& m = *w->menu;
+    QStringList shown;
+    for (QAction* a : m.TRAYMENU.actions()) {
+        if (a->isVisible())
+            shown << (a->isSeparator() ? "-" : a->text());
+    }
+    EXPECT_EQ(shown, QStringList({"Orvello", "-", "Start Downloading", "-",
+                                  "Monitor Video URL's in Clipboard", "-", "Exit Orvello"}));
+
+    // The mark is refreshed at every opening, so a switch made on the surface shows.
+    Command("ID_FS_autoDownloadUncheck");
+    emit m.TRAYMENU.aboutToShow();
+    EXPECT_FALSE(m.mnuMonitor->isChecked());
+    Command("ID_FS_autoDownloadCheck");
+    emit m.TRAYMENU.aboutToShow();
+    EXPECT_TRUE(m.mnuMonitor->isChecked());
+    // Toggled from the tray: the surface follows, the store does not.
+    m.mnuMonitor->trigger();
+    EXPECT_FALSE(w->monitor().Listening());
+    EXPECT_EQ(w->GetUiVariable("_root.autoToDownloadList_CB"), "0");
+    EXPECT_EQ(Stored("URL Mon"), "True");
+
+    // The download item follows the start/stop caption and sends the matching command.
+    emit w->scheduler().startStop.mnuDownloadCaptionChanged("Stop Downloading");
+    EXPECT_EQ(m.mnuDownload->text(), "Stop Downloading");
+    emit w->scheduler().startStop.mnuDownloadCaptionChanged("Start Downloading");
+    m.mnuDownload->trigger();
+    EXPECT_TRUE(w->scheduler().startStop.tmrDownload.isActive());
+    w->scheduler().startStop.tmrDownload.stop();
+
+    // A hidden window comes back with a left click or the menu's first item.
+    w->hide();
+    w->SysTray_Activated(QSystemTrayIcon::Context);
+    EXPECT_FALSE(w->isVisible());
+    w->SysTray_Activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(w->isVisible());
+    w->hide();
+    m.mnuOrvello->trigger();
+    EXPECT_TRUE(w->isVisible());
+
+    m.mnuExit->trigger();
+    EXPECT_EQ(ended, 0); // not while the menu is still open
+    Wait(300ms);
+    EXPECT_EQ(ended, 1);
+    EXPECT_EQ(w->menu, nullptr);
+}
+
+TEST_F(Shell, TheWheelOverTheSurfaceScrollsTheGridOneRowWhenTheGridIsActive) {
+    for (int i = 0; i < 40; ++i)
+        w->list().AddUrlToList(QStringLiteral("http://www.youtube.com/watch?v=%1").arg(i));
+    w->show();
+    Command("IDC_FS_Download");
+    QScrollBar* bar = w->DownloadGrid->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 3);
+    auto wheel = [&](int delta) {
+        QWheelEvent e(QPointF(100, 100), w->Flash->mapToGlobal(QPointF(100, 100)), QPoint(),
+                      QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(w.get(), &e);
+    };
+    w->Flash->setFocus();
+    wheel(120);
+    EXPECT_EQ(bar->value(), 0); // the grid is not the active control
+    w->DownloadGrid->setFocus();
+    const struct {
+        int delta, value;
+    } steps[] = {{120, 1}, {240, 2}, {120, 3}, {-120, 2}, {-360, 1}};
+    for (const auto& s : steps) {
+        wheel(s.delta);
+        EXPECT_EQ(bar->value(), s.value) << s.delta;
+    }
+}
+
+TEST_F(Shell, ClosingDuringARunAsksOnceAndEndsEitherWay) {
+    for (MsgAnswer answer : {MsgAnswer::No, MsgAnswer::Yes}) {
+        ScriptServer server;
+        Reply slow = Reply::Ok(QByteArray(40 * 2048, 'v'));
+        slow.piece = 4096;
+        server.onPath("GET", "/putfile.com/v",
+                      Reply::Ok("<a href=\"" + server.url("/v.flv").toLatin1() + "\">"));
+        server.onPath("GET", "/v.flv", slow);
+        offline.online = true;
+        w->list().AddUrlToList(server.url("/putfile.com/v"));
+        prompter.answers = {answer};
+        bool closed = false;
+        QObject::connect(&w->scheduler().download, &Download::DownloadProgress, [&](qint32&) {
+            if (!closed && !w->scheduler().pages.bPreparing) {
+                closed = true;
+                w->close(); // the window manager's close is an ordinary exit
+            }
+        });
+        w->scheduler().startStop.cmdStartDownload_Click();
+        EXPECT_TRUE(closed);
+        EXPECT_EQ(ended, 1);
+        ASSERT_EQ(prompter.shown.size(), 1u);
+        EXPECT_EQ(prompter.shown[0].text, "Are you sure that you want to cancel downloading?");
+        EXPECT_EQ(w->list().DownloadList[0].Status,
+                  answer == MsgAnswer::Yes ? "Cancelled" : "Complete");
+        EXPECT_FALSE(w->monitor().Listening());
+        ended = 0;
+        prompter.shown.clear();
+        w.reset();
+        SetUp();
+    }
 }
