@@ -15,7 +15,10 @@
 #include "support/http/ScriptServer.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QQuickItem>
 #include <QQuickWidget>
 #include <QScrollBar>
@@ -273,4 +276,76 @@ TEST_F(Shell, ClosingDuringARunAsksOnceAndEndsEitherWay) {
         w.reset();
         SetUp();
     }
+}
+
+TEST_F(Shell, TheSurfaceNeverOpensAContextMenuOfItsOwnWhileHooked) {
+    // Records what reaches the surface behind the hook (filters run last-installed first).
+    struct Spy : QObject {
+        QStringList seen;
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::MouseButtonPress || e->type() == QEvent::MouseButtonRelease)
+                seen << QStringLiteral("mouse%1").arg(int(static_cast<QMouseEvent*>(e)->button()));
+            else if (e->type() == QEvent::KeyPress)
+                seen << QStringLiteral("key%1").arg(static_cast<QKeyEvent*>(e)->key(), 0, 16);
+            else if (e->type() == QEvent::ContextMenu)
+                seen << QStringLiteral("menu");
+            return false;
+        }
+    } spy;
+    auto send = [&] {
+        const QPointF at(50, 300);
+        QMouseEvent rightDown(QEvent::MouseButtonPress, at, w->Flash->mapToGlobal(at),
+                              Qt::RightButton, Qt::RightButton, Qt::NoModifier);
+        QMouseEvent rightUp(QEvent::MouseButtonRelease, at, w->Flash->mapToGlobal(at),
+                            Qt::RightButton, Qt::NoButton, Qt::NoModifier);
+        QKeyEvent menuKey(QEvent::KeyPress, Qt::Key_Menu, Qt::NoModifier);
+        QKeyEvent letter(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
+        QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(50, 300));
+        for (QEvent* e :
+             std::initializer_list<QEvent*>{&rightDown, &rightUp, &menuKey, &letter, &menu})
+            QApplication::sendEvent(w->Flash, e);
+    };
+    w->StopHook();
+    w->Flash->installEventFilter(&spy);
+    w->StartHook();
+    send();
+    EXPECT_EQ(spy.seen, QStringList({"mouse2", "key41"})); // the release and other keys pass
+    spy.seen.clear();
+    w->StopHook();
+    send();
+    EXPECT_EQ(spy.seen.size(), 5);
+}
+
+TEST(ShellExit, EndMeFromInsideARunningTransferEndsTheProcessAtOnce) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            QTemporaryDir dir;
+            ScriptServer server;
+            Reply slow = Reply::Ok(QByteArray(64 * 2048, 'v'));
+            slow.piece = 4096;
+            server.onPath("GET", "/putfile.com/v",
+                          Reply::Ok("<a href=\"" + server.url("/v.flv").toLatin1() + "\">"));
+            server.onPath("GET", "/v.flv", slow);
+            ScriptedPrompter prompter;
+            prompter.defaultAnswer = MsgAnswer::Yes;
+            FixedNet online;
+            online.online = true;
+            frmMain::Options o;
+            o.surfacePath = QStringLiteral(ORVELLO_SURFACE);
+            o.store = RegRoot{dir.filePath("store.ini")};
+            o.prompter = &prompter; // the real way to end the process is kept
+            frmMain w(o);
+            w.scheduler().startStop.setConnectivity(online);
+            w.scheduler().pages.setParseFile(dir.filePath("Parse.tmp"));
+            w.programSettings().sDownloadDir = dir.filePath("videos");
+            w.list().AddUrlToList(server.url("/putfile.com/v"));
+            QObject::connect(&w.scheduler().download, &Download::DownloadProgress, [&](qint32&) {
+                if (!w.scheduler().pages.bPreparing)
+                    w.Flash_FSCommand("IDC_FS_Close", {});
+            });
+            w.scheduler().startStop.cmdStartDownload_Click();
+            std::exit(3); // EndMe came back: the process did not end
+        },
+        ::testing::ExitedWithCode(0), "");
 }
