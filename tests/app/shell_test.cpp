@@ -300,7 +300,8 @@ TEST_F(Shell, TheSurfaceNeverOpensAContextMenuOfItsOwnWhileHooked) {
                             Qt::RightButton, Qt::NoButton, Qt::NoModifier);
         QKeyEvent menuKey(QEvent::KeyPress, Qt::Key_Menu, Qt::NoModifier);
         QKeyEvent letter(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
-        QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(50, 300));
+        QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(50, 300),
+                               w->Flash->mapToGlobal(QPoint(50, 300)));
         for (QEvent* e :
              std::initializer_list<QEvent*>{&rightDown, &rightUp, &menuKey, &letter, &menu})
             QApplication::sendEvent(w->Flash, e);
