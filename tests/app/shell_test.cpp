@@ -38,6 +38,16 @@ struct FixedNet : Connectivity {
     bool IsConnected() override { return online; }
 };
 
+// Serves a PutFile page whose video comes in slowly, in many blocks; returns the page.
+QString ServeSlowVideo(ScriptServer& server) {
+    Reply slow = Reply::Ok(QByteArray(40 * 2048, 'v'));
+    slow.piece = 4096;
+    server.onPath("GET", "/putfile.com/v",
+                  Reply::Ok("<a href=\"" + server.url("/v.flv").toLatin1() + "\">"));
+    server.onPath("GET", "/v.flv", slow);
+    return server.url("/putfile.com/v");
+}
+
 class Shell : public ::testing::Test {
 protected:
     FixedNet offline;
@@ -248,13 +258,8 @@ TEST_F(Shell, TheWheelOverTheSurfaceScrollsTheGridOneRowWhenTheGridIsActive) {
 TEST_F(Shell, ClosingDuringARunAsksOnceAndEndsEitherWay) {
     for (MsgAnswer answer : {MsgAnswer::No, MsgAnswer::Yes}) {
         ScriptServer server;
-        Reply slow = Reply::Ok(QByteArray(40 * 2048, 'v'));
-        slow.piece = 4096;
-        server.onPath("GET", "/putfile.com/v",
-                      Reply::Ok("<a href=\"" + server.url("/v.flv").toLatin1() + "\">"));
-        server.onPath("GET", "/v.flv", slow);
         offline.online = true;
-        w->list().AddUrlToList(server.url("/putfile.com/v"));
+        w->list().AddUrlToList(ServeSlowVideo(server));
         prompter.answers = {answer};
         bool closed = false;
         QObject::connect(&w->scheduler().download, &Download::DownloadProgress, [&](qint32&) {
@@ -323,11 +328,6 @@ TEST(ShellExit, EndMeFromInsideARunningTransferEndsTheProcessAtOnce) {
         {
             QTemporaryDir dir;
             ScriptServer server;
-            Reply slow = Reply::Ok(QByteArray(64 * 2048, 'v'));
-            slow.piece = 4096;
-            server.onPath("GET", "/putfile.com/v",
-                          Reply::Ok("<a href=\"" + server.url("/v.flv").toLatin1() + "\">"));
-            server.onPath("GET", "/v.flv", slow);
             ScriptedPrompter prompter;
             prompter.defaultAnswer = MsgAnswer::Yes;
             FixedNet online;
@@ -340,7 +340,7 @@ TEST(ShellExit, EndMeFromInsideARunningTransferEndsTheProcessAtOnce) {
             w.scheduler().startStop.setConnectivity(online);
             w.scheduler().pages.setParseFile(dir.filePath("Parse.tmp"));
             w.programSettings().sDownloadDir = dir.filePath("videos");
-            w.list().AddUrlToList(server.url("/putfile.com/v"));
+            w.list().AddUrlToList(ServeSlowVideo(server));
             QObject::connect(&w.scheduler().download, &Download::DownloadProgress, [&](qint32&) {
                 if (!w.scheduler().pages.bPreparing)
                     w.Flash_FSCommand("IDC_FS_Close", {});
