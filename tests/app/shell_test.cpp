@@ -82,11 +82,13 @@ protected:
     QString Stored(const QString& value) const {
         return CRegister().REGGetSetting(store(), modSettings::kSection, value, "<none>");
     }
-    void Wait(std::chrono::milliseconds ms) {
+    // Lets events run until `done` holds or five seconds pass.
+    template <typename F> bool WaitFor(F done) {
         QElapsedTimer t;
         t.start();
-        while (t.elapsed() < ms.count())
+        while (!done() && t.elapsed() < 5000)
             WaitForEvents(10ms);
+        return done();
     }
 };
 
@@ -148,7 +150,7 @@ TEST_F(Shell, EveryCommandReachesItsOperationAndOnlyTheExactNameDoes) {
     Command("IDC_FS_startDownload");
     EXPECT_TRUE(w->scheduler().startStop.tmrDownload.isActive());
     EXPECT_TRUE(prompter.shown.empty());
-    Wait(300ms);
+    EXPECT_TRUE(WaitFor([&] { return !prompter.shown.empty(); }));
     EXPECT_FALSE(w->scheduler().startStop.tmrDownload.isActive());
     EXPECT_EQ(prompter.shown.size(), 1u);
     Command("IDC_FS_stopDownload");
@@ -223,10 +225,12 @@ TEST_F(Shell, TheTrayMenuMirrorsTheRunAndTheWatchingAndExitsAfterItCloses) {
     m.mnuOrvello->trigger();
     EXPECT_TRUE(w->isVisible());
 
+    QElapsedTimer sinceExit;
+    sinceExit.start();
     m.mnuExit->trigger();
     EXPECT_EQ(ended, 0); // not while the menu is still open
-    Wait(300ms);
-    EXPECT_EQ(ended, 1);
+    EXPECT_TRUE(WaitFor([&] { return ended == 1; }));
+    EXPECT_GE(sinceExit.elapsed(), 190);
     EXPECT_EQ(w->menu, nullptr);
 }
 

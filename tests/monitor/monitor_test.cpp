@@ -35,11 +35,11 @@ protected:
                          [this](const QString& c) { runs += c == StartStop::kStop; });
     }
     void Copy(const QString& text) { QGuiApplication::clipboard()->setText(text); }
-    // Lets events run until `done` holds or two seconds pass.
+    // Lets events run until `done` holds or ten seconds pass.
     template <typename F> bool WaitFor(F done) {
         QElapsedTimer t;
         t.start();
-        while (!done() && t.elapsed() < 2000)
+        while (!done() && t.elapsed() < 10000)
             WaitForEvents(10ms);
         return done();
     }
