@@ -57,6 +57,15 @@ void modMain::retireCopy(std::unique_ptr<DownloadTableModel> copy) {
     retired->deleteLater();
 }
 
+void modMain::ReleaseRetiredCopies() {
+    qDeleteAll(m_retiredCopies.findChildren<DownloadTableModel*>(Qt::FindDirectChildrenOnly));
+}
+
+int modMain::RetiredCopies() const {
+    return int(
+        m_retiredCopies.findChildren<DownloadTableModel*>(Qt::FindDirectChildrenOnly).size());
+}
+
 void modMain::appendEntry(const QString& url, const QString& fileName, QString& status,
                           QString& fileSize, quint64 key) {
     if (status.isEmpty())

@@ -64,6 +64,11 @@ public:
     }
     // Who hears about the user's edits in the grid's cells, in this and every later copy.
     void SetCellUpdateHandler(CellUpdateHandler* handler);
+    // Deletes the display copies that fills have replaced. Only for callers that know no
+    // grid code is running further down the stack (the queue runner between two entries):
+    // a copy replaced from inside one of the grid's own signals may still be in use there.
+    void ReleaseRetiredCopies();
+    int RetiredCopies() const;
 
     // Removes the entry with this ID by re-adding all others in order, which renumbers
     // them and drops an entry whose address repeats an earlier one. False on an empty list.

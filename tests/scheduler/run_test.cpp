@@ -305,3 +305,15 @@ TEST_F(Run, AFolderThatCantBeCreatedEndsEachEntryErrorAndWritesNothingElsewhere)
     EXPECT_EQ(Statuses(m.list), QStringList({"ERROR", "ERROR"}));
     EXPECT_FALSE(QFileInfo::exists("a.flv"));
 }
+
+TEST_F(Run, ALongRunKeepsNoMoreThanOneEntrysReplacedListCopies) {
+    int most = 0;
+    QObject::connect(&m.s.download, &Download::DownloadComplete,
+                     [&] { most = std::max(most, m.list.RetiredCopies()); });
+    for (int i = 0; i < 30; ++i)
+        m.Add(ServeVideo(QStringLiteral("v%1").arg(i), Reply::Head({"HTTP/1.1 200 OK"}),
+                         Reply::Ok(QByteArray(100, 'x'))));
+    Click();
+    EXPECT_EQ(Statuses(m.list), QStringList(30, "Complete"));
+    EXPECT_LT(most, 10); // a few fills per entry, not every fill of the run
+}
