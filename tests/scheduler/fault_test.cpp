@@ -193,6 +193,8 @@ enum class Fault {
     None,
     VideoStall,    // half the body, then silence
     VideoClose,    // half the body, then the connection closes
+    VideoNoReply,  // the connection closes before a byte of the answer
+    HeadGarbage,   // the header request gets no HTTP back: no file known, though GET works
     Video404,      // an error page instead of the video
     VideoGarbage,  // a header block that is no HTTP
     VideoLonger,   // more bytes than Content-Length announces
@@ -345,7 +347,8 @@ TEST(Soak, ThreeHundredEntriesOfEverySiteAgainstMisbehavingServers) {
         static constexpr Fault kCommon[] = {
             Fault::None,         Fault::None,        Fault::VideoClose,   Fault::Video404,
             Fault::VideoGarbage, Fault::VideoLonger, Fault::VideoShorter, Fault::VideoRedirect,
-            Fault::Page404,      Fault::PageGarbage, Fault::None,
+            Fault::Page404,      Fault::PageGarbage, Fault::None,         Fault::VideoNoReply,
+            Fault::HeadGarbage,
         };
         e.fault = roll < 2   ? Fault::VideoStall
                   : roll < 4 ? Fault::PageStall
@@ -374,7 +377,7 @@ TEST(Soak, ThreeHundredEntriesOfEverySiteAgainstMisbehavingServers) {
 
         const QByteArray path = FetchedPath(e.site, i);
         const QByteArray announced = "Content-Length: " + QByteArray::number(body.size());
-        server.onPath("HEAD", path, Sized(body));
+        Reply head = Sized(body);
         Reply get = Reply::Ok(body);
         e.expected = body;
         switch (e.fault) {
@@ -384,6 +387,12 @@ TEST(Soak, ThreeHundredEntriesOfEverySiteAgainstMisbehavingServers) {
             break;
         case Fault::VideoClose:
             get.cutAt = body.size() / 2;
+            break;
+        case Fault::VideoNoReply:
+            get = Reply{};
+            break;
+        case Fault::HeadGarbage:
+            head.head = "\x03\x04 not a status line\r\n\r\n";
             break;
         case Fault::Video404:
             get = Reply::Head({"HTTP/1.1 404 Not Found", announced});
@@ -402,7 +411,7 @@ TEST(Soak, ThreeHundredEntriesOfEverySiteAgainstMisbehavingServers) {
             const QByteArray moved =
                 "/moved/e" + QByteArray::number(i) + path.mid(path.lastIndexOf('/'));
             get = Reply::Head({"HTTP/1.1 302 Found", "Location: " + moved, "Content-Length: 0"});
-            server.onPath("HEAD", path, get);
+            head = get;
             server.onPath("HEAD", moved, Sized(body));
             server.onPath("GET", moved, Reply::Ok(body));
             break;
@@ -410,6 +419,7 @@ TEST(Soak, ThreeHundredEntriesOfEverySiteAgainstMisbehavingServers) {
         default:
             break;
         }
+        server.onPath("HEAD", path, head);
         server.onPath("GET", path, get);
         ++seen[e.fault];
         entries.push_back(e);
