@@ -104,7 +104,17 @@ bool QueueRunner::DownloadCurrent(const QString& link) {
     download_.setLocalFile(path);
     RemoveOldFile(path);
     list_.FindCurrentRow();
+    bool writeFailed = false;
+    const QMetaObject::Connection watch =
+        QObject::connect(&download_, &Download::DownloadError, [&](const QString& why) {
+            writeFailed = why.startsWith(QLatin1String("Could not write file"));
+        });
     const bool complete = download_.StartDownload();
+    QObject::disconnect(watch);
+    // A file that could not be written holds only part of the video and takes the room the
+    // next entries need on a full disk: it goes.
+    if (!complete && writeFailed)
+        QFile::remove(path);
 
     if (run_.bStopRequested) {
         FinishCurrent(EntryText::Cancelled);
