@@ -2,6 +2,7 @@
 
 #include "DownloadGrid.h"
 #include "MessageBoxPrompter.h"
+#include "ProgramFiles.h"
 #include "frmMenu.h"
 #include "list/ListEditing.h"
 #include "list/modMain.h"
@@ -11,7 +12,6 @@
 #include "settings/modSettings.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
@@ -52,10 +52,6 @@ QIcon TrayPicture() {
     p.setBrush(QColor(255, 199, 0));
     p.drawPath(arrow);
     return QIcon(pixmap);
-}
-
-QString ProgramFolderFile(const QString& name) {
-    return QDir(QCoreApplication::applicationDirPath()).filePath(name);
 }
 
 } // namespace
@@ -148,7 +144,7 @@ void frmMain::InitMainWindow() {
     Flash->resize(kWidth, kHeight);
     setFixedSize(kWidth, kHeight);
     const QString surface = m_options.surfacePath.isEmpty()
-                                ? ProgramFolderFile(QStringLiteral("Main.qml"))
+                                ? FindProgramFile(QStringLiteral("Main.qml"))
                                 : m_options.surfacePath;
     Flash->setSource(QUrl::fromLocalFile(surface));
     if (QQuickItem* root = Flash->rootObject()) {
@@ -223,7 +219,7 @@ void frmMain::Flash_FSCommand(const QString& command, const QString& /*args*/) {
          }},
         {"IDC_FS_Help",
          [](frmMain& w) {
-             w.m_options.openUrl(QUrl::fromLocalFile(ProgramFolderFile("Help.html")));
+             w.m_options.openUrl(QUrl::fromLocalFile(FindProgramFile(QStringLiteral("Help.html"))));
          }},
         {"ID_FS_webSite", [](frmMain& w) { w.m_options.openUrl(QUrl(kHomePage)); }},
         {"IDC_FS_startDownload", [](frmMain& w) { w.m_scheduler->startStop.tmrDownload.start(); }},

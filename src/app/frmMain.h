@@ -36,7 +36,7 @@ class frmMain : public QWidget, public UiSurface {
 public:
     // What tests replace; the program uses the defaults.
     struct Options {
-        QString surfacePath;                 // empty: Main.qml in the program's folder
+        QString surfacePath;                 // empty: Main.qml found by FindProgramFile
         RegRoot store = HKEY_CURRENT_USER(); // where the two settings live
         Prompter* prompter = nullptr;        // null: message boxes over this window
         // Ends the process for EndMe; the default ends it at once.
