@@ -4,6 +4,7 @@
 #   ./setup.sh test           install, build, run the whole test suite
 #   ./setup.sh test-sanitize  the same with AddressSanitizer and UndefinedBehaviorSanitizer
 #   ./setup.sh bench          install, build, run the download benchmark
+#   ./setup.sh fuzz [seconds] install clang, build the fuzz targets, run each (60 s by default)
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -16,9 +17,13 @@ PACKAGES=(
     xvfb libgl1-mesa-dri
 )
 
-install_missing() {
+# The fuzz targets need clang and its sanitizer and libFuzzer runtimes.
+FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+
+install_missing() { # install_missing [packages...] (the build's packages by default)
     local missing=() p
-    for p in "${PACKAGES[@]}"; do
+    [ $# -eq 0 ] && set -- "${PACKAGES[@]}"
+    for p in "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' \
             || missing+=("$p")
     done
@@ -56,8 +61,15 @@ bench)
     build build
     ./build/bench/download_bench "${@:2}"
     ;;
+fuzz)
+    install_missing "${FUZZ_PACKAGES[@]}"
+    CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DORVELLO_FUZZ=ON -DORVELLO_BUILD_TESTS=OFF -DORVELLO_BUILD_BENCH=OFF >/dev/null
+    cmake --build build-fuzz --target orvello_fuzzers -j"$(nproc)"
+    exec fuzz/run.sh "${2:-60}"
+    ;;
 *)
-    echo "usage: $0 run|test|test-sanitize|bench" >&2
+    echo "usage: $0 run|test|test-sanitize|bench|fuzz [seconds]" >&2
     exit 2
     ;;
 esac
