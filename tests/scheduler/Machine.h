@@ -9,12 +9,31 @@
 #include "support/ScriptedPrompter.h"
 
 #include <QDir>
+#include <QFile>
 #include <QStringList>
 
 #include <chrono>
 #include <map>
 
 namespace orvello::test {
+
+inline QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+inline QStringList Statuses(const modMain& list) {
+    QStringList out;
+    for (const DownloadItem& item : list.DownloadList)
+        out << item.Status;
+    return out;
+}
+
+// A PutFile page whose first flash address is `video`.
+inline QByteArray PutFilePage(const QString& video) {
+    return "<html><script>var ad='x';</script><a href=\"" + video.toLatin1() +
+           "\">Download</a></html>";
+}
 
 // A UI surface that keeps its variables and the order they were written in.
 struct RecordingSurface : UiSurface {

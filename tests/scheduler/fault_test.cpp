@@ -32,22 +32,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-QStringList Statuses(const modMain& list) {
-    QStringList out;
-    for (const DownloadItem& item : list.DownloadList)
-        out << item.Status;
-    return out;
-}
-
-QByteArray PutFilePage(const QString& video) {
-    return "<html><a href=\"" + video.toLatin1() + "\">Download</a></html>";
-}
-
 Reply Sized(const QByteArray& body) {
     return Reply::Head({"HTTP/1.1 200 OK", "Content-Length: " + QByteArray::number(body.size())});
 }

@@ -17,24 +17,6 @@ using namespace orvello::test;
 
 namespace {
 
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-QStringList Statuses(const modMain& list) {
-    QStringList out;
-    for (const DownloadItem& item : list.DownloadList)
-        out << item.Status;
-    return out;
-}
-
-// A PutFile page whose first flash address is `video`.
-QByteArray PutFilePage(const QString& video) {
-    return "<html><script>var ad='x';</script><a href=\"" + video.toLatin1() +
-           "\">Download</a></html>";
-}
-
 class Run : public ::testing::Test {
 protected:
     QTemporaryDir dir;
