@@ -2,6 +2,8 @@
 // window on a virtual X display (Xvfb). The benchmark watches the screen itself, so the
 // program runs exactly as a user starts it, with nothing added for measuring.
 //   startup_bench [runs]      (5 runs by default)
+#include "support/VirtualDisplay.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -24,29 +26,19 @@ namespace {
 // controls), not just the empty screen.
 bool WindowDrawn(QScreen* screen) {
     const QImage image = screen->grabWindow(0, 0, 0, 630, 535).toImage();
-    QSet<QRgb> colours;
-    for (int y = 0; y < image.height(); y += 4)
-        for (int x = 0; x < image.width(); x += 4)
-            colours.insert(image.pixel(x, y));
-    return colours.size() > 20;
+    return orvello::test::DistinctColours(image, image.rect(), 4) > 20;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
-    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-    if (xvfb.isEmpty()) {
-        std::fprintf(stderr, "Xvfb is not installed (./setup.sh installs it)\n");
+    orvello::test::VirtualDisplay server;
+    if (!server.start()) {
+        std::fprintf(stderr, "%s\n", qPrintable(server.errorString));
         return 2;
     }
-    QProcess server;
-    server.start(xvfb, {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
-    if (!server.waitForReadyRead(10000)) {
-        std::fprintf(stderr, "Xvfb did not start\n");
-        return 2;
-    }
-    const QByteArray display = ":" + server.readLine().trimmed();
+    const QByteArray display = server.display.toLatin1();
     qputenv("DISPLAY", display);
     qputenv("QT_QPA_PLATFORM", "xcb");
     QGuiApplication app(argc, argv);
@@ -55,11 +47,7 @@ int main(int argc, char** argv) {
     std::vector<double> times;
     for (int run = 0; run < runs; ++run) {
         QTemporaryDir home;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", home.path());
-        env.insert("XDG_CONFIG_HOME", home.filePath("config"));
-        env.insert("XDG_CACHE_HOME", home.filePath("cache"));
-        env.insert("XDG_RUNTIME_DIR", home.path());
+        const QProcessEnvironment env = server.environment(home);
         QProcess program;
         program.setProcessEnvironment(env);
         QElapsedTimer clock;
@@ -86,7 +74,5 @@ int main(int argc, char** argv) {
     std::printf("start-up to first frame: median %.0f ms, fastest %.0f ms, slowest %.0f ms "
                 "(%d runs; target under 500 ms)\n",
                 times[times.size() / 2], times.front(), times.back(), runs);
-    server.kill();
-    server.waitForFinished(3000);
     return 0;
 }

@@ -315,6 +315,16 @@ void Download::OpenSession() {
     ++sessionsOpened_;
 }
 
+// Opens the session when there is none, letting events run before and after. False when an
+// event deleted the instance.
+bool Download::EnsureSession() {
+    if (!RunEvents())
+        return false;
+    if (!hSession)
+        OpenSession();
+    return RunEvents();
+}
+
 void Download::CloseSession() {
     hSession.reset();
 }
@@ -338,11 +348,7 @@ void Download::RequestInformation() {
 
 bool Download::AskServer() {
     bInfoRequested = true;
-    if (!RunEvents())
-        return false;
-    if (!hSession)
-        OpenSession();
-    if (!RunEvents())
+    if (!EnsureSession())
         return false;
 
     enum class Outcome { NotMade, Read, StatusOnly };
@@ -544,11 +550,7 @@ bool Download::TransferFile() {
     const QPointer<Download> self(this);
     bCancelRequested = false;
     responseCode_ = 0;
-    if (!RunEvents())
-        return false;
-    if (!hSession)
-        OpenSession();
-    if (!RunEvents())
+    if (!EnsureSession())
         return false;
     bCloseSession = false;
     // The header request keeps the session open: bCloseSession is still False.

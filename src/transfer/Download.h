@@ -102,6 +102,7 @@ private:
     bool AwaitEvents(std::chrono::milliseconds maxWait);
 
     void OpenSession();
+    bool EnsureSession();
     void CloseSession();
     bool StartFetch(detail::Fetch& f);
     bool WaitForData(detail::Fetch& f, std::chrono::steady_clock::time_point since);

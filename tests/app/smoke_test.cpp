@@ -1,6 +1,7 @@
 // The real program on a virtual X display: started from the build folder with its real
 // surface, it draws its window (surface and grid), which a screenshot shows.
 #include "common/DoEvents.h"
+#include "support/VirtualDisplay.h"
 
 #include <QColor>
 #include <QDir>
@@ -27,35 +28,17 @@ struct Child {
     }
 };
 
-int DistinctColours(const QImage& image, const QRect& area) {
-    QSet<QRgb> colours;
-    for (int y = area.top(); y <= area.bottom(); y += 3)
-        for (int x = area.left(); x <= area.right(); x += 3)
-            colours.insert(image.pixel(x, y));
-    return int(colours.size());
-}
-
 } // namespace
 
-TEST(Smoke, TheProgramDrawsItsSurfaceAndGridOnARealDisplay) {
-    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-    if (xvfb.isEmpty())
-        GTEST_SKIP() << "Xvfb is not installed (./setup.sh installs it)";
-    QTemporaryDir home;
-    Child server;
-    // -displayfd writes the number of a free display once the server accepts clients.
-    server.process.start(xvfb,
-                         {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
-    ASSERT_TRUE(server.process.waitForReadyRead(10000)) << "Xvfb did not start";
-    const QString display = ":" + QString::fromLatin1(server.process.readLine().trimmed());
+using orvello::test::DistinctColours;
+using orvello::test::VirtualDisplay;
 
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("DISPLAY", display);
-    env.insert("QT_QPA_PLATFORM", "xcb");
-    env.insert("HOME", home.path()); // settings and downloads stay in the test's folder
-    env.insert("XDG_CONFIG_HOME", home.filePath("config"));
-    env.insert("XDG_CACHE_HOME", home.filePath("cache"));
-    env.insert("XDG_RUNTIME_DIR", home.path());
+TEST(Smoke, TheProgramDrawsItsSurfaceAndGridOnARealDisplay) {
+    VirtualDisplay server;
+    if (!server.start())
+        GTEST_SKIP() << server.errorString.toStdString();
+    QTemporaryDir home; // settings and downloads stay in the test's folder
+    const QProcessEnvironment env = server.environment(home);
     Child program;
     program.process.setProcessEnvironment(env);
     program.process.setProcessChannelMode(QProcess::ForwardedChannels);

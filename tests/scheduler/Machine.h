@@ -7,6 +7,7 @@
 #include "scheduler/DownloadScheduler.h"
 #include "support/RecordingGrid.h"
 #include "support/ScriptedPrompter.h"
+#include "support/http/ScriptServer.h"
 
 #include <QDir>
 #include <QFile>
@@ -81,6 +82,22 @@ struct Machine {
         return int16_t(list.DownloadList.size() - 1);
     }
     DownloadItem& Entry(int16_t index) { return list.DownloadList[std::size_t(index)]; }
+    // Where a file of this name is downloaded to.
+    QString Saved(const QString& name) const { return QDir(settings.sDownloadDir).filePath(name); }
+    // The start/stop operation, as the start and stop commands run it.
+    void Click() { s.startStop.cmdStartDownload_Click(); }
 };
+
+// Serves a PutFile page at /putfile.com/<name> naming the video /<name>.flv, which answers
+// the header request with `head` and the download with `get`. Returns the page's address.
+inline QString ServeVideo(ScriptServer& server, const QString& name, const Reply& head,
+                          const Reply& get) {
+    const QByteArray path = "/" + name.toLatin1() + ".flv";
+    server.onPath("GET", "/putfile.com/" + name.toLatin1(),
+                  Reply::Ok(PutFilePage(server.url(QString::fromLatin1(path)))));
+    server.onPath("HEAD", path, head);
+    server.onPath("GET", path, get);
+    return server.url("/putfile.com/" + name);
+}
 
 } // namespace orvello::test

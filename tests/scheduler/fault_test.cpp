@@ -47,18 +47,10 @@ protected:
         m.s.download.setHeadTimeout(1s);
         m.s.download.setStallTimeout(300ms);
     }
-    QString Saved(const QString& name) const {
-        return QDir(m.settings.sDownloadDir).filePath(name);
-    }
-    void Click() { m.s.startStop.cmdStartDownload_Click(); }
-    // Serves a PutFile page at /putfile.com/<name> naming the video /<name>.flv.
+    QString Saved(const QString& name) const { return m.Saved(name); }
+    void Click() { m.Click(); }
     QString ServeVideo(const QString& name, const Reply& head, const Reply& get) {
-        const QByteArray path = "/" + name.toLatin1() + ".flv";
-        server.onPath("GET", "/putfile.com/" + name.toLatin1(),
-                      Reply::Ok(PutFilePage(server.url(QString::fromLatin1(path)))));
-        server.onPath("HEAD", path, head);
-        server.onPath("GET", path, get);
-        return server.url("/putfile.com/" + name);
+        return test::ServeVideo(server, name, head, get);
     }
     QString ServeGood(const QString& name, const QByteArray& body) {
         return ServeVideo(name, Sized(body), Reply::Ok(body));

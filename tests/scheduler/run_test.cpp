@@ -28,18 +28,10 @@ protected:
         QObject::connect(&m.s.startStop, &StartStop::mnuDownloadCaptionChanged,
                          [this](const QString& c) { menuCaptions << c; });
     }
-    QString Saved(const QString& name) const {
-        return QDir(m.settings.sDownloadDir).filePath(name);
-    }
-    void Click() { m.s.startStop.cmdStartDownload_Click(); }
-    // Serves a PutFile page at /putfile.com/<name> naming the video /<name>.flv.
+    QString Saved(const QString& name) const { return m.Saved(name); }
+    void Click() { m.Click(); }
     QString ServeVideo(const QString& name, const Reply& head, const Reply& get) {
-        const QByteArray path = "/" + name.toLatin1() + ".flv";
-        server.onPath("GET", "/putfile.com/" + name.toLatin1(),
-                      Reply::Ok(PutFilePage(server.url(QString::fromLatin1(path)))));
-        server.onPath("HEAD", path, head);
-        server.onPath("GET", path, get);
-        return server.url("/putfile.com/" + name);
+        return test::ServeVideo(server, name, head, get);
     }
     // Runs `action` once, in the first video-transfer progress event of the running entry
     // whose address is `url`.
