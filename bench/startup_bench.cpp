@@ -11,8 +11,6 @@
 #include <QPixmap>
 #include <QProcess>
 #include <QScreen>
-#include <QSet>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 

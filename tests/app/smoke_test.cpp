@@ -9,8 +9,6 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
-#include <QSet>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
