@@ -4,6 +4,7 @@
 #include "app/ProgressDelegate.h"
 #include "list/DownloadTableModel.h"
 
+#include <QEvent>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QScrollBar>
@@ -59,12 +60,43 @@ QString gridStyleSheet() {
              rgb(GridColour::HeaderText), section, rgb(GridColour::RowSelector));
 }
 
+// The row selectors: blank sections, all alike, so their size hint does not depend on how
+// many there are. Qt's header works it out from up to 200 sections again after every row
+// added; this one works it out once and keeps it until the font or style changes.
+class RowSelectors : public QHeaderView {
+public:
+    explicit RowSelectors(QWidget* parent) : QHeaderView(Qt::Vertical, parent) {
+        // As the table's own row header: a click selects the row, which it then highlights.
+        setSectionsClickable(true);
+        setHighlightSections(true);
+    }
+
+    QSize sizeHint() const override {
+        if (count() == 0)
+            return QHeaderView::sizeHint();
+        if (!m_hint.isValid())
+            m_hint = QHeaderView::sizeHint();
+        return m_hint;
+    }
+
+protected:
+    void changeEvent(QEvent* e) override {
+        if (e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange)
+            m_hint = QSize();
+        QHeaderView::changeEvent(e);
+    }
+
+private:
+    mutable QSize m_hint;
+};
+
 } // namespace
 
 DownloadGrid::DownloadGrid(QWidget* parent)
     : QTableView(parent), m_cells(new GridCellDelegate(this)),
       m_progress(new ProgressDelegate(this)) {
     setObjectName(QStringLiteral("DownloadGrid"));
+    setVerticalHeader(new RowSelectors(this));
     // One flat band of rows. A click selects a single cell; a row selector (the vertical
     // header) selects its row as a whole; Shift and Ctrl extend the selection.
     setSelectionBehavior(QAbstractItemView::SelectItems);
@@ -97,7 +129,8 @@ void DownloadGrid::SetDataSource(DownloadTableModel* model) {
     }
     if (model) {
         applyCaptions();
-        setItemDelegateForColumn(DownloadTableModel::ColStatus, m_progress);
+        if (itemDelegateForColumn(DownloadTableModel::ColStatus) != m_progress)
+            setItemDelegateForColumn(DownloadTableModel::ColStatus, m_progress);
     }
 }
 

@@ -1,5 +1,7 @@
 #include "app/GridCellDelegate.h"
 
+#include <QLineEdit>
+
 namespace orvello {
 
 void GridCellDelegate::initStyleOption(QStyleOptionViewItem* option,
@@ -14,6 +16,12 @@ void GridCellDelegate::initStyleOption(QStyleOptionViewItem* option,
         option->palette.setColor(QPalette::Highlight, GridColour::ActiveCell);
         option->palette.setColor(QPalette::HighlightedText, option->palette.color(QPalette::Text));
     }
+}
+
+void GridCellDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const {
+    if (const auto* line = qobject_cast<const QLineEdit*>(editor); line && line->isModified())
+        return;
+    QStyledItemDelegate::setEditorData(editor, index);
 }
 
 } // namespace orvello

@@ -32,6 +32,10 @@ class GridCellDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
+    // An open editor follows changes of its cell's value until the user types into it; from
+    // then on it keeps what was typed, whatever the list writes into the cell meanwhile.
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override;
+
 protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
 };

@@ -1,6 +1,7 @@
 #include "frmMain.h"
 
 #include "DownloadGrid.h"
+#include "FramePacer.h"
 #include "MessageBoxPrompter.h"
 #include "ProgramFiles.h"
 #include "frmMenu.h"
@@ -90,6 +91,7 @@ frmMain::frmMain(Options options) : m_options(std::move(options)) {
     setWindowTitle(QStringLiteral("Orvello"));
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setWindowIcon(TrayPicture());
+    new FramePacer(this); // owned by the window
     Flash = new QQuickWidget(this);
     Flash->setObjectName(QStringLiteral("Flash"));
     Flash->setResizeMode(QQuickWidget::SizeRootObjectToView);

@@ -1,5 +1,8 @@
 #include "list/DownloadTableModel.h"
 
+#include <algorithm>
+#include <utility>
+
 namespace orvello {
 
 int DownloadTableModel::rowCount(const QModelIndex& parent) const {
@@ -52,7 +55,10 @@ bool DownloadTableModel::setHeaderData(int section, Qt::Orientation orientation,
         for (int c = 0; c < ColumnCount; ++c)
             m_captions << QString::fromLatin1(columnKey(c));
     }
-    m_captions[section] = value.toString();
+    const QString caption = value.toString();
+    if (m_captions[section] == caption)
+        return true; // the grid applies its captions at every binding: nothing to redraw
+    m_captions[section] = caption;
     emit headerDataChanged(orientation, section, section);
     return true;
 }
@@ -82,6 +88,88 @@ void DownloadTableModel::appendRecord(Record record) {
     beginInsertRows({}, row, row);
     m_records.push_back(std::move(record));
     endInsertRows();
+}
+
+namespace {
+
+// Equal texts; most are the very same shared text, found without reading the characters.
+bool sameText(QStringView shown, const QString& value) {
+    return shown.size() == value.size() &&
+           (shown.data() == value.constData() || shown == QStringView(value));
+}
+
+} // namespace
+
+bool DownloadTableModel::assignEntry(Record& r, const DownloadItem& e) {
+    bool changed = false;
+    // A row keeps its ID while it keeps its entry: an entry's ID is its position.
+    if (r.Key != e.Key || e.Key == 0 || r.ID.isNull()) {
+        if (r.ID.isNull() || r.ID.toInt() != int(e.ID)) {
+            r.ID = int(e.ID);
+            changed = true;
+        }
+        r.Key = e.Key;
+    }
+    // The grid shows no more of an address than its column holds.
+    if (e.Video_URL.size() <= kVideoUrlShown) {
+        if (!sameText(r.Video_URL, e.Video_URL)) {
+            r.Video_URL = e.Video_URL;
+            changed = true;
+        }
+    } else if (QStringView(e.Video_URL).left(kVideoUrlShown) != QStringView(r.Video_URL)) {
+        r.Video_URL = e.Video_URL.left(kVideoUrlShown);
+        changed = true;
+    }
+    const std::pair<QString*, const QString*> texts[] = {
+        {&r.FileName, &e.FileName}, {&r.Status, &e.Status}, {&r.FileSize, &e.FileSize}};
+    for (auto [shown, value] : texts) {
+        if (!sameText(*shown, *value)) {
+            *shown = *value;
+            changed = true;
+        }
+    }
+    return changed;
+}
+
+void DownloadTableModel::showEntries(const std::vector<DownloadItem>& entries) {
+    const std::size_t kept = std::min(m_records.size(), entries.size());
+    bool sameRows = true;
+    for (std::size_t i = 0; i < kept && sameRows; ++i)
+        sameRows = entries[i].Key != 0 && m_records[i].Key == entries[i].Key;
+    if (!sameRows) {
+        beginResetModel();
+        m_records.clear();
+        m_records.resize(entries.size());
+        for (std::size_t i = 0; i < entries.size(); ++i)
+            assignEntry(m_records[i], entries[i]);
+        ++m_rowsGeneration;
+        endResetModel();
+        return;
+    }
+    // One signal for the span of rows that changed, whole rows: an editor open in one of
+    // them keeps what the user is typing.
+    int first = -1, last = -1;
+    for (std::size_t i = 0; i < kept; ++i) {
+        if (assignEntry(m_records[i], entries[i])) {
+            first = first < 0 ? int(i) : first;
+            last = int(i);
+        }
+    }
+    if (first >= 0)
+        emit dataChanged(index(first, 0), index(last, ColumnCount - 1),
+                         {Qt::DisplayRole, Qt::EditRole});
+    if (entries.size() > m_records.size()) {
+        beginInsertRows({}, int(m_records.size()), int(entries.size()) - 1);
+        m_records.resize(entries.size());
+        for (std::size_t i = kept; i < entries.size(); ++i)
+            assignEntry(m_records[i], entries[i]);
+        endInsertRows();
+    } else if (entries.size() < m_records.size()) {
+        beginRemoveRows({}, int(entries.size()), int(m_records.size()) - 1);
+        m_records.resize(entries.size());
+        ++m_rowsGeneration;
+        endRemoveRows();
+    }
 }
 
 QString DownloadTableModel::cellText(int row, int column) const {

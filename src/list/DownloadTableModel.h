@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/DownloadItem.h"
+
 #include <QAbstractTableModel>
 #include <QStringList>
 #include <QVariant>
@@ -20,8 +22,9 @@ public:
     virtual void AfterCellUpdate(DownloadTableModel& model, const QModelIndex& cell) = 0;
 };
 
-// The display copy of the download list that the grid binds to. It is rebuilt from the
-// list at every fill; between fills only the running entry's status cell is written.
+// The display copy of the download list that the grid binds to. Every fill brings it in line
+// with the whole list (showEntries); between fills only the running entry's status cell is
+// written.
 class DownloadTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -40,6 +43,7 @@ public:
         QString FileName;
         QString Status;
         QString FileSize;
+        quint64 Key = 0; // the entry's identity; 0 for records not made from an entry
     };
 
     using QAbstractTableModel::QAbstractTableModel;
@@ -60,8 +64,18 @@ public:
     void setCellUpdateHandler(CellUpdateHandler* handler) { m_cellHandler = handler; }
 
     void reserve(std::size_t n) { m_records.reserve(n); }
-    void appendRecord(Record record); // while building, before any view is bound
+    void appendRecord(Record record);
     const Record& record(int row) const { return m_records[std::size_t(row)]; }
+
+    // Makes the rows show exactly these entries, in their order. When every row already
+    // shows the entry at its position (added entries come at the end), only the rows whose
+    // texts differ are written and the new rows appended, so the views keep their selection,
+    // scroll position and open editor, and the cost follows what changed. When entries were
+    // removed or moved, the rows are rebuilt in one reset, which clears the views' selection.
+    void showEntries(const std::vector<DownloadItem>& entries);
+    // Changes whenever a row may have come to show another entry (a rebuild, rows removed):
+    // a row number kept from before then no longer names the same entry.
+    quint64 rowsGeneration() const { return m_rowsGeneration; }
 
     // The text a cell shows ("" for a null ID).
     QString cellText(int row, int column) const;
@@ -71,7 +85,11 @@ public:
     static const char* columnKey(int column);
 
 private:
+    // Writes the entry's texts into the record; true when any of them changed.
+    static bool assignEntry(Record& record, const DownloadItem& entry);
+
     std::vector<Record> m_records;
+    quint64 m_rowsGeneration = 0;
     QStringList m_captions; // empty: the column keys
     CellUpdateHandler* m_cellHandler = nullptr;
 };

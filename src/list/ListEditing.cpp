@@ -16,7 +16,7 @@ namespace orvello {
 namespace {
 
 // The entry a row shows: the ID in its first cell, when that reads as a 16-bit number (a
-// record appended for an entry that was gone by then has none).
+// record whose ID was cleared has none).
 std::optional<int16_t> rowId(const DownloadTableModel& rows, int row) {
     bool ok = false;
     const int id = rows.cellText(row, DownloadTableModel::ColID).toInt(&ok);

@@ -1,6 +1,5 @@
 #include "list/modMain.h"
 
-#include "common/DoEvents.h"
 #include "common/Prompter.h"
 #include "list/GridBinding.h"
 #include "resolve/Sites.h"
@@ -10,19 +9,6 @@
 #include <new>
 
 namespace orvello {
-
-namespace {
-
-// The fill lets the window's events run this many times before and after each record,
-// so a long list is rebuilt without freezing the window.
-constexpr int kFillYields = 7;
-
-void yieldToEvents() {
-    for (int k = 0; k < kFillYields; ++k)
-        DoEvents();
-}
-
-} // namespace
 
 modMain::modMain(RunState& run, GridBinding* grid, Prompter* prompter)
     : m_run(run), m_grid(grid), m_prompter(prompter) {}
@@ -36,8 +22,6 @@ void modMain::SetCellUpdateHandler(CellUpdateHandler* handler) {
     m_cellHandler = handler;
     if (ListRecordset)
         ListRecordset->setCellUpdateHandler(handler);
-    for (DownloadTableModel* copy : m_retiredCopies.findChildren<DownloadTableModel*>())
-        copy->setCellUpdateHandler(handler);
 }
 
 void modMain::bindGrid(DownloadTableModel* model) {
@@ -45,25 +29,6 @@ void modMain::bindGrid(DownloadTableModel* model) {
     m_gridBound = false;
     m_grid->SetDataSource(model);
     m_gridBound = model != nullptr;
-}
-
-void modMain::retireCopy(std::unique_ptr<DownloadTableModel> copy) {
-    if (!copy)
-        return;
-    if (CurrentRow.model == copy.get())
-        CurrentRow = RowRef{}; // that row is no longer on screen
-    DownloadTableModel* retired = copy.release();
-    retired->setParent(&m_retiredCopies);
-    retired->deleteLater();
-}
-
-void modMain::ReleaseRetiredCopies() {
-    qDeleteAll(m_retiredCopies.findChildren<DownloadTableModel*>(Qt::FindDirectChildrenOnly));
-}
-
-int modMain::RetiredCopies() const {
-    return int(
-        m_retiredCopies.findChildren<DownloadTableModel*>(Qt::FindDirectChildrenOnly).size());
 }
 
 void modMain::appendEntry(const QString& url, const QString& fileName, QString& status,
@@ -148,49 +113,26 @@ bool modMain::FillDownloadList() {
 
     FillBusy = true;
     try {
-        auto next = std::make_unique<DownloadTableModel>();
-        next->setCellUpdateHandler(m_cellHandler);
-        // The bounds are read once: entries added during the event pauses are not shown,
-        // and a record for an index that is gone by then keeps its columns empty.
-        const std::size_t count = DownloadList.size();
-        next->reserve(count);
-        for (std::size_t i = 0; i < count; ++i) {
-            yieldToEvents();
-            DownloadTableModel::Record record;
-            if (i < DownloadList.size()) {
-                const DownloadItem& item = DownloadList[i];
-                record.ID = int(item.ID);
-                record.Video_URL = item.Video_URL.size() > DownloadTableModel::kVideoUrlShown
-                                       ? item.Video_URL.left(DownloadTableModel::kVideoUrlShown)
-                                       : item.Video_URL;
-                record.FileName = item.FileName;
-                record.Status = item.Status;
-                record.FileSize = item.FileSize;
-            }
-            next->appendRecord(std::move(record));
-            yieldToEvents();
+        if (!ListRecordset) {
+            ListRecordset = std::make_unique<DownloadTableModel>();
+            ListRecordset->setCellUpdateHandler(m_cellHandler);
         }
-        // The grid is bound to the new copy before the old one goes, so a failed fill
-        // leaves the grid showing what it showed before.
+        // The grid is bound and laid out before the copy changes, so a failed step leaves
+        // the grid showing what it showed before.
         const bool wasBound = m_gridBound;
-        std::unique_ptr<DownloadTableModel> previous =
-            std::exchange(ListRecordset, std::move(next));
         try {
             FormatDownloadGrid(false);
         } catch (...) {
-            // The new copy may be bound already (the layout step failed after the binding):
-            // the grid goes back to the previous one before the new one is dropped.
-            std::unique_ptr<DownloadTableModel> failed =
-                std::exchange(ListRecordset, std::move(previous));
             try {
                 bindGrid(wasBound ? ListRecordset.get() : nullptr);
             } catch (...) {
                 m_gridBound = wasBound; // the grid refused again: it kept its binding
             }
-            retireCopy(std::move(failed));
             throw;
         }
-        retireCopy(std::move(previous));
+        // No events run while the copy changes: whoever looks sees the whole list, ordered
+        // and complete, before the fill or after it.
+        ListRecordset->showEntries(DownloadList);
     } catch (const ListError& e) {
         return fillFailed(e.number, QString::fromUtf8(e.what()));
     } catch (const std::bad_alloc&) {
@@ -233,12 +175,18 @@ void modMain::FindCurrentRow() {
     if (!model)
         return;
     const QString key = QString::number(int(m_run.iCurrentItem) + 1);
-    for (int row = 0; row < model->rowCount(); ++row) {
-        if (model->cellText(row, DownloadTableModel::ColID) == key) {
-            CurrentRow = RowRef{model, row};
-            return;
+    const auto shows = [&](int row) {
+        return row >= 0 && row < model->rowCount() &&
+               model->cellText(row, DownloadTableModel::ColID) == key;
+    };
+    // The copy follows the list, so the entry's own position is the row to try first.
+    int row = m_run.iCurrentItem;
+    if (!shows(row)) {
+        for (row = 0; row < model->rowCount() && !shows(row); ++row) {
         }
     }
+    if (shows(row))
+        CurrentRow = RowRef{model, row, model->rowsGeneration()};
 }
 
 bool modMain::RemoveFromDownloadList(int16_t id) {

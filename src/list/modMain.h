@@ -22,12 +22,15 @@ class modMain : public EntryList {
 public:
     static constexpr int kCapacity = 32767; // IDs are 16-bit
 
-    // The grid row that shows the entry being downloaded, in the display copy it was
-    // found in; writing to it after that copy was replaced goes nowhere.
+    // The grid row that shows the entry being downloaded. It goes nowhere once the rows of
+    // that display copy were rebuilt or shortened, when the number may name another entry.
     struct RowRef {
         QPointer<DownloadTableModel> model;
         int row = -1;
-        bool isNone() const { return model.isNull() || row < 0; }
+        quint64 generation = 0;
+        bool isNone() const {
+            return model.isNull() || row < 0 || model->rowsGeneration() != generation;
+        }
     };
 
     modMain(RunState& run, GridBinding* grid, Prompter* prompter);
@@ -49,8 +52,10 @@ public:
     // Adds a page address with the first texts for its site, refreshes the grid and, while
     // downloading, finds the running entry's row again.
     void AddUrlToList(const QString& url);
-    // Rebuilds the display copy and binds the grid to it. False when the list is empty
-    // (the grid is unbound), when a fill is already running, or on failure.
+    // Binds the grid to the display copy and brings the copy in line with the whole list.
+    // False when the list is empty (the grid is unbound), when a fill is already running
+    // (one started from the copy's own signals), or on failure; a failed fill leaves the
+    // copy as it was.
     bool FillDownloadList() override;
     // Binds the grid to the display copy, applying the full layout while it is not applied.
     bool FormatDownloadGrid(bool bInit);
@@ -62,13 +67,8 @@ public:
     DownloadTableModel* BoundRecordset() const {
         return m_gridBound ? ListRecordset.get() : nullptr;
     }
-    // Who hears about the user's edits in the grid's cells, in this and every later copy.
+    // Who hears about the user's edits in the grid's cells.
     void SetCellUpdateHandler(CellUpdateHandler* handler);
-    // Deletes the display copies that fills have replaced. Only for callers that know no
-    // grid code is running further down the stack (the queue runner between two entries):
-    // a copy replaced from inside one of the grid's own signals may still be in use there.
-    void ReleaseRetiredCopies();
-    int RetiredCopies() const;
 
     // Removes the entry with this ID by re-adding all others in order, which renumbers
     // them and drops an entry whose address repeats an earlier one. False on an empty list.
@@ -77,6 +77,7 @@ public:
     void MoveItemDown(int16_t id);
 
     std::vector<DownloadItem> DownloadList;
+    // The one display copy, made by the first fill and kept for the list's lifetime.
     std::unique_ptr<DownloadTableModel> ListRecordset;
     bool FillBusy = false;
     bool GridFormatted = false;
@@ -92,11 +93,6 @@ private:
     bool fillFailed(int number, const QString& description);
     // Binds the grid to this copy or to nothing, and keeps track of which.
     void bindGrid(DownloadTableModel* model);
-    // Drops a display copy that the grid no longer shows. The copy is deleted only when
-    // control is back in the event loop: the fill that replaced it may run from one of the
-    // grid's own signals (an edit committed, a click), and the view's code further up the
-    // stack may still use it.
-    void retireCopy(std::unique_ptr<DownloadTableModel> copy);
 
     RunState& m_run;
     GridBinding* m_grid;
@@ -104,7 +100,6 @@ private:
     quint64 m_lastKey = 0;
     bool m_gridBound = false;
     CellUpdateHandler* m_cellHandler = nullptr;
-    QObject m_retiredCopies; // parent of the copies waiting for deletion
 };
 
 } // namespace orvello

@@ -65,9 +65,6 @@ void QueueRunner::StartDownloading() {
     // the run are reached, also after the last earlier entry was passed over.
     int next = 0;
     while (DownloadItem* item = list_.EntryAt(int16_t(next))) {
-        // Between two entries nothing of the grid's own code is running under the run (it is
-        // started by a timer or a surface command), so the copies its fills replaced can go.
-        list_.ReleaseRetiredCopies();
         if (IsDone(item->Status)) {
             ++next;
             continue;
