@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <cstdio>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <time.h>
+#include <unistd.h>
 
 namespace orvello::bench {
 
@@ -88,10 +90,11 @@ QString sizeText(qint64 bytes) {
 
 void usage(const char* program) {
     std::fprintf(stderr,
-                 "usage: %s [--size SIZE[,SIZE...]] [--repeat N] [--no-verify]\n"
+                 "usage: %s [--size SIZE[,SIZE...]] [--repeat N] [--no-verify] [--no-freshen]\n"
                  "  SIZE     bytes, or a number with K, M or G (binary units); default 256M,1G\n"
                  "  --repeat runs per size; the best run of each side is compared (default 1)\n"
-                 "  --no-verify  check only the sizes of the downloaded files, not the bytes\n",
+                 "  --no-verify  check only the sizes of the downloaded files, not the bytes\n"
+                 "  --no-freshen  do not write and delete scratch data before each fetch\n",
                  program);
 }
 
@@ -114,6 +117,8 @@ std::optional<Options> parseOptions(const QStringList& args) {
                 return std::nullopt;
         } else if (a == QLatin1String("--no-verify")) {
             o.verifyContent = false;
+        } else if (a == QLatin1String("--no-freshen")) {
+            o.freshen = false;
         } else {
             return std::nullopt;
         }
@@ -167,6 +172,23 @@ QString checkFile(const QString& path, qint64 size, std::uint64_t seed, bool con
     return problem;
 }
 
+void freshenMemory(const QString& folder, qint64 bytes) {
+    const QByteArray path = QFile::encodeName(folder + QStringLiteral("/freshen.tmp"));
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return;
+    const std::vector<char> zeros(std::size_t(1) << 20, 0);
+    for (qint64 left = bytes; left > 0;) {
+        const ssize_t n =
+            ::write(fd, zeros.data(), std::size_t(std::min<qint64>(left, qint64(zeros.size()))));
+        if (n <= 0)
+            break;
+        left -= n;
+    }
+    ::close(fd);
+    ::unlink(path.constData());
+}
+
 RunResult runCurl(const QString& url, const QString& out) {
     RunResult r;
     QFile::remove(out);
@@ -193,9 +215,11 @@ RunResult runCurl(const QString& url, const QString& out) {
 }
 
 std::optional<double> measureCurl(const QString& url, const QString& out, qint64 size,
-                                  std::uint64_t seed, bool verifyContent) {
+                                  std::uint64_t seed, const Options& options) {
+    if (options.freshen)
+        freshenMemory(QFileInfo(out).absolutePath(), size);
     const RunResult c = runCurl(url, out);
-    const QString problem = c.ok ? checkFile(out, size, seed, verifyContent) : c.problem;
+    const QString problem = c.ok ? checkFile(out, size, seed, options.verifyContent) : c.problem;
     QFile::remove(out);
     printLine(QStringLiteral("  curl      %1 MB/s  (%2 s, CPU %3 s)  %4")
                   .arg(mbPerSecond(size, c.seconds), 8, 'f', 1)

@@ -30,9 +30,10 @@ struct Options {
     std::vector<qint64> sizes;
     int repeat = 1;
     bool verifyContent = true;
+    bool freshen = true; // freshenMemory before each measured fetch
 };
 
-// --size SIZE[,SIZE...], --repeat N and --no-verify; nullopt on anything else.
+// --size SIZE[,SIZE...], --repeat N, --no-verify and --no-freshen; nullopt on anything else.
 std::optional<Options> parseOptions(const QStringList& args);
 // The option text, under the program's name.
 void usage(const char* program);
@@ -65,6 +66,14 @@ bool startServer(test::NginxServer& server);
 // false: only size bytes); else what is wrong.
 QString checkFile(const QString& path, qint64 size, std::uint64_t seed, bool content);
 
+// Writes `bytes` of scratch data into a file in `folder` and deletes it, so the fetch measured
+// right after writes into memory the kernel has just freed. On a virtual machine that reports
+// free memory to its host (virtio-balloon free page reporting), memory that stayed free for a
+// few seconds is handed back, and the page-cache writes that land on it cost about ten times
+// as much (here 1.6 s instead of 0.16 s per GiB). Which side of a comparison would meet such
+// memory depends on timing alone; after this both meet memory as on a machine of their own.
+void freshenMemory(const QString& folder, qint64 bytes);
+
 struct RunResult {
     bool ok = false;
     double seconds = 0;
@@ -77,7 +86,7 @@ RunResult runCurl(const QString& url, const QString& out);
 // Runs curl into out, checks the file, removes it and prints the line for it. The
 // throughput, or nullopt when the file is wrong.
 std::optional<double> measureCurl(const QString& url, const QString& out, qint64 size,
-                                  std::uint64_t seed, bool verifyContent);
+                                  std::uint64_t seed, const Options& options);
 
 // The longest stretch in which the event loop did not run a 5 ms repeating timer: how long
 // the window could not have answered. With it, how much of that stretch the thread spent on

@@ -155,11 +155,13 @@ int main(int argc, char** argv) {
         double bestCurl = 0, bestDownload = 0, worstGap = 0;
         Peak peak{size};
         for (int i = 0; i < options->repeat; ++i) {
-            if (const auto curl = measureCurl(url, curlOut, size, seed, options->verifyContent))
+            if (const auto curl = measureCurl(url, curlOut, size, seed, *options))
                 bestCurl = std::max(bestCurl, *curl);
             else
                 filesOk = false;
 
+            if (options->freshen)
+                freshenMemory(server.scratchDir(), size);
             const DownloadResult d = runDownload(url, downloadOut);
             const QString problem =
                 d.ok ? checkFile(downloadOut, size, seed, options->verifyContent) : d.problem;
