@@ -1,7 +1,3 @@
 # list_bench: the list's cost as it grows, adds and whole runs, with the real grid shown.
-add_executable(list_bench
-    ${CMAKE_CURRENT_SOURCE_DIR}/list_bench.cpp
-    ${PROJECT_SOURCE_DIR}/tests/support/nginx/NginxServer.cpp
-    ${PROJECT_SOURCE_DIR}/tests/support/nginx/NginxServer.h)
-target_include_directories(list_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-target_link_libraries(list_bench PRIVATE orvello_app)
+add_executable(list_bench ${CMAKE_CURRENT_SOURCE_DIR}/list_bench.cpp)
+target_link_libraries(list_bench PRIVATE orvello_bench_support orvello_app)
