@@ -13,9 +13,14 @@ namespace orvello::test {
 // running the real program as a user would and looking at what it draws.
 class VirtualDisplay {
 public:
+    // Ended politely first, so the server removes its lock file and socket: one killed
+    // outright leaves them behind for the next server that takes the same number.
     ~VirtualDisplay() {
-        server_.kill();
-        server_.waitForFinished(3000);
+        server_.terminate();
+        if (!server_.waitForFinished(3000)) {
+            server_.kill();
+            server_.waitForFinished(3000);
+        }
     }
 
     // False, with the reason in errorString, when Xvfb is missing or does not start.
