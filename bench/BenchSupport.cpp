@@ -342,4 +342,49 @@ int finish(bool filesOk, bool targetsMet) {
     return targetsMet ? kExitOk : kExitTargetMissed;
 }
 
+int compareWithCurl(test::NginxServer& server, const Options& options, const char* side,
+                    const char* during, const ServeFn& serve, const MeasureFn& measure) {
+    bool filesOk = true;
+    bool targetsMet = true;
+    std::vector<Peak> peaks;
+    for (const qint64 size : options.sizes) {
+        const auto seed = std::uint64_t(size) + 1;
+        const QString name = QStringLiteral("media/bench-%1.flv").arg(size);
+        const QString url = server.url(QLatin1Char('/') + name);
+        printLine(QStringLiteral("\nfile %1 (%2 bytes)").arg(sizeText(size)).arg(size));
+        if (server.createFile(name, size, seed).isEmpty() || !serve(server, size, url)) {
+            std::fprintf(stderr, "cannot create the served files\n");
+            return kExitCannotRun;
+        }
+        const QString curlOut = server.scratchDir() + QStringLiteral("/curl.out");
+        double bestCurl = 0, bestSide = 0, worstGap = 0;
+        Peak peak{size};
+        for (int i = 0; i < options.repeat; ++i) {
+            if (const auto curl = measureCurl(url, curlOut, size, seed, options))
+                bestCurl = std::max(bestCurl, *curl);
+            else
+                filesOk = false;
+            if (options.freshen)
+                freshenMemory(server.scratchDir(), size);
+            const SideRun r = measure(size, seed, url);
+            printLine(QStringLiteral("            ") + r.gapText);
+            printLine(QStringLiteral("            peak memory %1 MiB before, %2 MiB during the %3")
+                          .arg(mib(r.hwmBeforeKiB), 0, 'f', 1)
+                          .arg(mib(r.hwmAfterKiB), 0, 'f', 1)
+                          .arg(QLatin1String(during)));
+            if (r.problem.isEmpty())
+                bestSide = std::max(bestSide, mbPerSecond(size, r.seconds));
+            else
+                filesOk = false;
+            worstGap = std::max(worstGap, r.gap.ms);
+            peak.add(r.hwmBeforeKiB, r.hwmAfterKiB);
+        }
+        QFile::remove(server.documentRoot() + QLatin1Char('/') + name);
+        peaks.push_back(peak);
+        targetsMet = reportTargets(side, bestSide, bestCurl, worstGap) && targetsMet;
+    }
+    targetsMet = reportPeaks(peaks, during) && targetsMet;
+    return finish(filesOk, targetsMet);
+}
+
 } // namespace orvello::bench

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -142,5 +143,26 @@ bool reportPeaks(const std::vector<Peak>& peaks, const char* during);
 
 // Prints the closing line and returns the exit status.
 int finish(bool filesOk, bool targetsMet);
+
+// What one measured run of the program's side gives the comparison with curl.
+struct SideRun {
+    QString problem; // empty: it completed and its file is right
+    double seconds = 0;
+    GapMeter::Gap gap;
+    QString gapText;
+    qint64 hwmBeforeKiB = 0;
+    qint64 hwmAfterKiB = 0;
+};
+
+// The comparison the loopback benchmarks make. Per size in the options the server serves a
+// file of deterministic content (`serve` may add what the side needs besides, such as a page
+// naming the file; false stops the benchmark), and per repeat curl fetches it, then `measure`
+// runs the program's side once and prints its own first line; the gap and the peak memory of
+// that run (`during` it) follow. Then the best of each side is judged against the targets,
+// and at the end the peaks. Returns the exit status.
+using ServeFn = std::function<bool(test::NginxServer& server, qint64 size, const QString& url)>;
+using MeasureFn = std::function<SideRun(qint64 size, std::uint64_t seed, const QString& url)>;
+int compareWithCurl(test::NginxServer& server, const Options& options, const char* side,
+                    const char* during, const ServeFn& serve, const MeasureFn& measure);
 
 } // namespace orvello::bench

@@ -28,11 +28,9 @@ using namespace orvello::bench;
 
 namespace {
 
-struct DownloadResult : RunResult {
-    GapMeter::Gap gap;
-    QString gapText;
-    qint64 hwmBeforeKiB = 0;
-    qint64 hwmAfterKiB = 0;
+struct DownloadResult : SideRun {
+    bool ok = false;
+    double cpuSeconds = 0;
     long long progressEvents = 0;
     long long cellWrites = 0;
     qint32 lastProgress = -1;
@@ -136,63 +134,25 @@ int main(int argc, char** argv) {
                   .arg(server.port())
                   .arg(options->repeat));
 
-    bool filesOk = true;
-    bool targetsMet = true;
-    std::vector<Peak> peaks;
-
-    for (const qint64 size : options->sizes) {
-        const auto seed = std::uint64_t(size) + 1;
-        const QString name = QStringLiteral("bench-%1.flv").arg(size);
-        printLine(QStringLiteral("\nfile %1 (%2 bytes)").arg(sizeText(size)).arg(size));
-        if (server.createFile(name, size, seed).isEmpty()) {
-            std::fprintf(stderr, "cannot create the served file\n");
-            return kExitCannotRun;
-        }
-        const QString url = server.url(QLatin1Char('/') + name);
-        const QString curlOut = server.scratchDir() + QStringLiteral("/curl.out");
-        const QString downloadOut = server.scratchDir() + QStringLiteral("/download.out");
-
-        double bestCurl = 0, bestDownload = 0, worstGap = 0;
-        Peak peak{size};
-        for (int i = 0; i < options->repeat; ++i) {
-            if (const auto curl = measureCurl(url, curlOut, size, seed, *options))
-                bestCurl = std::max(bestCurl, *curl);
-            else
-                filesOk = false;
-
-            if (options->freshen)
-                freshenMemory(server.scratchDir(), size);
-            const DownloadResult d = runDownload(url, downloadOut);
-            const QString problem =
-                d.ok ? checkFile(downloadOut, size, seed, options->verifyContent) : d.problem;
+    const QString downloadOut = server.scratchDir() + QStringLiteral("/download.out");
+    return compareWithCurl(
+        server, *options, "Download", "transfer",
+        [](test::NginxServer&, qint64, const QString&) { return true; },
+        [&](qint64 size, std::uint64_t seed, const QString& url) -> SideRun {
+            DownloadResult d = runDownload(url, downloadOut);
+            if (d.ok)
+                d.problem = checkFile(downloadOut, size, seed, options->verifyContent);
             QFile::remove(downloadOut);
             printLine(QStringLiteral("  Download  %1 MB/s  (%2 s, CPU %3 s)  %4; %5 progress "
                                      "events, last %6%, %7 cell writes")
                           .arg(mbPerSecond(size, d.seconds), 8, 'f', 1)
                           .arg(d.seconds, 0, 'f', 3)
                           .arg(d.cpuSeconds, 0, 'f', 3)
-                          .arg(problem.isEmpty() ? QStringLiteral("file ok")
-                                                 : QStringLiteral("FAILED: ") + problem)
+                          .arg(d.problem.isEmpty() ? QStringLiteral("file ok")
+                                                   : QStringLiteral("FAILED: ") + d.problem)
                           .arg(d.progressEvents)
                           .arg(d.lastProgress)
                           .arg(d.cellWrites));
-            printLine(QStringLiteral("            ") + d.gapText);
-            printLine(QStringLiteral("            peak memory %1 MiB before, %2 MiB during the "
-                                     "transfer")
-                          .arg(mib(d.hwmBeforeKiB), 0, 'f', 1)
-                          .arg(mib(d.hwmAfterKiB), 0, 'f', 1));
-            if (problem.isEmpty())
-                bestDownload = std::max(bestDownload, mbPerSecond(size, d.seconds));
-            else
-                filesOk = false;
-            worstGap = std::max(worstGap, d.gap.ms);
-            peak.add(d.hwmBeforeKiB, d.hwmAfterKiB);
-        }
-        QFile::remove(server.documentRoot() + QLatin1Char('/') + name);
-        peaks.push_back(peak);
-        targetsMet = reportTargets("Download", bestDownload, bestCurl, worstGap) && targetsMet;
-    }
-
-    targetsMet = reportPeaks(peaks, "transfer") && targetsMet;
-    return finish(filesOk, targetsMet);
+            return d;
+        });
 }

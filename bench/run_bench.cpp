@@ -101,12 +101,10 @@ struct Program {
     }
 };
 
-struct WholeRunResult : RunResult {
+struct WholeRunResult : SideRun {
+    bool ok = false;
+    double cpuSeconds = 0;
     double resolveSeconds = 0; // from the start to the video's first progress event
-    GapMeter::Gap gap;
-    QString gapText;
-    qint64 hwmBeforeKiB = 0;
-    qint64 hwmAfterKiB = 0;
     long long progressEvents = 0;
     long long paints = 0;
     long long barPaints = 0;
@@ -237,48 +235,29 @@ int main(int argc, char** argv) {
                   .arg(options->repeat)
                   .arg(QGuiApplication::platformName()));
 
-    bool filesOk = true;
-    bool targetsMet = true;
-    std::vector<Peak> peaks;
-
-    for (const qint64 size : options->sizes) {
-        const auto seed = std::uint64_t(size) + 1;
-        const QString video = QStringLiteral("media/run-%1.flv").arg(size);
-        const QString page = QStringLiteral("putfile.com/v/run-%1").arg(size);
-        printLine(QStringLiteral("\nfile %1 (%2 bytes)").arg(sizeText(size)).arg(size));
-        const QString videoUrl = server.url(QLatin1Char('/') + video);
-        // The shape of a PutFile page: the player's file is the first flash address on it.
-        const QByteArray markup = "<html><head><title>run</title></head><body><a href=\"" +
-                                  videoUrl.toLatin1() + "\">Download</a></body></html>";
-        if (server.createFile(video, size, seed).isEmpty() ||
-            server.createFile(page, markup).isEmpty()) {
-            std::fprintf(stderr, "cannot create the served files\n");
-            return kExitCannotRun;
-        }
-        const QString pageUrl = server.url(QLatin1Char('/') + page);
-        const QString curlOut = server.scratchDir() + QStringLiteral("/curl.out");
-
-        double bestCurl = 0, bestRun = 0, worstGap = 0;
-        Peak peak{size};
-        for (int i = 0; i < options->repeat; ++i) {
-            if (const auto curl = measureCurl(videoUrl, curlOut, size, seed, *options))
-                bestCurl = std::max(bestCurl, *curl);
-            else
-                filesOk = false;
-
+    QString pageUrl;
+    return compareWithCurl(
+        server, *options, "run", "run",
+        [&](test::NginxServer& nginx, qint64 size, const QString& videoUrl) {
+            // The shape of a PutFile page: the player's file is the first flash address on it.
+            const QString page = QStringLiteral("putfile.com/v/run-%1").arg(size);
+            const QByteArray markup = "<html><head><title>run</title></head><body><a href=\"" +
+                                      videoUrl.toLatin1() + "\">Download</a></body></html>";
+            pageUrl = nginx.url(QLatin1Char('/') + page);
+            return !nginx.createFile(page, markup).isEmpty();
+        },
+        [&](qint64 size, std::uint64_t seed, const QString&) -> SideRun {
             const QString folder = server.scratchDir() + QStringLiteral("/run");
             QDir(folder).removeRecursively();
             QDir().mkpath(folder); // the download folder is made in it, as in the home folder
-            if (options->freshen)
-                freshenMemory(folder, size);
-            const WholeRunResult w = runProgram(pageUrl, folder);
-            QString problem =
-                w.ok ? checkFile(w.file, size, seed, options->verifyContent) : w.problem;
+            WholeRunResult w = runProgram(pageUrl, folder);
+            if (w.ok)
+                w.problem = checkFile(w.file, size, seed, options->verifyContent);
             // A grid that was never painted with the bar did not show the run.
-            if (problem.isEmpty() && w.barPaints == 0)
-                problem = QStringLiteral("the grid was never painted with the progress bar");
-            if (problem.isEmpty() && !w.barCheck.isEmpty())
-                problem = w.barCheck;
+            if (w.problem.isEmpty() && w.barPaints == 0)
+                w.problem = QStringLiteral("the grid was never painted with the progress bar");
+            if (w.problem.isEmpty() && !w.barCheck.isEmpty())
+                w.problem = w.barCheck;
             QDir(folder).removeRecursively();
             printLine(QStringLiteral("  run       %1 MB/s  (%2 s, of it %3 s to the first "
                                      "video byte; CPU %4 s)  %5; %6 progress events")
@@ -286,8 +265,8 @@ int main(int argc, char** argv) {
                           .arg(w.seconds, 0, 'f', 3)
                           .arg(w.resolveSeconds, 0, 'f', 3)
                           .arg(w.cpuSeconds, 0, 'f', 3)
-                          .arg(problem.isEmpty() ? QStringLiteral("Complete, file ok")
-                                                 : QStringLiteral("FAILED: ") + problem)
+                          .arg(w.problem.isEmpty() ? QStringLiteral("Complete, file ok")
+                                                   : QStringLiteral("FAILED: ") + w.problem)
                           .arg(w.progressEvents));
             printLine(QStringLiteral("            grid painted %1 times (%2 with the progress "
                                      "bar), %3 ms in all; the bar halfway: %4 (grab %5 ms)")
@@ -297,23 +276,6 @@ int main(int argc, char** argv) {
                           .arg(w.barCheck.isEmpty() ? QStringLiteral("drawn")
                                                     : QStringLiteral("WRONG: ") + w.barCheck)
                           .arg(w.grabMs, 0, 'f', 1));
-            printLine(QStringLiteral("            ") + w.gapText);
-            printLine(QStringLiteral("            peak memory %1 MiB before, %2 MiB during the "
-                                     "run")
-                          .arg(mib(w.hwmBeforeKiB), 0, 'f', 1)
-                          .arg(mib(w.hwmAfterKiB), 0, 'f', 1));
-            if (problem.isEmpty())
-                bestRun = std::max(bestRun, mbPerSecond(size, w.seconds));
-            else
-                filesOk = false;
-            worstGap = std::max(worstGap, w.gap.ms);
-            peak.add(w.hwmBeforeKiB, w.hwmAfterKiB);
-        }
-        QFile::remove(server.documentRoot() + QLatin1Char('/') + video);
-        peaks.push_back(peak);
-        targetsMet = reportTargets("run", bestRun, bestCurl, worstGap) && targetsMet;
-    }
-
-    targetsMet = reportPeaks(peaks, "run") && targetsMet;
-    return finish(filesOk, targetsMet);
+            return w;
+        });
 }
