@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -342,8 +343,23 @@ int finish(bool filesOk, bool targetsMet) {
     return targetsMet ? kExitOk : kExitTargetMissed;
 }
 
-int compareWithCurl(test::NginxServer& server, const Options& options, const char* side,
-                    const char* during, const ServeFn& serve, const MeasureFn& measure) {
+int compareWithCurl(const QStringList& args, const Comparison& c) {
+    const std::optional<Options> parsed = parseOptions(args);
+    if (!parsed) {
+        usage(c.program);
+        return kExitCannotRun;
+    }
+    const Options& options = *parsed;
+    test::NginxServer server;
+    if (!startServer(server))
+        return kExitCannotRun;
+    printLine(QStringLiteral("%1: nginx on 127.0.0.1:%2, %3 run(s) per size, MB = 10^6 bytes, "
+                             "platform %4")
+                  .arg(QLatin1String(c.title))
+                  .arg(server.port())
+                  .arg(options.repeat)
+                  .arg(QGuiApplication::platformName()));
+
     bool filesOk = true;
     bool targetsMet = true;
     std::vector<Peak> peaks;
@@ -352,7 +368,7 @@ int compareWithCurl(test::NginxServer& server, const Options& options, const cha
         const QString name = QStringLiteral("media/bench-%1.flv").arg(size);
         const QString url = server.url(QLatin1Char('/') + name);
         printLine(QStringLiteral("\nfile %1 (%2 bytes)").arg(sizeText(size)).arg(size));
-        if (server.createFile(name, size, seed).isEmpty() || !serve(server, size, url)) {
+        if (server.createFile(name, size, seed).isEmpty() || !c.serve(server, size, url)) {
             std::fprintf(stderr, "cannot create the served files\n");
             return kExitCannotRun;
         }
@@ -366,12 +382,12 @@ int compareWithCurl(test::NginxServer& server, const Options& options, const cha
                 filesOk = false;
             if (options.freshen)
                 freshenMemory(server.scratchDir(), size);
-            const SideRun r = measure(size, seed, url);
+            const SideRun r = c.measure(server, options, size, seed, url);
             printLine(QStringLiteral("            ") + r.gapText);
             printLine(QStringLiteral("            peak memory %1 MiB before, %2 MiB during the %3")
                           .arg(mib(r.hwmBeforeKiB), 0, 'f', 1)
                           .arg(mib(r.hwmAfterKiB), 0, 'f', 1)
-                          .arg(QLatin1String(during)));
+                          .arg(QLatin1String(c.during)));
             if (r.problem.isEmpty())
                 bestSide = std::max(bestSide, mbPerSecond(size, r.seconds));
             else
@@ -381,9 +397,9 @@ int compareWithCurl(test::NginxServer& server, const Options& options, const cha
         }
         QFile::remove(server.documentRoot() + QLatin1Char('/') + name);
         peaks.push_back(peak);
-        targetsMet = reportTargets(side, bestSide, bestCurl, worstGap) && targetsMet;
+        targetsMet = reportTargets(c.side, bestSide, bestCurl, worstGap) && targetsMet;
     }
-    targetsMet = reportPeaks(peaks, during) && targetsMet;
+    targetsMet = reportPeaks(peaks, c.during) && targetsMet;
     return finish(filesOk, targetsMet);
 }
 

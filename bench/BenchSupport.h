@@ -154,15 +154,24 @@ struct SideRun {
     qint64 hwmAfterKiB = 0;
 };
 
-// The comparison the loopback benchmarks make. Per size in the options the server serves a
-// file of deterministic content (`serve` may add what the side needs besides, such as a page
-// naming the file; false stops the benchmark), and per repeat curl fetches it, then `measure`
-// runs the program's side once and prints its own first line; the gap and the peak memory of
-// that run (`during` it) follow. Then the best of each side is judged against the targets,
-// and at the end the peaks. Returns the exit status.
+// The comparison the loopback benchmarks make. It reads the options from `args` (printing the
+// usage under `program` when they are wrong) and starts a private nginx. Per size in the
+// options the server serves a file of deterministic content (`serve` may add what the side
+// needs besides, such as a page naming the file; false stops the benchmark), and per repeat
+// curl fetches it, then `measure` runs the program's side once and prints its own first line;
+// the gap and the peak memory of that run (`during` it) follow. Then the best of each side is
+// judged against the targets, and at the end the peaks. Returns the exit status.
 using ServeFn = std::function<bool(test::NginxServer& server, qint64 size, const QString& url)>;
-using MeasureFn = std::function<SideRun(qint64 size, std::uint64_t seed, const QString& url)>;
-int compareWithCurl(test::NginxServer& server, const Options& options, const char* side,
-                    const char* during, const ServeFn& serve, const MeasureFn& measure);
+using MeasureFn = std::function<SideRun(test::NginxServer& server, const Options& options,
+                                        qint64 size, std::uint64_t seed, const QString& url)>;
+struct Comparison {
+    const char* program; // for the usage text
+    const char* title;   // the first line's
+    const char* side;    // the program's side in the judging lines
+    const char* during;
+    ServeFn serve;
+    MeasureFn measure;
+};
+int compareWithCurl(const QStringList& args, const Comparison& c);
 
 } // namespace orvello::bench

@@ -121,38 +121,27 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
-    const auto options = parseOptions(app.arguments());
-    if (!options) {
-        usage("download_bench");
-        return kExitCannotRun;
-    }
-    test::NginxServer server;
-    if (!startServer(server))
-        return kExitCannotRun;
-    printLine(QStringLiteral("Download benchmark: nginx on 127.0.0.1:%1, %2 run(s) per size, "
-                             "MB = 10^6 bytes")
-                  .arg(server.port())
-                  .arg(options->repeat));
-
-    const QString downloadOut = server.scratchDir() + QStringLiteral("/download.out");
     return compareWithCurl(
-        server, *options, "Download", "transfer",
-        [](test::NginxServer&, qint64, const QString&) { return true; },
-        [&](qint64 size, std::uint64_t seed, const QString& url) -> SideRun {
-            DownloadResult d = runDownload(url, downloadOut);
-            if (d.ok)
-                d.problem = checkFile(downloadOut, size, seed, options->verifyContent);
-            QFile::remove(downloadOut);
-            printLine(QStringLiteral("  Download  %1 MB/s  (%2 s, CPU %3 s)  %4; %5 progress "
-                                     "events, last %6%, %7 cell writes")
-                          .arg(mbPerSecond(size, d.seconds), 8, 'f', 1)
-                          .arg(d.seconds, 0, 'f', 3)
-                          .arg(d.cpuSeconds, 0, 'f', 3)
-                          .arg(d.problem.isEmpty() ? QStringLiteral("file ok")
-                                                   : QStringLiteral("FAILED: ") + d.problem)
-                          .arg(d.progressEvents)
-                          .arg(d.lastProgress)
-                          .arg(d.cellWrites));
-            return d;
-        });
+        app.arguments(),
+        {"download_bench", "Download benchmark", "Download", "transfer",
+         [](test::NginxServer&, qint64, const QString&) { return true; },
+         [](test::NginxServer& server, const Options& options, qint64 size, std::uint64_t seed,
+            const QString& url) -> SideRun {
+             const QString downloadOut = server.scratchDir() + QStringLiteral("/download.out");
+             DownloadResult d = runDownload(url, downloadOut);
+             if (d.ok)
+                 d.problem = checkFile(downloadOut, size, seed, options.verifyContent);
+             QFile::remove(downloadOut);
+             printLine(QStringLiteral("  Download  %1 MB/s  (%2 s, CPU %3 s)  %4; %5 progress "
+                                      "events, last %6%, %7 cell writes")
+                           .arg(mbPerSecond(size, d.seconds), 8, 'f', 1)
+                           .arg(d.seconds, 0, 'f', 3)
+                           .arg(d.cpuSeconds, 0, 'f', 3)
+                           .arg(d.problem.isEmpty() ? QStringLiteral("file ok")
+                                                    : QStringLiteral("FAILED: ") + d.problem)
+                           .arg(d.progressEvents)
+                           .arg(d.lastProgress)
+                           .arg(d.cellWrites));
+             return d;
+         }});
 }

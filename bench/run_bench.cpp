@@ -221,61 +221,49 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     PaintCountingApplication app(argc, argv);
-    const auto options = parseOptions(app.arguments());
-    if (!options) {
-        usage("run_bench");
-        return kExitCannotRun;
-    }
-    test::NginxServer server;
-    if (!startServer(server))
-        return kExitCannotRun;
-    printLine(QStringLiteral("Whole-run benchmark: nginx on 127.0.0.1:%1, %2 run(s) per size, "
-                             "MB = 10^6 bytes, platform %3")
-                  .arg(server.port())
-                  .arg(options->repeat)
-                  .arg(QGuiApplication::platformName()));
-
     QString pageUrl;
     return compareWithCurl(
-        server, *options, "run", "run",
-        [&](test::NginxServer& nginx, qint64 size, const QString& videoUrl) {
-            // The shape of a PutFile page: the player's file is the first flash address on it.
-            const QString page = QStringLiteral("putfile.com/v/run-%1").arg(size);
-            const QByteArray markup = "<html><head><title>run</title></head><body><a href=\"" +
-                                      videoUrl.toLatin1() + "\">Download</a></body></html>";
-            pageUrl = nginx.url(QLatin1Char('/') + page);
-            return !nginx.createFile(page, markup).isEmpty();
-        },
-        [&](qint64 size, std::uint64_t seed, const QString&) -> SideRun {
-            const QString folder = server.scratchDir() + QStringLiteral("/run");
-            QDir(folder).removeRecursively();
-            QDir().mkpath(folder); // the download folder is made in it, as in the home folder
-            WholeRunResult w = runProgram(pageUrl, folder);
-            if (w.ok)
-                w.problem = checkFile(w.file, size, seed, options->verifyContent);
-            // A grid that was never painted with the bar did not show the run.
-            if (w.problem.isEmpty() && w.barPaints == 0)
-                w.problem = QStringLiteral("the grid was never painted with the progress bar");
-            if (w.problem.isEmpty() && !w.barCheck.isEmpty())
-                w.problem = w.barCheck;
-            QDir(folder).removeRecursively();
-            printLine(QStringLiteral("  run       %1 MB/s  (%2 s, of it %3 s to the first "
-                                     "video byte; CPU %4 s)  %5; %6 progress events")
-                          .arg(mbPerSecond(size, w.seconds), 8, 'f', 1)
-                          .arg(w.seconds, 0, 'f', 3)
-                          .arg(w.resolveSeconds, 0, 'f', 3)
-                          .arg(w.cpuSeconds, 0, 'f', 3)
-                          .arg(w.problem.isEmpty() ? QStringLiteral("Complete, file ok")
-                                                   : QStringLiteral("FAILED: ") + w.problem)
-                          .arg(w.progressEvents));
-            printLine(QStringLiteral("            grid painted %1 times (%2 with the progress "
-                                     "bar), %3 ms in all; the bar halfway: %4 (grab %5 ms)")
-                          .arg(w.paints)
-                          .arg(w.barPaints)
-                          .arg(w.paintMs, 0, 'f', 1)
-                          .arg(w.barCheck.isEmpty() ? QStringLiteral("drawn")
-                                                    : QStringLiteral("WRONG: ") + w.barCheck)
-                          .arg(w.grabMs, 0, 'f', 1));
-            return w;
-        });
+        app.arguments(),
+        {"run_bench", "Whole-run benchmark", "run", "run",
+         [&](test::NginxServer& nginx, qint64 size, const QString& videoUrl) {
+             // The shape of a PutFile page: the player's file is the first flash address on it.
+             const QString page = QStringLiteral("putfile.com/v/run-%1").arg(size);
+             const QByteArray markup = "<html><head><title>run</title></head><body><a href=\"" +
+                                       videoUrl.toLatin1() + "\">Download</a></body></html>";
+             pageUrl = nginx.url(QLatin1Char('/') + page);
+             return !nginx.createFile(page, markup).isEmpty();
+         },
+         [&](test::NginxServer& server, const Options& options, qint64 size, std::uint64_t seed,
+             const QString&) -> SideRun {
+             const QString folder = server.scratchDir() + QStringLiteral("/run");
+             QDir(folder).removeRecursively();
+             QDir().mkpath(folder); // the download folder is made in it, as in the home folder
+             WholeRunResult w = runProgram(pageUrl, folder);
+             if (w.ok)
+                 w.problem = checkFile(w.file, size, seed, options.verifyContent);
+             // A grid that was never painted with the bar did not show the run.
+             if (w.problem.isEmpty() && w.barPaints == 0)
+                 w.problem = QStringLiteral("the grid was never painted with the progress bar");
+             if (w.problem.isEmpty() && !w.barCheck.isEmpty())
+                 w.problem = w.barCheck;
+             QDir(folder).removeRecursively();
+             printLine(QStringLiteral("  run       %1 MB/s  (%2 s, of it %3 s to the first "
+                                      "video byte; CPU %4 s)  %5; %6 progress events")
+                           .arg(mbPerSecond(size, w.seconds), 8, 'f', 1)
+                           .arg(w.seconds, 0, 'f', 3)
+                           .arg(w.resolveSeconds, 0, 'f', 3)
+                           .arg(w.cpuSeconds, 0, 'f', 3)
+                           .arg(w.problem.isEmpty() ? QStringLiteral("Complete, file ok")
+                                                    : QStringLiteral("FAILED: ") + w.problem)
+                           .arg(w.progressEvents));
+             printLine(QStringLiteral("            grid painted %1 times (%2 with the progress "
+                                      "bar), %3 ms in all; the bar halfway: %4 (grab %5 ms)")
+                           .arg(w.paints)
+                           .arg(w.barPaints)
+                           .arg(w.paintMs, 0, 'f', 1)
+                           .arg(w.barCheck.isEmpty() ? QStringLiteral("drawn")
+                                                     : QStringLiteral("WRONG: ") + w.barCheck)
+                           .arg(w.grabMs, 0, 'f', 1));
+             return w;
+         }});
 }

@@ -7,4 +7,4 @@ add_library(orvello_bench_support STATIC
     ${PROJECT_SOURCE_DIR}/tests/support/nginx/NginxServer.h)
 target_include_directories(orvello_bench_support PUBLIC
     ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
-target_link_libraries(orvello_bench_support PUBLIC Qt6::Core Qt6::Network)
+target_link_libraries(orvello_bench_support PUBLIC Qt6::Gui Qt6::Network)
