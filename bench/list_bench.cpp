@@ -8,6 +8,7 @@
 
 #include "app/DownloadGrid.h"
 #include "app/FramePacer.h"
+#include "list/ListEditing.h"
 #include "list/modMain.h"
 #include "scheduler/DownloadScheduler.h"
 
@@ -113,7 +114,8 @@ struct RunFigures {
     double seconds = 0;
     int complete = 0;
     long long paints = 0;
-    QString firstProblem; // the first entry that did not complete
+    QString firstProblem;    // the first entry that did not complete
+    double clearSeconds = 0; // "Clear completed" on the list after the run
 };
 
 // One run of the queue over `length` entries, with the real grid shown.
@@ -152,6 +154,10 @@ RunFigures benchRun(const NginxServer& nginx, int length, const QString& folder)
                              QStringLiteral(", ") + item.FileName;
     }
     f.paints = counter.paints;
+    ListEditing editing(list);
+    timer.restart();
+    editing.ClearCompleted();
+    f.clearSeconds = timer.nsecsElapsed() / 1e9;
     return f;
 }
 
@@ -190,8 +196,8 @@ int main(int argc, char** argv) {
 
     std::printf("\nruns over lists of small pages and %lld-byte videos, grid shown\n",
                 options.videoSize);
-    std::printf("  %8s %10s %14s %10s %8s\n", "entries", "run (s)", "per entry (ms)", "complete",
-                "paints");
+    std::printf("  %8s %10s %14s %10s %8s %16s\n", "entries", "run (s)", "per entry (ms)",
+                "complete", "paints", "clear completed");
     double first = 0, last = 0;
     for (int length : options.lengths) {
         const QString folder =
@@ -201,8 +207,8 @@ int main(int argc, char** argv) {
         const double perEntry = f.seconds * 1e3 / length;
         first = first == 0 ? perEntry : first;
         last = perEntry;
-        std::printf("  %8d %10.3f %14.3f %10d %8lld\n", length, f.seconds, perEntry, f.complete,
-                    f.paints);
+        std::printf("  %8d %10.3f %14.3f %10d %8lld %14.3f s\n", length, f.seconds, perEntry,
+                    f.complete, f.paints, f.clearSeconds);
         if (!f.firstProblem.isEmpty())
             std::printf("    not complete: %s\n", qPrintable(f.firstProblem));
         met &= f.complete == length;

@@ -50,12 +50,16 @@ DownloadTableModel* ListEditing::shownRows() const {
 
 template <typename Keep>
 void ListEditing::removeRowsAndRefill(DownloadTableModel& rows, Keep keep) {
+    // The entries go together, in one pass over the list however many there are.
+    QSet<int16_t> ids;
     for (int row = rows.rowCount() - 1; row >= 0; --row) {
         if (!keep(row))
             continue;
         if (const std::optional<int16_t> id = rowId(rows, row))
-            m_list.RemoveFromDownloadList(*id);
+            ids.insert(*id);
     }
+    if (!ids.isEmpty())
+        m_list.RemoveFromDownloadList(ids);
     if (m_list.IsDownloadListEmpty())
         m_list.GridFormatted = false; // the next fill with entries applies the layout afresh
     m_list.FillDownloadList();

@@ -57,9 +57,9 @@ private:
     DownloadTableModel* shownRows() const;
     // The first single selected cell of the bound copy; invalid when there is none.
     QModelIndex firstSelectedCell(const QItemSelectionModel* selection) const;
-    // Removes the entries of the rows that keep() accepts, walking from the last row up:
-    // each removal renumbers only the entries after it, so the IDs the rows still to be
-    // visited show stay right. Then refills, clearing GridFormatted when the list is empty.
+    // Removes the entries of the rows that keep() accepts, all in one pass over the list, so
+    // clearing thousands of entries stays quick. Then refills, clearing GridFormatted when
+    // the list is empty.
     template <typename Keep> void removeRowsAndRefill(DownloadTableModel& rows, Keep keep);
     void moveSelected(const QItemSelectionModel* selection, bool up);
 

@@ -190,6 +190,10 @@ void modMain::FindCurrentRow() {
 }
 
 bool modMain::RemoveFromDownloadList(int16_t id) {
+    return RemoveFromDownloadList(QSet<int16_t>{id});
+}
+
+bool modMain::RemoveFromDownloadList(const QSet<int16_t>& ids) {
     if (DownloadList.empty())
         return false;
     std::vector<DownloadItem> copy = std::move(DownloadList);
@@ -200,7 +204,7 @@ bool modMain::RemoveFromDownloadList(int16_t id) {
     QSet<QString> seen;
     seen.reserve(qsizetype(copy.size()));
     for (DownloadItem& item : copy) {
-        if (item.ID == id)
+        if (ids.contains(item.ID))
             continue;
         if (seen.contains(item.Video_URL))
             continue;

@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 
 #include <memory>
 #include <vector>
@@ -73,6 +74,9 @@ public:
     // Removes the entry with this ID by re-adding all others in order, which renumbers
     // them and drops an entry whose address repeats an earlier one. False on an empty list.
     bool RemoveFromDownloadList(int16_t id);
+    // The same for every ID in the set at once, in one pass over the list: the result of
+    // removing them one by one, highest first.
+    bool RemoveFromDownloadList(const QSet<int16_t>& ids);
     void MoveItemUp(int16_t id);
     void MoveItemDown(int16_t id);
 

@@ -227,8 +227,15 @@ TEST_F(ListFixture, RemovalRenumbersAndDropsRepeatedAddresses) {
     EXPECT_EQ(list.DownloadList[1].FileSize, "????");
     expectNumbered();
 
-    EXPECT_TRUE(list.RemoveFromDownloadList(1));
-    EXPECT_TRUE(list.RemoveFromDownloadList(1));
+    // Several at once: exactly those entries, even when a repeated address goes too.
+    for (const char* u : {"e", "f", "g"})
+        addPlain(u);
+    list.DownloadList[3].Video_URL = "same";
+    EXPECT_TRUE(list.RemoveFromDownloadList(QSet<int16_t>{2, 5}));
+    EXPECT_EQ(urls(), QStringList({"same", "e"})); // "c" and "g" removed, the repeat dropped
+    expectNumbered();
+
+    EXPECT_TRUE(list.RemoveFromDownloadList(QSet<int16_t>{1, 2, 3}));
     EXPECT_TRUE(list.IsDownloadListEmpty());
     EXPECT_FALSE(list.RemoveFromDownloadList(1));
 }
