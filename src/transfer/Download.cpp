@@ -6,6 +6,7 @@
 #include "transfer/HeaderBlock.h"
 
 #include <QFile>
+#include <QMetaObject>
 #include <QPointer>
 
 #include <curl/curl.h>
@@ -14,9 +15,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace orvello {
 
@@ -35,7 +41,8 @@ constexpr std::size_t kBlock = 2048;
 // made the longest event-loop gap about twice as long and the transfer slower).
 constexpr std::size_t kRingSize = std::size_t(1) << 20;
 constexpr std::size_t kRingMask = kRingSize - 1;
-// Taken data is written to the file in pieces at least this large.
+// Taken data is handed to the file writer in pieces this large, and one write() writes at
+// most this much, so the room a write frees shows up while the next one runs.
 constexpr std::size_t kFlushChunk = std::size_t(256) << 10;
 // libcurl's receive buffer; its default (16 KiB) costs a loop pass per 16 KiB.
 constexpr long kReceiveBuffer = 512L << 10;
@@ -145,14 +152,24 @@ struct Head : Handle {
     }
 };
 
-// One transfer in progress: libcurl's end of it and the loop's.
+// One transfer in progress: libcurl's end of it, the loop's, and the file writer's.
+//
+// The file is written by a thread of its own, so a slow disk never holds up the loop (a
+// single write() of 256 KiB can take tens of milliseconds while the kernel writes back dirty
+// pages). Everything else stays on the loop's thread: libcurl's callbacks, the blocks, the
+// events, cancellation. The writer only writes ring bytes the loop has taken and handed to it,
+// and moves `flushed` on; the loop never fills ring bytes the writer has not written yet,
+// since the room OnBody sees is counted from `flushed`.
 struct Fetch : Handle {
     // Byte positions since the start of the body: written (by libcurl) >= taken (by the
     // loop) >= flushed (to the file). The ring holds the bytes between flushed and written.
+    // written and taken belong to the loop's thread. flushed is stored by the writer after
+    // the write() of the bytes below it (release), so once the loop has read it (acquire)
+    // their places in the ring may be filled again.
     std::unique_ptr<char[]> ring;
     std::uint64_t written = 0;
     std::uint64_t taken = 0;
-    std::uint64_t flushed = 0;
+    std::atomic<std::uint64_t> flushed{0};
     bool paused = false; // libcurl holds back data until there is room again
 
     bool connected = false;   // a connection to the server is up
@@ -162,13 +179,26 @@ struct Fetch : Handle {
     Clock::time_point lastByte{};
 
     int fd = -1;
-    int writeError = 0;
+    int writeError = 0; // the loop's copy of the failure it reports
+
+    // The writer: one thread from the file's opening until its closing. The loop hands it
+    // the taken range by moving `wanted` on under `lock` (which also publishes the ring bytes
+    // below it); the writer writes up to `wanted` and then sleeps on `more`.
+    std::thread writer;
+    std::mutex lock;
+    std::condition_variable more;
+    std::uint64_t wanted = 0;    // under lock: write the ring up to here
+    bool closing = false;        // under lock: write up to wanted, then end
+    bool wakeLoop = false;       // under lock: the loop waits for the writer; wake it after a write
+    std::atomic<int> failure{0}; // errno of the write that failed; the writer ends after it
+    std::uint64_t handed = 0;    // the loop's copy of the last `wanted` it set
+    QObject waker;               // lives on the loop's thread; the writer posts wake calls to it
 
     Fetch** slot;
 
     explicit Fetch(Fetch** slot) : slot(slot) { *slot = this; }
     // However the transfer ends (an exception out of a handler included), the file is left
-    // holding every taken byte, and closed.
+    // holding every taken byte, and closed, and the writer has ended.
     ~Fetch() {
         if (slot)
             *slot = nullptr;
@@ -184,27 +214,106 @@ struct Fetch : Handle {
         slot = nullptr;
     }
 
-    // Writes every taken byte to the file.
-    bool Flush() {
-        while (flushed < taken) {
-            const std::size_t at = flushed & kRingMask;
-            const std::size_t length = std::min<std::uint64_t>(taken - flushed, kRingSize - at);
-            const ssize_t n = ::write(fd, ring.get() + at, length);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                writeError = n < 0 ? errno : ENOSPC;
-                return false;
-            }
-            flushed += std::uint64_t(n);
+    // Starts the writer on the open file. False, with writeError set, when no thread can be
+    // started.
+    bool StartWriter() {
+        try {
+            writer = std::thread([this] { WriteOut(); });
+        } catch (const std::system_error& e) {
+            writeError = e.code().value();
+            return false;
         }
         return true;
+    }
+
+    // Hands every taken byte to the writer.
+    void HandOver() {
+        {
+            const std::lock_guard<std::mutex> hold(lock);
+            wanted = handed = taken;
+        }
+        more.notify_one();
+    }
+
+    // Hands every taken byte to the writer and tells whether the file holds the ring up to
+    // `position` (at most `taken`), or the writer has failed. When not, the writer wakes the
+    // loop with a posted call after its next write, so the loop can wait in the event loop.
+    bool WrittenUpTo(std::uint64_t position) {
+        position = std::min(position, taken);
+        {
+            const std::lock_guard<std::mutex> hold(lock);
+            wanted = handed = taken;
+            if (flushed.load(std::memory_order_acquire) >= position ||
+                failure.load(std::memory_order_relaxed) != 0 || !writer.joinable())
+                return true;
+            wakeLoop = true;
+        }
+        more.notify_one();
+        return false;
+    }
+
+    // True once a write has failed; the error is then in writeError.
+    bool WriteFailed() {
+        const int error = failure.load(std::memory_order_acquire);
+        if (error != 0)
+            writeError = error;
+        return error != 0;
+    }
+
+    // The writer's thread: writes the ring from flushed up to wanted in pieces of at most
+    // kFlushChunk (never across the ring's end), until the loop closes the file or a write
+    // fails. Only this thread moves flushed.
+    void WriteOut() {
+        std::unique_lock<std::mutex> hold(lock);
+        for (;;) {
+            more.wait(hold, [this] {
+                return closing || wanted > flushed.load(std::memory_order_relaxed);
+            });
+            const std::uint64_t at = flushed.load(std::memory_order_relaxed);
+            if (at >= wanted)
+                return; // closing, and everything handed over is in the file
+            const std::size_t place = at & kRingMask;
+            const std::size_t length =
+                std::min<std::uint64_t>({wanted - at, kRingSize - place, kFlushChunk});
+            hold.unlock();
+            const ssize_t n = ::write(fd, ring.get() + place, length);
+            const int error = n < 0 ? errno : 0;
+            hold.lock();
+            if (n < 0 && error == EINTR)
+                continue;
+            if (n <= 0)
+                failure.store(n < 0 ? error : ENOSPC, std::memory_order_release);
+            else
+                flushed.store(at + std::uint64_t(n), std::memory_order_release);
+            if (wakeLoop) {
+                wakeLoop = false;
+                QMetaObject::invokeMethod(
+                    &waker, [] {}, Qt::QueuedConnection);
+            }
+            if (n <= 0)
+                return;
+        }
+    }
+
+    // Waits for the writer to write everything taken, and ends it. This wait blocks; the
+    // loop lets the writer catch up through the event loop first where it can (SettleFile).
+    void StopWriter() {
+        if (!writer.joinable())
+            return;
+        {
+            const std::lock_guard<std::mutex> hold(lock);
+            wanted = handed = taken;
+            closing = true;
+        }
+        more.notify_one();
+        writer.join();
     }
 
     bool CloseFile() {
         if (fd < 0)
             return true;
-        bool ok = Flush();
+        StopWriter();
+        bool ok = !WriteFailed();
         if (::close(fd) != 0 && ok) {
             writeError = errno;
             ok = false;
@@ -217,7 +326,7 @@ struct Fetch : Handle {
         auto& f = *static_cast<Fetch*>(user);
         const size_t length = size * count;
         f.opened = true;
-        if (length > kRingSize - (f.written - f.flushed)) {
+        if (length > kRingSize - (f.written - f.flushed.load(std::memory_order_acquire))) {
             if (length > kRingSize)
                 return 0; // can never fit: fails the transfer rather than stalling it
             f.paused = true;
@@ -480,7 +589,8 @@ bool Download::WaitForData(Fetch& f, Clock::time_point since) {
 Download::Read Download::ReadBlock(Fetch& f, std::size_t& length) {
     Clock::time_point since{}; // when this read began to wait; read lazily, most never wait
     for (;;) {
-        if (f.paused && kRingSize - (f.written - f.flushed) >= kRingSize / 2) {
+        if (f.paused &&
+            kRingSize - (f.written - f.flushed.load(std::memory_order_acquire)) >= kRingSize / 2) {
             f.paused = false;
             curl_easy_pause(f.easy, CURLPAUSE_CONT); // may refill the ring at once
         }
@@ -495,9 +605,12 @@ Download::Read Download::ReadBlock(Fetch& f, std::size_t& length) {
             return f.end.result == CURLE_OK ? Read::End : Read::Failed;
         if (f.paused) {
             // Nothing left to take while the network side waits for room: what holds the
-            // room is taken data not yet in the file.
-            if (!f.Flush())
+            // room is taken data the writer has not written yet. The loop waits for it in the
+            // event loop (the writer wakes it), so the window answers however slow the disk.
+            if (f.WriteFailed())
                 return Read::Failed;
+            if (!f.WrittenUpTo(f.written - kRingSize / 2) && !AwaitEvents(kWaitSlice))
+                return Read::Gone;
             continue;
         }
         if (f.stalled)
@@ -507,6 +620,16 @@ Download::Read Download::ReadBlock(Fetch& f, std::size_t& length) {
         if (!WaitForData(f, since))
             return Read::Gone;
     }
+}
+
+// Lets the writer write everything taken while the window's events run, so that closing the
+// file afterwards does not wait on the disk. False when an event deleted the instance.
+bool Download::SettleFile(Fetch& f) {
+    while (!f.WrittenUpTo(f.taken)) {
+        if (!AwaitEvents(kWaitSlice))
+            return false;
+    }
+    return true;
 }
 
 // Ends the transfer's use of the network and the file: the address handle, the session and
@@ -526,7 +649,7 @@ QString ErrorText(int error) {
 // Every end closes the file before its event, so the event tells what the file holds: when
 // the last writes fail, that failure is what gets reported.
 bool Download::FailRead(Fetch& f) {
-    if (!RunEvents())
+    if (!RunEvents() || !SettleFile(f))
         return false;
     if (!EndFetch(f))
         return ReportWriteError(f.writeError);
@@ -591,6 +714,8 @@ bool Download::TransferFile() {
     f.fd = ::open(QFile::encodeName(m_LocalFile).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (f.fd < 0)
         return FailWrite(f, ErrorText(errno));
+    if (!f.StartWriter())
+        return FailWrite(f, ErrorText(f.writeError));
 
     std::int64_t count = 0;
     for (;;) {
@@ -606,9 +731,12 @@ bool Download::TransferFile() {
         if (count + std::int64_t(length) > byteCountLimit_)
             return FailRead(f);
         count += std::int64_t(length);
-        // The block is written from the ring in large pieces, not one write per block.
+        // The block is written from the ring in large pieces, not one write per block, and
+        // by the writer: a failed write shows here at the next block.
         f.taken += length;
-        if (f.taken - f.flushed >= kFlushChunk && !f.Flush())
+        if (f.taken - f.handed >= kFlushChunk)
+            f.HandOver();
+        if (f.WriteFailed())
             return FailWrite(f, ErrorText(f.writeError));
         if (!RunEvents())
             return false;
@@ -627,7 +755,7 @@ bool Download::TransferFile() {
             return false;
 
         if (bCancelRequested) {
-            if (!RunEvents())
+            if (!RunEvents() || !SettleFile(f))
                 return false;
             if (!EndFetch(f))
                 return ReportWriteError(f.writeError);
@@ -639,6 +767,8 @@ bool Download::TransferFile() {
             break;
     }
 
+    if (!SettleFile(f))
+        return false;
     if (!EndFetch(f))
         return ReportWriteError(f.writeError);
     emit DownloadComplete();

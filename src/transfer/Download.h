@@ -21,7 +21,8 @@ struct Head;
 // CancelDownload from an event handler. The events are raised synchronously from inside
 // StartDownload, in this order for n blocks of data: n + 1 DownloadProgress (the last after
 // the empty read that ends the data), then DownloadComplete. Everything runs on the thread
-// that owns the object; there are no threads of its own.
+// that owns the object, except the writes to the local file: a transfer writes through a
+// thread of its own, which ends before StartDownload returns.
 //
 // One operation runs at a time: StartDownload or RequestInformation called while one runs
 // (from one of its handlers, or from any event inside its waits) is refused. A handler may
@@ -107,6 +108,7 @@ private:
     bool StartFetch(detail::Fetch& f);
     bool WaitForData(detail::Fetch& f, std::chrono::steady_clock::time_point since);
     Read ReadBlock(detail::Fetch& f, std::size_t& length);
+    bool SettleFile(detail::Fetch& f);
     bool EndFetch(detail::Fetch& f);
     bool FailRead(detail::Fetch& f);
     bool FailWrite(detail::Fetch& f, const QString& reason);

@@ -5,9 +5,11 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QFileInfo>
 #include <QString>
 #include <QStringList>
 
+#include <filesystem>
 #include <functional>
 
 namespace orvello::test {
@@ -57,6 +59,17 @@ inline QByteArray PatternBytes(qsizetype size) {
 inline QByteArray FileBytes(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Whether this process holds a descriptor open on the file.
+inline bool DescriptorOpenOn(const QString& path) {
+    const std::filesystem::path target = QFileInfo(path).absoluteFilePath().toStdString();
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(entry.path(), error) == target)
+            return true;
+    }
+    return false;
 }
 
 } // namespace orvello::test

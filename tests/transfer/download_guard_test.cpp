@@ -13,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <stdexcept>
 
 using namespace orvello;
@@ -34,16 +33,6 @@ QStringList Progress(std::initializer_list<int> values) {
     for (int v : values)
         out << QStringLiteral("P%1").arg(v);
     return out;
-}
-
-bool DescriptorOpenOn(const QString& path) {
-    const std::filesystem::path target = QFileInfo(path).absoluteFilePath().toStdString();
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        std::error_code error;
-        if (std::filesystem::read_symlink(entry.path(), error) == target)
-            return true;
-    }
-    return false;
 }
 
 // A server that answers GET with `get` and HEAD with `head` (no size by default, so progress

@@ -8,3 +8,6 @@ orvello_add_test(download_transfer_test
 orvello_add_test(download_guard_test
     ${CMAKE_CURRENT_SOURCE_DIR}/download_guard_test.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/DownloadEventLog.h)
+orvello_add_test(download_writer_test
+    ${CMAKE_CURRENT_SOURCE_DIR}/download_writer_test.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/DownloadEventLog.h)

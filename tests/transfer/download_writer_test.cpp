@@ -1,0 +1,271 @@
+// The file writer: a slow disk does not hold up the event loop, every way a transfer ends
+// leaves exactly the counted bytes in the file while writes are still behind, and a write
+// that fails in mid-transfer ends it with the write error.
+#include "DownloadEventLog.h"
+#include "support/http/ScriptServer.h"
+#include "transfer/Download.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+using namespace orvello;
+using namespace orvello::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A named pipe as the local file, drained by a thread of the test at a set pace: `chunk`
+// bytes at most per read, then a pause. A 64 KiB pipe then makes a 256 KiB write() block
+// for tens of milliseconds, as a slow disk does. Collects the bytes until the last writer
+// closes the pipe.
+class SlowPipe {
+public:
+    SlowPipe(const QString& path, std::size_t chunk, std::chrono::milliseconds pause)
+        : path_(path) {
+        if (::mkfifo(QFile::encodeName(path).constData(), 0600) != 0)
+            return;
+        fd_ = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd_ >= 0)
+            reader_ = std::thread([this, chunk, pause] { Drain(chunk, pause); });
+    }
+    ~SlowPipe() {
+        stop_ = true;
+        Received();
+    }
+    bool ready() const { return fd_ >= 0; }
+
+    // Everything read, once the writer has closed the pipe (or after 30 s).
+    QByteArray Received() {
+        if (reader_.joinable())
+            reader_.join();
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+        return data_;
+    }
+
+private:
+    void Drain(std::size_t chunk, std::chrono::milliseconds pause) {
+        QByteArray buffer(qsizetype(chunk), Qt::Uninitialized);
+        const auto giveUp = std::chrono::steady_clock::now() + 30s;
+        while (!stop_ && std::chrono::steady_clock::now() < giveUp) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0)
+                continue;
+            const ssize_t n = ::read(fd_, buffer.data(), chunk);
+            if (n > 0) {
+                data_.append(buffer.constData(), n);
+                std::this_thread::sleep_for(pause);
+            } else if (n == 0 && (p.revents & POLLHUP)) {
+                return; // a writer came and went: the data has ended
+            } else if (n == 0) {
+                std::this_thread::sleep_for(5ms); // no writer yet
+            } else if (errno != EAGAIN && errno != EINTR) {
+                return;
+            }
+        }
+    }
+
+    QString path_;
+    int fd_ = -1;
+    std::thread reader_;
+    std::atomic<bool> stop_{false};
+    QByteArray data_;
+};
+
+// The longest time a 5 ms repeating timer went without firing, from start() to stop().
+// Ticks before start() don't count.
+class GapWatch {
+public:
+    GapWatch() {
+        QObject::connect(&timer_, &QTimer::timeout, [this] { Tick(); });
+    }
+    void start() {
+        clock_.start();
+        last_ = 0;
+        longest_ = 0;
+        timer_.start(5);
+    }
+    qint64 stop() {
+        Tick();
+        timer_.stop();
+        return longest_;
+    }
+
+private:
+    void Tick() {
+        const qint64 now = clock_.elapsed();
+        longest_ = std::max(longest_, now - last_);
+        last_ = now;
+    }
+    QTimer timer_;
+    QElapsedTimer clock_;
+    qint64 last_ = 0;
+    qint64 longest_ = 0;
+};
+
+// A tmpfs of 64 KiB mounted on a folder while the object lives (root only).
+struct TinyDisk {
+    QString path;
+    bool mounted = false;
+    QString why;
+
+    explicit TinyDisk(const QString& where) : path(where) {
+        if (::geteuid() != 0) {
+            why = QStringLiteral("mounting a small file system needs root");
+            return;
+        }
+        QDir().mkpath(path);
+        if (::mount("tmpfs", QFile::encodeName(path).constData(), "tmpfs", 0, "size=64k") != 0) {
+            why = QStringLiteral("tmpfs can't be mounted here: ") +
+                  QString::fromLocal8Bit(std::strerror(errno));
+            return;
+        }
+        mounted = true;
+    }
+    ~TinyDisk() {
+        if (mounted)
+            ::umount2(QFile::encodeName(path).constData(), MNT_DETACH);
+    }
+};
+
+// A server with the body, a Download on the heap aimed at it (progress values are byte
+// counts: no size is announced), and its log.
+struct Rig {
+    QTemporaryDir dir;
+    ScriptServer server;
+    Download* d = new Download;
+    QPointer<Download> alive{d};
+    DownloadEventLog log{*d};
+
+    explicit Rig(const QByteArray& body) {
+        server.onHead(Reply::Head({"HTTP/1.1 200 OK"}));
+        server.onGet(Reply::Ok(body));
+        d->setUrl(server.url());
+    }
+    ~Rig() { delete alive.data(); }
+};
+
+const QByteArray kBody = PatternBytes(3 * 1024 * 1024 + 1234);
+
+} // namespace
+
+// Writes into the pipe take about 50 ms each, more than twice the longest the window may go
+// without answering, yet the timer keeps firing while the data comes in and while a
+// complete or cancelled transfer waits for its last writes. However the transfer ends, the
+// pipe receives exactly the counted bytes: the writes still behind are finished first.
+TEST(DownloadWriter, ASlowDiskNeitherHoldsUpTheLoopNorLosesTakenBytes) {
+    enum class End { Complete, Cancel, Throw, Delete };
+    const struct {
+        End end;
+        qint32 at; // the progress value in whose handler the end is made
+        bool loopTimed;
+    } cases[] = {
+        {End::Complete, 0, true},
+        {End::Cancel, 2048, true},         // before any write was handed over
+        {End::Cancel, 256 * 1024, true},   // right as the first write is handed over
+        {End::Cancel, 1800 * 1024, true},  // after the ring has wrapped
+        {End::Throw, 1800 * 1024, false},  // closing then waits for the writes behind
+        {End::Delete, 1800 * 1024, false}, // likewise
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << int(c.end) << " at " << c.at);
+        Rig rig(kBody);
+        const QString file = rig.dir.filePath(QStringLiteral("pipe"));
+        SlowPipe pipe(file, 16 * 1024, 3ms);
+        ASSERT_TRUE(pipe.ready());
+        rig.d->setLocalFile(file);
+        // Timed from the first block on, so the connection's set-up doesn't count.
+        GapWatch gaps;
+        rig.log.onProgress = [&](qint32 value) {
+            if (value == 2048)
+                gaps.start();
+            if (value != c.at)
+                return;
+            if (c.end == End::Cancel)
+                rig.d->CancelDownload();
+            if (c.end == End::Throw)
+                throw std::runtime_error("handler failed");
+            if (c.end == End::Delete)
+                delete rig.d;
+        };
+
+        bool completed = false;
+        if (c.end == End::Throw) {
+            EXPECT_THROW(rig.d->StartDownload(), std::runtime_error);
+        } else {
+            completed = rig.d->StartDownload();
+        }
+        const qint64 longestGap = gaps.stop();
+
+        const QByteArray received = pipe.Received();
+        EXPECT_EQ(completed, c.end == End::Complete);
+        if (c.end == End::Complete) {
+            EXPECT_EQ(rig.log.last(), "complete");
+            EXPECT_TRUE(received == kBody) << received.size();
+        } else {
+            EXPECT_EQ(rig.log.progress.last(), c.at);
+            EXPECT_TRUE(received == kBody.left(c.at)) << received.size();
+        }
+        if (c.end == End::Cancel) {
+            EXPECT_EQ(rig.log.last(), QStringLiteral("cancelled:%1").arg(c.at));
+        }
+        if (c.end == End::Delete) {
+            EXPECT_TRUE(rig.alive.isNull());
+        }
+        if (c.loopTimed) {
+            EXPECT_LE(longestGap, 20);
+        }
+        EXPECT_FALSE(DescriptorOpenOn(file));
+    }
+}
+
+// A write that fails while data still arrives ends the transfer there with the write
+// error; the file keeps every byte that was written.
+TEST(DownloadWriter, AWriteFailingInMidTransferEndsItWithTheWriteError) {
+    QTemporaryDir scratch;
+    TinyDisk disk(scratch.filePath(QStringLiteral("disk")));
+    const QByteArray body = PatternBytes(4 * 1024 * 1024);
+    const struct {
+        QString file;
+        bool onTinyDisk;
+    } cases[] = {
+        {QStringLiteral("/dev/full"), false},           // no write succeeds
+        {disk.path + QStringLiteral("/out.bin"), true}, // a short write, then no space
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file.toStdString());
+        if (c.onTinyDisk && !disk.mounted)
+            GTEST_SKIP() << disk.why.toStdString();
+        Rig rig(body);
+        rig.d->setLocalFile(c.file);
+        EXPECT_FALSE(rig.d->StartDownload());
+        EXPECT_EQ(rig.log.last(), "error:Could not write file: No space left on device");
+        // Seen while the data still came in, not at the end.
+        EXPECT_LT(rig.log.progress.size(), body.size() / 2048);
+        EXPECT_FALSE(DescriptorOpenOn(c.file));
+        if (c.onTinyDisk) {
+            const QByteArray kept = FileBytes(c.file);
+            EXPECT_GT(kept.size(), 0);
+            EXPECT_TRUE(kept == body.left(kept.size())) << kept.size();
+        }
+    }
+}
