@@ -235,7 +235,15 @@ TEST_F(ListFixture, RemovalRenumbersAndDropsRepeatedAddresses) {
     EXPECT_EQ(urls(), QStringList({"same", "e"})); // "c" and "g" removed, the repeat dropped
     expectNumbered();
 
-    EXPECT_TRUE(list.RemoveFromDownloadList(QSet<int16_t>{1, 2, 3}));
+    // Removed one by one by the IDs shown, the repeat dropped by the first removal would have
+    // renumbered "g" to 3, and the second would have missed it.
+    addPlain("g");
+    addPlain("h");
+    list.DownloadList[1].Video_URL = "same";
+    EXPECT_TRUE(list.RemoveFromDownloadList(QSet<int16_t>{3, 4}));
+    EXPECT_EQ(urls(), QStringList({"same"}));
+
+    EXPECT_TRUE(list.RemoveFromDownloadList(QSet<int16_t>{1}));
     EXPECT_TRUE(list.IsDownloadListEmpty());
     EXPECT_FALSE(list.RemoveFromDownloadList(1));
 }
