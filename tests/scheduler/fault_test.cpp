@@ -5,6 +5,7 @@
 #include "resolve/Sites.h"
 #include "support/QtPrint.h"
 #include "support/RawPeer.h"
+#include "support/TinyDisk.h"
 #include "support/http/ScriptServer.h"
 
 #include <QDirIterator>
@@ -54,35 +55,6 @@ protected:
     }
     QString ServeGood(const QString& name, const QByteArray& body) {
         return ServeVideo(name, Sized(body), Reply::Ok(body));
-    }
-};
-
-// A tmpfs of 64 KiB mounted on a folder for the length of a test; unmounted at the end.
-struct TinyDisk {
-    QString path;
-    bool mounted = false;
-    QString why;
-
-    explicit TinyDisk(const QString& where) : path(where) {
-        if (::geteuid() != 0) {
-            why = QStringLiteral("mounting a small file system needs root");
-            return;
-        }
-        QDir().mkpath(path);
-        if (::mount("tmpfs", QFile::encodeName(path).constData(), "tmpfs", 0, "size=64k") != 0) {
-            why = QStringLiteral("tmpfs can't be mounted here: ") +
-                  QString::fromLocal8Bit(std::strerror(errno));
-            return;
-        }
-        mounted = true;
-    }
-    bool MakeReadOnly() {
-        return ::mount(nullptr, QFile::encodeName(path).constData(), nullptr,
-                       MS_REMOUNT | MS_RDONLY, nullptr) == 0;
-    }
-    ~TinyDisk() {
-        if (mounted)
-            ::umount2(QFile::encodeName(path).constData(), MNT_DETACH);
     }
 };
 

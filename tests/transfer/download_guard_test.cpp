@@ -1,7 +1,7 @@
 // A Download under its own handlers: calls made from inside a running one, the instance
 // deleted mid-call, an exception out of a handler, and what the file holds when the last
 // writes fail.
-#include "DownloadEventLog.h"
+#include "DownloadRig.h"
 #include "support/http/ScriptServer.h"
 #include "transfer/Download.h"
 
@@ -34,25 +34,6 @@ QStringList Progress(std::initializer_list<int> values) {
         out << QStringLiteral("P%1").arg(v);
     return out;
 }
-
-// A server that answers GET with `get` and HEAD with `head` (no size by default, so progress
-// values are byte counts), and a Download on the heap aimed at it.
-struct Rig {
-    QTemporaryDir dir;
-    ScriptServer server;
-    Download* d = new Download;
-    QPointer<Download> alive{d};
-    DownloadEventLog log{*d};
-
-    explicit Rig(const Reply& get, const Reply& head = Reply::Head({"HTTP/1.1 200 OK"})) {
-        server.onHead(head);
-        server.onGet(get);
-        d->setUrl(server.url());
-        d->setLocalFile(dir.filePath(QStringLiteral("out.bin")));
-    }
-    ~Rig() { delete alive.data(); }
-    void Drop() { delete d; }
-};
 
 } // namespace
 

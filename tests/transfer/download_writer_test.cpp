@@ -1,12 +1,12 @@
 // The file writer: a slow disk does not hold up the event loop, every way a transfer ends
 // leaves exactly the counted bytes in the file while writes are still behind, and a write
 // that fails in mid-transfer ends it with the write error.
-#include "DownloadEventLog.h"
+#include "DownloadRig.h"
+#include "support/TinyDisk.h"
 #include "support/http/ScriptServer.h"
 #include "transfer/Download.h"
 
 #include <QDir>
-#include <QPointer>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -14,7 +14,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -104,48 +103,6 @@ private:
     QByteArray data_;
 };
 
-// A tmpfs of 64 KiB mounted on a folder while the object lives (root only).
-struct TinyDisk {
-    QString path;
-    bool mounted = false;
-    QString why;
-
-    explicit TinyDisk(const QString& where) : path(where) {
-        if (::geteuid() != 0) {
-            why = QStringLiteral("mounting a small file system needs root");
-            return;
-        }
-        QDir().mkpath(path);
-        if (::mount("tmpfs", QFile::encodeName(path).constData(), "tmpfs", 0, "size=64k") != 0) {
-            why = QStringLiteral("tmpfs can't be mounted here: ") +
-                  QString::fromLocal8Bit(std::strerror(errno));
-            return;
-        }
-        mounted = true;
-    }
-    ~TinyDisk() {
-        if (mounted)
-            ::umount2(QFile::encodeName(path).constData(), MNT_DETACH);
-    }
-};
-
-// A server with the body, a Download on the heap aimed at it (progress values are byte
-// counts: no size is announced), and its log.
-struct Rig {
-    QTemporaryDir dir;
-    ScriptServer server;
-    Download* d = new Download;
-    QPointer<Download> alive{d};
-    DownloadEventLog log{*d};
-
-    explicit Rig(const QByteArray& body) {
-        server.onHead(Reply::Head({"HTTP/1.1 200 OK"}));
-        server.onGet(Reply::Ok(body));
-        d->setUrl(server.url());
-    }
-    ~Rig() { delete alive.data(); }
-};
-
 const QByteArray kBody = PatternBytes(3 * 1024 * 1024 + 1234);
 
 } // namespace
@@ -173,7 +130,7 @@ TEST(DownloadWriter, ASlowDiskNeitherHoldsUpTheLoopNorLosesTakenBytes) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << int(c.end) << " at " << c.at);
-        Rig rig(kBody);
+        Rig rig(Reply::Ok(kBody));
         const QString file = rig.dir.filePath(QStringLiteral("pipe"));
         SlowPipe pipe(file, 16 * 1024, 3ms, c.held);
         ASSERT_TRUE(pipe.ready());
@@ -239,7 +196,7 @@ TEST(DownloadWriter, AWriteFailingInMidTransferEndsItWithTheWriteError) {
         SCOPED_TRACE(c.file.toStdString());
         if (c.onTinyDisk && !disk.mounted)
             GTEST_SKIP() << disk.why.toStdString();
-        Rig rig(body);
+        Rig rig(Reply::Ok(body));
         rig.d->setLocalFile(c.file);
         EXPECT_FALSE(rig.d->StartDownload());
         EXPECT_EQ(rig.log.last(), "error:Could not write file: No space left on device");
