@@ -4,6 +4,7 @@
 // every entry a small page and a small video from a private nginx on loopback, and prints
 // the time per entry for each length.
 #include "scheduler/Machine.h"
+#include "support/PaintCounter.h"
 #include "support/nginx/NginxServer.h"
 
 #include "app/DownloadGrid.h"
@@ -60,16 +61,6 @@ bool parseOptions(const QStringList& args, Options& o) {
     }
     return true;
 }
-
-// Counts the grid's paint events, so the figures show the grid really drew.
-class PaintCounter : public QObject {
-public:
-    long long paints = 0;
-    bool eventFilter(QObject*, QEvent* e) override {
-        paints += e->type() == QEvent::Paint ? 1 : 0;
-        return false;
-    }
-};
 
 QString pageAddress(const NginxServer& nginx, int i) {
     return nginx.url(QStringLiteral("/putfile.com/p%1").arg(i));

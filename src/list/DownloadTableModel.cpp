@@ -133,28 +133,28 @@ bool DownloadTableModel::assignEntry(Record& r, const DownloadItem& e) {
 
 void DownloadTableModel::showEntries(const std::vector<DownloadItem>& entries) {
     const std::size_t kept = std::min(m_records.size(), entries.size());
-    bool sameRows = true;
-    for (std::size_t i = 0; i < kept && sameRows; ++i)
-        sameRows = entries[i].Key != 0 && m_records[i].Key == entries[i].Key;
-    if (!sameRows) {
-        beginResetModel();
-        m_records.clear();
-        m_records.resize(entries.size());
-        for (std::size_t i = 0; i < entries.size(); ++i)
-            assignEntry(m_records[i], entries[i]);
-        ++m_rowsGeneration;
-        endResetModel();
-        return;
-    }
-    // One signal for the span of rows that changed, whole rows: an editor open in one of
-    // them keeps what the user is typing.
+    // One pass: each row is checked for its entry and written at once. A row that shows
+    // another entry turns the fill into a rebuild, which announces every row anew, the ones
+    // already written included.
     int first = -1, last = -1;
     for (std::size_t i = 0; i < kept; ++i) {
+        if (entries[i].Key == 0 || m_records[i].Key != entries[i].Key) {
+            beginResetModel();
+            m_records.clear();
+            m_records.resize(entries.size());
+            for (std::size_t j = 0; j < entries.size(); ++j)
+                assignEntry(m_records[j], entries[j]);
+            ++m_rowsGeneration;
+            endResetModel();
+            return;
+        }
         if (assignEntry(m_records[i], entries[i])) {
             first = first < 0 ? int(i) : first;
             last = int(i);
         }
     }
+    // One signal for the span of rows that changed, whole rows: an editor open in one of
+    // them keeps what the user is typing.
     if (first >= 0)
         emit dataChanged(index(first, 0), index(last, ColumnCount - 1),
                          {Qt::DisplayRole, Qt::EditRole});

@@ -4,8 +4,6 @@
 #include "list/GridBinding.h"
 #include "resolve/Sites.h"
 
-#include <QSet>
-
 #include <new>
 
 namespace orvello {

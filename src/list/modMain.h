@@ -5,7 +5,6 @@
 #include "list/DownloadTableModel.h"
 #include "resolve/EntryResolver.h"
 
-#include <QObject>
 #include <QPointer>
 #include <QSet>
 

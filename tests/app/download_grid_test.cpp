@@ -5,6 +5,7 @@
 #include "app/FramePacer.h"
 #include "list/ListEditing.h"
 #include "list/modMain.h"
+#include "support/PaintCounter.h"
 #include "support/QtPrint.h"
 #include "support/ScriptedPrompter.h"
 
@@ -196,13 +197,7 @@ TEST_F(GridFixture, FillsWhileTheUserWorksKeepTheOpenEditorUntilEntriesMove) {
 TEST_F(GridFixture, APacedWindowDrawsABurstOnceAFrameAndAlwaysDrawsItsEnd) {
     new FramePacer(&window);
     add(1);
-    struct PaintCounter : QObject {
-        int paints = 0;
-        bool eventFilter(QObject*, QEvent* e) override {
-            paints += e->type() == QEvent::Paint;
-            return false;
-        }
-    } counter;
+    orvello::test::PaintCounter counter;
     grid->viewport()->installEventFilter(&counter);
     QElapsedTimer elapsed;
     elapsed.start();
@@ -214,7 +209,7 @@ TEST_F(GridFixture, APacedWindowDrawsABurstOnceAFrameAndAlwaysDrawsItsEnd) {
     const qint64 burstMs = elapsed.elapsed();
     EXPECT_LE(counter.paints, burstMs / FramePacer::kFrame.count() + 2);
     // The last change is drawn a frame later, with no further event to ask for it.
-    const int paintsAfterBurst = counter.paints;
+    const long long paintsAfterBurst = counter.paints;
     QElapsedTimer wait;
     wait.start();
     while (counter.paints == paintsAfterBurst && wait.elapsed() < 1000)

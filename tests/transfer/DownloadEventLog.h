@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 
 namespace orvello::test {
 
@@ -54,6 +55,14 @@ inline QByteArray PatternBytes(qsizetype size) {
         data[i] = char(x & 0xff);
     }
     return data;
+}
+
+// The log's texts for these progress values, in order.
+inline QStringList Progress(std::initializer_list<int> values) {
+    QStringList out;
+    for (int v : values)
+        out << QStringLiteral("P%1").arg(v);
+    return out;
 }
 
 inline QByteArray FileBytes(const QString& path) {

@@ -28,13 +28,6 @@ const Reply kMute = [] {
     return r;
 }();
 
-QStringList Progress(std::initializer_list<int> values) {
-    QStringList out;
-    for (int v : values)
-        out << QStringLiteral("P%1").arg(v);
-    return out;
-}
-
 } // namespace
 
 TEST(DownloadGuard, CallsFromInsideARunningOneAreRefused) {

@@ -40,13 +40,6 @@ protected:
     }
 };
 
-QStringList Progress(std::initializer_list<int> values) {
-    QStringList out;
-    for (int v : values)
-        out << QStringLiteral("P%1").arg(v);
-    return out;
-}
-
 } // namespace
 
 TEST_F(Transfer, BlocksOf2048GiveOneProgressEachThenTheEmptyReadThenComplete) {
