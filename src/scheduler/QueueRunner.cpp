@@ -128,6 +128,12 @@ bool QueueRunner::DownloadCurrent(const QString& link) {
     return true;
 }
 
+void QueueRunner::RemovePartialFile() {
+    if (!partialPath_.isEmpty())
+        QFile::remove(partialPath_);
+    partialPath_.clear();
+}
+
 void QueueRunner::FinishCurrent(const QString& status) {
     if (DownloadItem* item = list_.EntryAt(run_.iCurrentItem))
         item->Status = status;

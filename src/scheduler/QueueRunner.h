@@ -22,6 +22,10 @@ public:
                 UiVariables& ui, const ProgramSettings& settings);
 
     void StartDownloading();
+    // Removes the partial file of the transfer under way, if there is one. For the end of
+    // the program during a run: the process ends from inside the transfer, so the run never
+    // gets to remove it itself.
+    void RemovePartialFile();
 
 private:
     // Downloads the resolved entry at the running index; false when the run must end.
@@ -35,6 +39,7 @@ private:
     Download& download_;
     UiVariables& ui_;
     const ProgramSettings& settings_;
+    QString partialPath_; // the running transfer's partial file, empty when none
 };
 
 } // namespace orvello
