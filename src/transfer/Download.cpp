@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QMetaObject>
 #include <QPointer>
+#include <QThread>
+#include <QTimer>
 
 #include <curl/curl.h>
 #include <fcntl.h>
@@ -20,6 +22,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -49,8 +52,12 @@ constexpr long kReceiveBuffer = 512L << 10;
 // A whole receive buffer must fit once the loop has freed half the ring.
 static_assert(kRingSize / 2 >= std::size_t(kReceiveBuffer));
 constexpr long kMaxRedirects = 20;
-// The longest single wait for network events; the loop looks at its clocks in between.
+// The longest single wait for network events; the loop looks at its flags in between.
 constexpr milliseconds kWaitSlice{100};
+// How often the watch over a transfer's limits looks: a tenth of the shorter limit, within
+// these bounds.
+constexpr milliseconds kWatchMin{10};
+constexpr milliseconds kWatchMax{500};
 
 void InitCurl() {
     static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
@@ -175,10 +182,32 @@ struct Fetch : Handle {
     bool connected = false;   // a connection to the server is up
     bool opened = false;      // the final response (after redirects) has begun
     bool sawLocation = false; // the response whose headers arrive has a Location header
-    bool stalled = false;
-    Clock::time_point lastByte{};
+    // The answer's headers were not complete within their time, or the body came slower than
+    // the low-speed limit for that limit's whole time: the transfer fails.
+    bool tooSlow = false;
 
+    // The watch over the limits: a timer that ticks while the transfer runs, also inside the
+    // nested event loop of a message box or a dialog that a handler opened.
+    Download::Limits limits;
+    QTimer watch;
+    Clock::time_point since{};    // when the first connection came up; the limits count from here
+    Clock::time_point lastTick{}; // the watch's previous tick
+    struct Sample {
+        Clock::time_point at;
+        std::uint64_t bytes; // `written` then
+    };
+    std::deque<Sample> samples; // the ticks within the low-speed time, oldest first
+
+    // While a handler holds the loop in a nested event loop (a message box, a dialog), the
+    // loop can't take blocks. The watch and the writer's wake calls then take what arrives
+    // on its behalf and hand it to the writer, so the server keeps sending and the file keeps
+    // growing; the loop reports those bytes with its next progress event.
+    int loopLevel = 0;         // the event-loop level the transfer was started in
+    std::uint64_t backlog = 0; // bytes taken on the loop's behalf, not reported yet
+
+    QByteArray path; // the local file in the file system's encoding; empty when unusable
     int fd = -1;
+    int openError = 0;  // errno of a failed opening of the local file
     int writeError = 0; // the loop's copy of the failure it reports
 
     // The writer: one thread from the file's opening until its closing. The loop hands it
@@ -214,6 +243,92 @@ struct Fetch : Handle {
         slot = nullptr;
     }
 
+    // Creates or opens the local file, emptied, never through a symbolic link, and starts its
+    // writer. False, with openError set, when either fails.
+    bool OpenFile() {
+        fd = ::open(path.constData(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            openError = errno;
+            return false;
+        }
+        if (!StartWriter()) {
+            openError = writeError;
+            return false;
+        }
+        return true;
+    }
+
+    // Whether a nested event loop runs above the transfer's own, holding the loop.
+    bool Held() const { return QThread::currentThread()->loopLevel() > loopLevel; }
+
+    // Takes what arrived on the held loop's behalf (never past the byte limit: the loop fails
+    // the transfer there) and hands it to the writer.
+    void TakeForHeldLoop() {
+        if (fd < 0)
+            return;
+        const std::uint64_t upTo = std::min<std::uint64_t>(written, std::uint64_t(limits.maxBytes));
+        if (upTo > taken) {
+            backlog += upTo - taken;
+            taken = upTo;
+        }
+        if (taken > handed)
+            HandOver();
+    }
+
+    // While the loop is held: opens the file once the answer's body began, takes and writes
+    // what arrived, and lets libcurl go on once the writer has made room (the writer calls
+    // this again after its next write while it has not).
+    void KeepGoing() {
+        if (!easy || tooSlow || !Held())
+            return;
+        if (fd < 0 && (!opened || openError != 0 || path.isEmpty() || !OpenFile()))
+            return;
+        TakeForHeldLoop();
+        if (!paused)
+            return;
+        if (kRingSize - (written - flushed.load(std::memory_order_acquire)) >= kRingSize / 2) {
+            paused = false;
+            curl_easy_pause(easy, CURLPAUSE_CONT); // may deliver data at once (OnBody)
+        } else {
+            WakeAfterWrite();
+        }
+    }
+
+    // One tick of the watch: the header time, the low-speed limit, and a held loop.
+    void Tick() {
+        const auto now = Clock::now();
+        if (connected) {
+            if (!opened && now - since >= limits.headers)
+                tooSlow = true;
+            // Time the loop's thread spent outside the event loop (a long handler), and time
+            // libcurl waited for room in the ring, are not the server's: they start the
+            // measurement afresh.
+            if (paused || now - lastTick > 2 * watch.intervalAsDuration())
+                samples.clear();
+            samples.push_back({now, written});
+            while (samples.size() > 1 && samples[1].at <= now - limits.lowSpeedTime)
+                samples.pop_front();
+            const Sample& first = samples.front();
+            if (now - first.at >= limits.lowSpeedTime) {
+                const double seconds = std::chrono::duration<double>(now - first.at).count();
+                if (double(written - first.bytes) < limits.lowSpeedBytesPerSecond * seconds)
+                    tooSlow = true;
+            }
+        }
+        lastTick = now;
+        KeepGoing();
+    }
+
+    // Starts the watch; from now on it ticks until the transfer ends.
+    void StartWatch() {
+        loopLevel = QThread::currentThread()->loopLevel();
+        const milliseconds shorter = std::min(limits.headers, limits.lowSpeedTime);
+        watch.setInterval(std::clamp(shorter / 10, kWatchMin, kWatchMax));
+        QObject::connect(&watch, &QTimer::timeout, &waker, [this] { Tick(); });
+        lastTick = Clock::now();
+        watch.start();
+    }
+
     // Starts the writer on the open file. False, with writeError set, when no thread can be
     // started.
     bool StartWriter() {
@@ -233,6 +348,13 @@ struct Fetch : Handle {
             wanted = handed = taken;
         }
         more.notify_one();
+    }
+
+    // Has the writer call KeepGoing after its next write, unless everything taken is written.
+    void WakeAfterWrite() {
+        const std::lock_guard<std::mutex> hold(lock);
+        if (flushed.load(std::memory_order_acquire) < taken && writer.joinable())
+            wakeLoop = true;
     }
 
     // Hands every taken byte to the writer and tells whether the file holds the ring up to
@@ -286,9 +408,10 @@ struct Fetch : Handle {
             else
                 flushed.store(at + std::uint64_t(n), std::memory_order_release);
             if (wakeLoop) {
+                // Wakes the loop waiting in the event loop, or goes on for a held one.
                 wakeLoop = false;
                 QMetaObject::invokeMethod(
-                    &waker, [] {}, Qt::QueuedConnection);
+                    &waker, [this] { KeepGoing(); }, Qt::QueuedConnection);
             }
             if (n <= 0)
                 return;
@@ -337,7 +460,8 @@ struct Fetch : Handle {
         std::memcpy(f.ring.get() + at, data, first);
         std::memcpy(f.ring.get(), data + first, length - first);
         f.written += length;
-        f.lastByte = Clock::now();
+        if (f.fd >= 0 && f.Held())
+            f.TakeForHeldLoop();
         return length;
     }
 
@@ -345,7 +469,6 @@ struct Fetch : Handle {
     static size_t OnHeader(char* data, size_t size, size_t count, void* user) {
         auto& f = *static_cast<Fetch*>(user);
         const size_t length = size * count;
-        f.lastByte = Clock::now();
         if (IsBlankLine(data, length)) {
             long code = 0;
             curl_easy_getinfo(f.easy, CURLINFO_RESPONSE_CODE, &code);
@@ -362,8 +485,9 @@ struct Fetch : Handle {
 
     static int OnConnected(void* user, char*, char*, int, int) {
         auto& f = *static_cast<Fetch*>(user);
+        if (!f.connected) // the limits count from the first connection, redirects included
+            f.since = Clock::now();
         f.connected = true;
-        f.lastByte = Clock::now();
         return CURL_PREREQFUNC_OK;
     }
 };
@@ -472,11 +596,13 @@ bool Download::AskServer() {
     }
     if (head.easy) {
         CURL* easy = head.easy;
-        SetCommonOptions(easy, url, hSession->userAgent(), connectTimeout_);
+        SetCommonOptions(easy, url, hSession->userAgent(), limits_.connect);
         curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
         curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_0));
-        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS,
-                         static_cast<long>(std::max<milliseconds::rep>(headTimeout_.count(), 1)));
+        // The whole answer of a header request is its headers.
+        curl_easy_setopt(
+            easy, CURLOPT_TIMEOUT_MS,
+            static_cast<long>(std::max<milliseconds::rep>(limits_.headers.count(), 1)));
         curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &OnHeadHeader);
         curl_easy_setopt(easy, CURLOPT_HEADERDATA, &head.capture);
         const QByteArray user = m_SiteUser.toUtf8();
@@ -489,9 +615,9 @@ bool Download::AskServer() {
         if (hSession->add(easy, &head.end)) {
             if (!RunEvents())
                 return false;
-            // libcurl ends the request at headTimeout_; the extra second only guards the
+            // libcurl ends the request at the header time; the extra second only guards the
             // loop itself.
-            const auto giveUp = Clock::now() + headTimeout_ + std::chrono::seconds(1);
+            const auto giveUp = Clock::now() + limits_.headers + std::chrono::seconds(1);
             while (!head.end.done && Clock::now() < giveUp) {
                 if (!AwaitEvents(kWaitSlice))
                     return false;
@@ -550,8 +676,11 @@ bool Download::StartFetch(Fetch& f) {
     if (!f.easy)
         return false;
     f.ring = std::make_unique_for_overwrite<char[]>(kRingSize);
+    f.limits = limits_;
+    if (!m_LocalFile.contains(QChar(0)))
+        f.path = QFile::encodeName(m_LocalFile);
 
-    SetCommonOptions(f.easy, url, hSession->userAgent(), connectTimeout_);
+    SetCommonOptions(f.easy, url, hSession->userAgent(), limits_.connect);
     curl_easy_setopt(f.easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(f.easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
     curl_easy_setopt(f.easy, CURLOPT_WRITEFUNCTION, &Fetch::OnBody);
@@ -565,29 +694,13 @@ bool Download::StartFetch(Fetch& f) {
         f.easy = nullptr;
         return false;
     }
+    f.StartWatch();
     return true;
-}
-
-// Waits for network events. Sets f.stalled instead when the server has sent nothing for the
-// stall time, counted from the later of its last byte and `since` (when the loop began to
-// wait), so time the host spent in its own handlers never counts as the server's silence.
-// False when an event deleted the instance.
-bool Download::WaitForData(Fetch& f, Clock::time_point since) {
-    if (!f.connected) // connecting is bounded by libcurl's connect time-out
-        return AwaitEvents(kWaitSlice);
-    const auto silent = Clock::now() - std::max(f.lastByte, since);
-    if (silent >= stallTimeout_) {
-        f.stalled = true;
-        return true;
-    }
-    const auto left = std::chrono::ceil<milliseconds>(stallTimeout_ - silent);
-    return AwaitEvents(std::min(left, kWaitSlice));
 }
 
 // The pull side of the ring: the length of the next block, kBlock bytes or fewer at the end
 // of the data. The block itself stays in the ring at `taken` until it is written out.
 Download::Read Download::ReadBlock(Fetch& f, std::size_t& length) {
-    Clock::time_point since{}; // when this read began to wait; read lazily, most never wait
     for (;;) {
         if (f.paused &&
             kRingSize - (f.written - f.flushed.load(std::memory_order_acquire)) >= kRingSize / 2) {
@@ -595,9 +708,9 @@ Download::Read Download::ReadBlock(Fetch& f, std::size_t& length) {
             curl_easy_pause(f.easy, CURLPAUSE_CONT); // may refill the ring at once
         }
         const std::uint64_t ready = f.written - f.taken;
-        // At the end of the data, and when the server went silent, what arrived is
-        // handed out in a shorter block before the end or the failure is reported.
-        if (ready >= kBlock || ((f.end.done || f.stalled) && ready > 0)) {
+        // At the end of the data, and when the server was too slow, what arrived is handed
+        // out in a shorter block before the end or the failure is reported.
+        if (ready >= kBlock || ((f.end.done || f.tooSlow) && ready > 0)) {
             length = std::min<std::uint64_t>(ready, kBlock);
             return Read::Data;
         }
@@ -613,11 +726,9 @@ Download::Read Download::ReadBlock(Fetch& f, std::size_t& length) {
                 return Read::Gone;
             continue;
         }
-        if (f.stalled)
+        if (f.tooSlow)
             return Read::Failed;
-        if (since == Clock::time_point{})
-            since = Clock::now();
-        if (!WaitForData(f, since))
+        if (!AwaitEvents(kWaitSlice))
             return Read::Gone;
     }
 }
@@ -686,13 +797,12 @@ bool Download::TransferFile() {
     // Open the address: wait until the final response begins, or the attempt ends.
     Fetch f(&fetch_);
     if (StartFetch(f)) {
-        const auto since = Clock::now();
-        while (!f.opened && !f.end.done && !f.stalled) {
-            if (!WaitForData(f, since))
+        while (!f.opened && !f.end.done && !f.tooSlow) {
+            if (!AwaitEvents(kWaitSlice))
                 return false;
         }
     }
-    if (f.stalled) // connected, but the server sent nothing in time
+    if (f.tooSlow && !f.opened) // connected, but the answer's headers did not come in time
         return FailRead(f);
     if (!f.opened && !(f.end.done && f.end.result == CURLE_OK)) {
         // Nothing more is done: no local file, and the session stays open for reuse.
@@ -709,13 +819,9 @@ bool Download::TransferFile() {
         return false;
     if (m_LocalFile.contains(QChar(0)))
         return FailWrite(f, QStringLiteral("the file name contains a NUL character"));
-    // Written from its first byte on; an existing file is not shortened (callers that
-    // replace a file delete it first).
-    f.fd = ::open(QFile::encodeName(m_LocalFile).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (f.fd < 0)
-        return FailWrite(f, ErrorText(errno));
-    if (!f.StartWriter())
-        return FailWrite(f, ErrorText(f.writeError));
+    // A held loop may have opened it already, once the body began.
+    if (f.openError != 0 || (f.fd < 0 && !f.OpenFile()))
+        return FailWrite(f, ErrorText(f.openError));
 
     std::int64_t count = 0;
     for (;;) {
@@ -727,10 +833,12 @@ bool Download::TransferFile() {
             return false;
         if (got == Read::Failed)
             return f.writeError ? FailWrite(f, ErrorText(f.writeError)) : FailRead(f);
+        // What was taken on the held loop's behalf is reported with this block.
+        const std::int64_t merged = std::int64_t(std::exchange(f.backlog, 0));
         // The count feeds 32-bit progress values: end the transfer rather than wrap it.
-        if (count + std::int64_t(length) > byteCountLimit_)
+        if (count + merged + std::int64_t(length) > limits_.maxBytes)
             return FailRead(f);
-        count += std::int64_t(length);
+        count += merged + std::int64_t(length);
         // The block is written from the ring in large pieces, not one write per block, and
         // by the writer: a failed write shows here at the next block.
         f.taken += length;

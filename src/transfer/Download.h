@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -67,17 +68,26 @@ public:
     // of this instance is already running.
     void RequestInformation();
 
-    // How long a connection may take before the address counts as not found.
-    void setConnectTimeout(std::chrono::milliseconds t) { connectTimeout_ = t; }
-    // How long a transfer may go without receiving a byte before the read fails.
-    void setStallTimeout(std::chrono::milliseconds t) { stallTimeout_ = t; }
-    // How long a header request may wait for its answer before it counts as not made.
-    void setHeadTimeout(std::chrono::milliseconds t) { headTimeout_ = t; }
-
-    // The most bytes one transfer may receive; progress values are 32-bit, so the count
-    // must not pass 2,147,483,647. Settable so the limit can be tried on small bodies.
-    void setByteCountLimit(std::int64_t limit) {
-        byteCountLimit_ = limit < INT32_MAX ? limit : INT32_MAX;
+    // What bounds a transfer and a header request, so a slow or endless server can't hold
+    // the program. The defaults are the program's; tests shorten them.
+    struct Limits {
+        // Connecting to the server; past it the address counts as not found.
+        std::chrono::milliseconds connect{30000};
+        // From the connection until the answer's headers are complete (the whole answer of a
+        // header request); past it the transfer fails.
+        std::chrono::milliseconds headers{60000};
+        // A transfer whose body comes slower than lowSpeedBytesPerSecond for this long
+        // fails. Time the host spends away from the event loop doesn't count.
+        std::chrono::milliseconds lowSpeedTime{60000};
+        double lowSpeedBytesPerSecond = 100;
+        // The most body bytes one transfer may receive; never above 2,147,483,647, since
+        // progress values are 32-bit. A transfer that would pass it fails.
+        std::int64_t maxBytes = INT32_MAX;
+    };
+    const Limits& limits() const { return limits_; }
+    void setLimits(const Limits& limits) {
+        limits_ = limits;
+        limits_.maxBytes = std::clamp<std::int64_t>(limits.maxBytes, 0, INT32_MAX);
     }
 
     // Inspection of the connection-keeping session.
@@ -106,7 +116,6 @@ private:
     bool EnsureSession();
     void CloseSession();
     bool StartFetch(detail::Fetch& f);
-    bool WaitForData(detail::Fetch& f, std::chrono::steady_clock::time_point since);
     Read ReadBlock(detail::Fetch& f, std::size_t& length);
     bool SettleFile(detail::Fetch& f);
     bool EndFetch(detail::Fetch& f);
@@ -133,10 +142,7 @@ private:
     detail::Fetch* fetch_ = nullptr; // the running transfer's state, on its call's stack
     detail::Head* head_ = nullptr;   // the running header request's state, likewise
 
-    std::chrono::milliseconds connectTimeout_{30000};
-    std::chrono::milliseconds stallTimeout_{60000};
-    std::chrono::milliseconds headTimeout_{30000};
-    std::int64_t byteCountLimit_ = INT32_MAX;
+    Limits limits_;
     int sessionsOpened_ = 0;
     int responseCode_ = 0;
 };

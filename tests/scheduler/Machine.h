@@ -73,9 +73,7 @@ struct Machine {
         s.pages.setParseFile(QDir(folder).filePath(QStringLiteral("cache/Parse.tmp")));
         settings.sDownloadDir = QDir(folder).filePath(QStringLiteral("Downloaded Videos"));
         s.startStop.setConnectivity(connectivity);
-        s.download.setConnectTimeout(2s);
-        s.download.setHeadTimeout(2s);
-        s.download.setStallTimeout(2s);
+        s.download.setLimits({.connect = 2s, .headers = 2s, .lowSpeedTime = 2s});
     }
     int16_t Add(const QString& url) {
         list.AddUrlToList(url);

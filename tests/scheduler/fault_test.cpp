@@ -44,9 +44,7 @@ protected:
     ScriptServer server;
 
     void SetUp() override {
-        m.s.download.setConnectTimeout(1s);
-        m.s.download.setHeadTimeout(1s);
-        m.s.download.setStallTimeout(300ms);
+        m.s.download.setLimits({.connect = 1s, .headers = 1s, .lowSpeedTime = 300ms});
     }
     QString Saved(const QString& name) const { return m.Saved(name); }
     void Click() { m.Click(); }
@@ -253,9 +251,7 @@ TEST(Soak, ThreeHundredEntriesOfEverySiteAgainstMisbehavingServers) {
     bystander.close();
     const QString folder = base.filePath("run");
     Machine m{folder};
-    m.s.download.setConnectTimeout(1s);
-    m.s.download.setHeadTimeout(1s);
-    m.s.download.setStallTimeout(300ms);
+    m.s.download.setLimits({.connect = 1s, .headers = 1s, .lowSpeedTime = 300ms});
     ScriptServer server;
     const quint16 port = server.port();
     const QString host = QStringLiteral("http://127.0.0.1:%1").arg(port);

@@ -274,7 +274,7 @@ TEST(LocalFileNaming, NameFromTheServerOrTheAddressWithTheSitesSuffixAndLengthRu
     };
     ScriptServer server;
     Download d;
-    d.setHeadTimeout(2s);
+    d.setLimits({.connect = 30s, .headers = 2s});
     LocalFileNaming naming(d);
     for (const auto& c : cases)
         server.onHead(Reply::Head(c.head));

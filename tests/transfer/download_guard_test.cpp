@@ -50,7 +50,7 @@ TEST(DownloadGuard, CallsFromInsideARunningOneAreRefused) {
 
     // A transfer started by a timer while a header request waits.
     Rig mute(Reply::Ok(kBody), kMute);
-    mute.d->setHeadTimeout(300ms);
+    mute.d->setLimits({.headers = 300ms});
     bool started = true;
     QTimer::singleShot(50, [&] { started = mute.d->StartDownload(); });
     mute.d->RequestInformation();
@@ -85,8 +85,7 @@ TEST(DownloadGuard, DeletedInMidCallReturnsAtOnceAndKeepsWhatWasTaken) {
     for (const auto& c : cases) {
         SCOPED_TRACE(int(c.at));
         Rig rig(c.get, c.head);
-        rig.d->setStallTimeout(20s);
-        rig.d->setHeadTimeout(20s);
+        rig.d->setLimits({.headers = 20s, .lowSpeedTime = 20s});
         const auto drop = [&rig] { rig.Drop(); };
         rig.log.onProgress = [&](qint32 value) {
             if (c.at == At::Progress)

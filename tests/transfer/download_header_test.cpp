@@ -198,7 +198,7 @@ TEST(RequestInformation, BlocksOver1024BytesFallBackToTheStatusCode) {
 TEST(RequestInformation, RequestsThatCannotBeMadeLeaveNoEarlierValues) {
     ScriptServer server;
     Download d;
-    d.setHeadTimeout(300ms);
+    d.setLimits({.headers = 300ms});
 
     FillWithEarlierValues(d, server);
     d.setUrl(QStringLiteral("http://127.0.0.1:%1/x.flv").arg(ScriptServer::ClosedPort()));

@@ -216,7 +216,7 @@ TEST_F(Transfer, ServerClosingOrStallingMidBodyIsAReadFailure) {
     server.onGet(stalls);
     server.onGet(silent);
     d.setUrl(server.url());
-    d.setStallTimeout(300ms);
+    d.setLimits({.lowSpeedTime = 300ms});
 
     d.setLocalFile(path(QStringLiteral("closed.bin")));
     EXPECT_FALSE(d.StartDownload());
@@ -295,14 +295,14 @@ TEST_F(Transfer, UnwritableLocalFileEndsWithAWriteError) {
 
 TEST_F(Transfer, CountsEndBeforeTheyPassTheLimit) {
     serve(PatternBytes(8192), -1);
-    d.setByteCountLimit(5000);
+    d.setLimits({.maxBytes = 5000});
     EXPECT_FALSE(d.StartDownload());
     EXPECT_EQ(log.events, Progress({2048, 4096}) << QStringLiteral("error:Could not read URL"));
     EXPECT_EQ(QFileInfo(path()).size(), 4096);
 
     // A percentage that would not fit in 32 bits ends the transfer the same way.
     log.events.clear();
-    d.setByteCountLimit(INT32_MAX);
+    d.setLimits({});
     d.setFileSize(1e-7f);
     EXPECT_FALSE(d.StartDownload());
     EXPECT_EQ(log.events, QStringList({QStringLiteral("error:Could not read URL")}));
