@@ -4,6 +4,8 @@
 
 #include <QFile>
 
+#include <algorithm>
+
 namespace orvello {
 
 namespace {
@@ -11,6 +13,9 @@ namespace {
 // The decoding buffer holds 1,024 characters with the terminating NUL, so a result of
 // 1,024 characters or more does not fit.
 constexpr qsizetype kUnescapeLimit = 1024;
+
+// The most characters a page read gives: what the page fetch lets through, with room.
+constexpr qint64 kMaxReadChars = qint64(64) << 20;
 
 int HexValue(char16_t c) {
     if (c >= u'0' && c <= u'9')
@@ -51,10 +56,21 @@ std::optional<QString> ReadParseFile(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    const QByteArray bytes = file.readAll();
-    if (bytes.isEmpty())
+    // Read into the text piece by piece, so the page is held once, not as bytes and text.
+    QString page;
+    page.reserve(qsizetype(std::min<qint64>(file.size(), kMaxReadChars)));
+    char piece[64 * 1024];
+    for (;;) {
+        const qint64 n = file.read(piece, sizeof piece);
+        if (n <= 0)
+            break;
+        if (page.size() + n > kMaxReadChars)
+            return std::nullopt; // no text can hold it
+        page.append(QLatin1String(piece, qsizetype(n)));
+    }
+    if (page.isEmpty())
         return std::nullopt;
-    return QString::fromLatin1(bytes);
+    return page;
 }
 
 QString RunExtractor(int siteCode, const QString& sLink, const QString& parseFile,

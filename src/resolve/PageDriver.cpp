@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
+
 namespace orvello {
 
 namespace {
@@ -19,11 +21,22 @@ ScratchFileError Failure(const QString& path, const QString& why) {
                                 .toStdString());
 }
 
-// Sets bPreparing for the length of the page fetch, also when a handler throws.
+// For the length of the page fetch, also when a handler throws: sets bPreparing, and bounds
+// what the transfer may receive to a page's size.
 struct PreparingScope {
     bool& flag;
-    explicit PreparingScope(bool& f) : flag(f) { flag = true; }
-    ~PreparingScope() { flag = false; }
+    Download& download;
+    const Download::Limits saved;
+    PreparingScope(bool& f, Download& d) : flag(f), download(d), saved(d.limits()) {
+        flag = true;
+        Download::Limits page = saved;
+        page.maxBytes = std::min<std::int64_t>(page.maxBytes, PageDriver::kMaxPageBytes);
+        download.setLimits(page);
+    }
+    ~PreparingScope() {
+        download.setLimits(saved);
+        flag = false;
+    }
 };
 
 } // namespace
@@ -66,11 +79,15 @@ QString PageDriver::GetDownloadLink(const QString& sLink) {
     // A cancelled one (a stop request) counts as failed even when every byte had arrived.
     bool complete = false;
     {
-        PreparingScope preparing(bPreparing);
+        PreparingScope preparing(bPreparing, download_);
         complete = download_.StartDownload();
     }
-    if (!complete)
+    if (!complete) {
+        // What part of the page arrived is never read, and a page cut off at its size limit
+        // would take disk room for nothing.
+        QFile::remove(parseFile_);
         return kFetchFailed;
+    }
 
     const QString link = RunExtractor(IdentifySite(sLink), sLink, parseFile_, redirect_);
     return link.isEmpty() ? kNoLink : link;

@@ -24,10 +24,14 @@ public:
     static inline const QString kFetchFailed = QStringLiteral("-2");  // the fetch did not complete
     static inline const QString kNoLink = QStringLiteral("0");        // the page named no file
 
+    // The largest page that is read; a larger one fails its fetch.
+    static constexpr qint64 kMaxPageBytes = qint64(8) << 20;
+
     PageDriver(Download& download, YoutubeRedirect* redirect);
 
     // The video file's address as the extractor cut it, or one of the three codes above.
-    // Throws ScratchFileError when the scratch file can't be replaced; nothing is fetched then.
+    // A fetch that fails (kFetchFailed) leaves no scratch file behind. Throws
+    // ScratchFileError when the scratch file can't be replaced; nothing is fetched then.
     QString GetDownloadLink(const QString& sLink);
 
     // True exactly while the page fetch runs, so the transfer events show "Preparing" texts.

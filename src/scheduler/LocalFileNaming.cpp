@@ -15,9 +15,16 @@ bool AlwaysFlv(int32_t siteCode) {
 constexpr qsizetype kNameLimit = 100;
 constexpr qsizetype kYoutubeNameLimit = 35;
 
-// The first `limit` - 4 characters and the last four, which keep a short extension.
+// The first `limit` - 4 characters and the last four, which keep a short extension. A
+// character outside the basic plane (two code units) is never cut in half.
 QString KeepHeadAndTail(const QString& name, qsizetype limit) {
-    return name.left(limit - 4) + name.right(4);
+    qsizetype head = limit - 4;
+    if (head > 0 && name[head - 1].isHighSurrogate())
+        --head;
+    qsizetype tail = 4;
+    if (name[name.size() - tail].isLowSurrogate())
+        --tail;
+    return name.left(head) + name.right(tail);
 }
 
 } // namespace

@@ -5,28 +5,15 @@
 #include "common/UiVariables.h"
 #include "list/modMain.h"
 #include "resolve/EntryResolver.h"
+#include "scheduler/PartialFile.h"
 #include "transfer/Download.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
 namespace orvello {
 
 namespace {
-
-// Deletes an earlier file of that name, read-only or not, so the download starts from its
-// first byte. A folder of that name is never deleted (the transfer then fails to open it).
-void RemoveOldFile(const QString& path) {
-    const QFileInfo info(path);
-    if ((!info.exists() && !info.isSymLink()) || (info.isDir() && !info.isSymLink()))
-        return;
-    QFile file(path);
-    if (!file.remove()) {
-        file.setPermissions(file.permissions() | QFileDevice::WriteOwner);
-        file.remove();
-    }
-}
 
 bool IsDone(const QString& status) {
     return status == EntryText::Complete || status == EntryText::Error;
@@ -90,47 +77,66 @@ void QueueRunner::StartDownloading() {
 }
 
 bool QueueRunner::DownloadCurrent(const QString& link) {
-    if (settings_.sDownloadDir.isEmpty()) {
+    const QString& folder = settings_.sDownloadDir;
+    if (folder.isEmpty()) {
         // No folder at all: a bare name would land in whatever folder the program runs in.
         FinishCurrent(EntryText::Error);
         return true;
     }
-    const DownloadItem* item = list_.EntryAt(run_.iCurrentItem);
-    const QString path = QDir(settings_.sDownloadDir).filePath(item->FileName);
+    // The data goes into a partial file of the entry's own, created new: no file in the
+    // folder is replaced or written into, and a cut-off download never stands under the
+    // name a finished one would have.
+    RemovePartialFile();
+    QString why;
+    const QString startName = list_.EntryAt(run_.iCurrentItem)->FileName;
+    partialPath_ = PartialFile::Create(folder, startName, &why);
+    if (partialPath_.isEmpty()) {
+        FinishCurrent(EntryText::Error);
+        return true;
+    }
     download_.setUrl(link);
-    download_.setLocalFile(path);
-    RemoveOldFile(path);
+    download_.setLocalFile(partialPath_);
     list_.FindCurrentRow();
-    bool writeFailed = false;
-    const QMetaObject::Connection watch =
-        QObject::connect(&download_, &Download::DownloadError, [&](const QString& why) {
-            writeFailed = why.startsWith(QLatin1String("Could not write file"));
-        });
-    const bool complete = download_.StartDownload();
-    QObject::disconnect(watch);
-    // A file that could not be written holds only part of the video and takes the room the
-    // next entries need on a full disk: it goes.
-    if (!complete && writeFailed)
-        QFile::remove(path);
+    bool complete = false;
+    try {
+        complete = download_.StartDownload();
+    } catch (...) { // out of a handler: the run ends here, and leaves no partial file
+        RemovePartialFile();
+        throw;
+    }
 
     if (run_.bStopRequested) {
+        RemovePartialFile();
         FinishCurrent(EntryText::Cancelled);
         return false;
     }
     // A transfer that did not complete failed, whatever the size text says; so did one whose
-    // server answered with an error page, which must not stay under the video's name.
-    const int status = download_.ResponseCode();
-    if (complete && status >= 400)
-        QFile::remove(path);
-    item = list_.EntryAt(run_.iCurrentItem);
+    // server answered with an error page, or that never named the file.
+    DownloadItem* item = list_.EntryAt(run_.iCurrentItem);
     const bool noFile = item && item->FileSize.startsWith(QLatin1String("-1"));
-    FinishCurrent(complete && status < 400 && !noFile ? EntryText::Complete : EntryText::Error);
+    if (!complete || download_.ResponseCode() >= 400 || noFile) {
+        RemovePartialFile();
+        FinishCurrent(EntryText::Error);
+        return true;
+    }
+    // The finished file takes the entry's name as it is now (the user may have renamed it
+    // meanwhile), or the first free numbered form of it; the entry shows the name written.
+    const QString finalName =
+        PartialFile::Finish(partialPath_, folder, item ? item->FileName : startName, &why);
+    if (finalName.isEmpty()) {
+        RemovePartialFile();
+        FinishCurrent(EntryText::Error);
+        return true;
+    }
+    partialPath_.clear();
+    if (item)
+        item->FileName = finalName;
+    FinishCurrent(EntryText::Complete);
     return true;
 }
 
 void QueueRunner::RemovePartialFile() {
-    if (!partialPath_.isEmpty())
-        QFile::remove(partialPath_);
+    PartialFile::Remove(partialPath_);
     partialPath_.clear();
 }
 

@@ -7,6 +7,7 @@
 
 using orvello::CleanFileName;
 using orvello::FormatFileSize;
+using orvello::NumberedFileName;
 
 TEST(FormatFileSize, UnitBoundariesAndSmallCounts) {
     EXPECT_EQ(FormatFileSize(0), "0 Bytes");
@@ -50,37 +51,87 @@ TEST(FormatFileSize, DecimalPointDoesNotFollowTheLocale) {
     QLocale::setDefault(saved);
 }
 
-TEST(CleanFileName, RemovesTheTenCharactersOnly) {
-    EXPECT_EQ(CleanFileName(QStringLiteral("Tom & Jerry?.flv")), "Tom  Jerry.flv");
-    EXPECT_EQ(CleanFileName(QStringLiteral("http://www.example.com/a/b.flv")),
-              "httpwww.example.comab.flv");
-    EXPECT_EQ(CleanFileName(QStringLiteral("a\\b/c:d*e?f\"g<h>i|j&k")), "abcdefghijk");
-    EXPECT_EQ(CleanFileName(QStringLiteral("\"clip.flv\"")), "clip.flv");
-    // Other scripts, brackets, blanks, dots and control characters stay.
-    const QString kept = QString::fromUtf8("Видео [1] (２) é .flv\t");
-    EXPECT_EQ(CleanFileName(kept), kept);
-}
-
-TEST(CleanFileName, NothingUsableGivesThePrompt) {
-    EXPECT_EQ(CleanFileName(QString()), "Enter File Name");
-    EXPECT_EQ(CleanFileName(QStringLiteral("???")), "Enter File Name");
+// One row per name: what it cleans to. Each result must also clean to itself.
+TEST(CleanFileName, NamesCleanToWhatTheFolderCanSafelyHold) {
+    const QString cyrillic = QString::fromUtf8("Видео [1] (２) é .flv");
+    const struct {
+        QString name;
+        QString cleaned;
+    } rows[] = {
+        {"Tom & Jerry?.flv", "Tom  Jerry.flv"},
+        {"http://www.example.com/a/b.flv", "httpwww.example.comab.flv"},
+        {"a\\b/c:d*e?f\"g<h>i|j&k", "abcdefghijk"},
+        {"\"clip.flv\"", "clip.flv"},
+        {cyrillic, cyrillic}, // other scripts, brackets, blanks and inner dots stay
+        // Control characters go: a terminal listing the folder would run them.
+        {QString::fromLatin1("a\x1b[31mb\x07\x7f\tc\x01.flv"), "a[31mbc.flv"},
+        {QString(QChar(0)) + "x", "x"},
+        // Leading dots go: the name neither hides the file nor stands for one the user keeps.
+        {".bashrc", "bashrc"},
+        {"..a", "a"},
+        {". .x", " .x"},
+        {".\x1b.profile", "profile"},
+        // Nothing usable left.
+        {"", "Enter File Name"},
+        {"???", "Enter File Name"},
+        {".", "Enter File Name"},
+        {"..", "Enter File Name"},
+        {"...", "Enter File Name"},
+        {" ", "Enter File Name"},
+        {" . ", "Enter File Name"},
+        {". .", "Enter File Name"},
+        {"/..", "Enter File Name"},
+        {".. ..", "Enter File Name"},
+        {":.:", "Enter File Name"},
+        {"\x01\x02", "Enter File Name"},
+        {"Enter File Name", "Enter File Name"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name.toStdString());
+        EXPECT_EQ(CleanFileName(r.name), r.cleaned);
+        EXPECT_EQ(CleanFileName(r.cleaned), r.cleaned);
+    }
     EXPECT_EQ(CleanFileName(QVariant()), "Enter File Name");
     EXPECT_EQ(CleanFileName(QVariant(42)), "42");
 }
 
-TEST(CleanFileName, NamesOfTheFolderOrItsParentAreRefused) {
-    for (const char* name : {".", "..", "...", " ", " . ", "./", "/..", ".. ..", ":.:"})
-        EXPECT_EQ(CleanFileName(QString::fromLatin1(name)), "Enter File Name") << name;
-    // A dot or blank with anything else is an ordinary name.
-    EXPECT_EQ(CleanFileName(QStringLiteral("..a")), "..a");
-    EXPECT_EQ(CleanFileName(QStringLiteral(". .x")), ". .x");
+// Names longer than 255 bytes of UTF-8 are cut before their extension, on whole characters.
+TEST(CleanFileName, LongNamesFitTheFileSystemAndKeepTheirExtension) {
+    const QString e = QString::fromUtf8("é");              // 2 bytes
+    const QString cjk = QString::fromUtf8("映");           // 3 bytes
+    const QString emoji = QString::fromUtf8("\U0001F3AC"); // 4 bytes, two code units
+    const struct {
+        QString name;
+        qsizetype bytes; // of the cleaned name
+        QString ends;    // how it ends
+    } rows[] = {
+        {QString(300, 'a') + ".flv", 255, "a.flv"},
+        {e.repeated(150) + ".flv", 254, e + ".flv"}, // never half of a character
+        {cjk.repeated(100) + ".flv", 253, cjk + ".flv"},
+        {emoji.repeated(80) + ".wmv", 252, emoji + ".wmv"},
+        {QString(300, 'b'), 255, "b"},              // no extension: cut at the end
+        {"x." + QString(300, 'c'), 255, "c"},       // a long tail is no extension
+        {QString(251, 'd') + ".flv", 255, "d.flv"}, // exactly fits
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name.left(20).toStdString());
+        const QString cleaned = CleanFileName(r.name);
+        EXPECT_EQ(cleaned.toUtf8().size(), r.bytes);
+        EXPECT_TRUE(cleaned.endsWith(r.ends)) << cleaned.right(8).toStdString();
+        EXPECT_TRUE(r.name.startsWith(cleaned.left(cleaned.size() - r.ends.size())));
+        EXPECT_EQ(CleanFileName(cleaned), cleaned);
+    }
 }
 
-TEST(CleanFileName, CleaningIsIdempotent) {
-    for (const char* name :
-         {"Tom & Jerry?.flv", "", "..", "a/b", "Enter File Name", " x ", "&&&", "v.flv"}) {
-        const QString once = CleanFileName(QString::fromLatin1(name));
-        EXPECT_EQ(CleanFileName(once), once) << name;
-        EXPECT_FALSE(once.isEmpty());
-    }
+TEST(NumberedFileName, TheNumberGoesBeforeTheExtensionAndTheWholeFits) {
+    EXPECT_EQ(NumberedFileName("clip.flv", 1), "clip.flv");
+    EXPECT_EQ(NumberedFileName("clip.flv", 2), "clip (2).flv");
+    EXPECT_EQ(NumberedFileName("Enter File Name", 3), "Enter File Name (3)");
+    EXPECT_EQ(NumberedFileName("a.b.flv", 12), "a.b (12).flv");
+    const QString longName = QString(255 - 4, 'z') + ".flv";
+    const QString second = NumberedFileName(longName, 2);
+    EXPECT_EQ(second.toUtf8().size(), 255);
+    EXPECT_TRUE(second.endsWith("z (2).flv"));
+    EXPECT_NE(NumberedFileName(longName, 3), second);
+    EXPECT_EQ(NumberedFileName("clip.flv", 2, 250), "clip (2).flv");
 }
