@@ -288,8 +288,9 @@ void frmMain::cmdBrowse_Click() {
         this, QStringLiteral("Please select the desired Download directory then press Ok."));
     if (path.isEmpty())
         return;
-    SetUiVariable(QStringLiteral("_root.download_dir"), path);
-    m_settings.sDownloadDir = path;
+    const QString folder = modSettings::AbsoluteDownloadDir(path);
+    SetUiVariable(QStringLiteral("_root.download_dir"), folder);
+    m_settings.sDownloadDir = folder;
 }
 
 void frmMain::StartHook() {

@@ -65,6 +65,7 @@ public:
     // hooks, stops the clipboard watching, drops the tray menu, and ends the process.
     void EndMe();
     void BeginWindowDrag();
+    // Asks for the download folder; one that is not an absolute path becomes the default.
     void cmdBrowse_Click();
     void StartHook();
     void StopHook();

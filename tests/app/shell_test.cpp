@@ -368,6 +368,25 @@ TEST_F(Shell, ClosingDuringARunAsksOnceAndEndsOnlyWhenTheStopIsConfirmed) {
     }
 }
 
+TEST_F(Shell, AChosenFolderThatIsNotAbsoluteReadsAsTheDefault) {
+    const QString fallback = modSettings::DefaultDownloadDir();
+    const struct {
+        QString chosen, taken;
+    } cases[] = {{dir.filePath("chosen"), dir.filePath("chosen")},
+                 {"videos", fallback},
+                 {"../videos", fallback},
+                 {"  ", fallback}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("chosen \"" + c.chosen.toStdString() + "\"");
+        w->programSettings().sDownloadDir = "/before";
+        chosenFolder = c.chosen;
+        Command("ID_FS_downloadBrowse");
+        EXPECT_EQ(w->programSettings().sDownloadDir, c.taken);
+        EXPECT_EQ(w->GetUiVariable("_root.download_dir"), c.taken);
+        EXPECT_EQ(Stored("Download Dir"), c.taken);
+    }
+}
+
 TEST_F(Shell, TheSurfaceNeverOpensAContextMenuOfItsOwnWhileHooked) {
     // Records what reaches the surface behind the hook (filters run last-installed first).
     struct Spy : QObject {
