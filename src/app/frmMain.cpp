@@ -20,6 +20,7 @@
 #include <QPainterPath>
 #include <QQuickItem>
 #include <QQuickWidget>
+#include <QScopedValueRollback>
 #include <QWindow>
 
 #include <array>
@@ -287,8 +288,9 @@ void frmMain::cmdBrowse_Click() {
         this, QStringLiteral("Please select the desired Download directory then press Ok."));
     if (path.isEmpty())
         return;
-    SetUiVariable(QStringLiteral("_root.download_dir"), path);
-    m_settings.sDownloadDir = path;
+    const QString folder = modSettings::AbsoluteDownloadDir(path);
+    SetUiVariable(QStringLiteral("_root.download_dir"), folder);
+    m_settings.sDownloadDir = folder;
 }
 
 void frmMain::StartHook() {
@@ -312,9 +314,22 @@ void frmMain::ScrollDown() {
 }
 
 void frmMain::EndMe() {
-    // During a run the user is asked whether to cancel it; the program ends either way.
-    if (m_run.bDownloading)
-        m_scheduler->startStop.cmdStartDownload_Click();
+    // The question's box runs events: a close that arrives while it is open is left to the
+    // close that asked.
+    if (m_closeAsking)
+        return;
+    if (m_run.bDownloading) {
+        StartStop& startStop = m_scheduler->startStop;
+        // A run whose stop was confirmed already is only winding down: no second question.
+        if (startStop.StopOffered()) {
+            const QScopedValueRollback<bool> asking(m_closeAsking, true);
+            if (!startStop.ConfirmStop())
+                return; // answered No: the program, the window and the download go on
+        }
+        // The process ends inside the transfer, so the run never gets to remove the
+        // partial file itself.
+        m_scheduler->runner.RemovePartialFile();
+    }
     StopHook();
     m_monitor->Monitor(false);
     SysTray.setContextMenu(nullptr);

@@ -60,10 +60,12 @@ public slots:
     void Flash_FSCommand(const QString& command, const QString& args);
 
 public:
-    // Orderly shutdown: offers to cancel a running download, removes the hooks, stops the
-    // clipboard watching, drops the tray menu, and ends the process.
+    // Orderly shutdown: during a run asks whether to cancel it and, answered No, goes on as
+    // if nothing happened; otherwise removes the running transfer's partial file and the
+    // hooks, stops the clipboard watching, drops the tray menu, and ends the process.
     void EndMe();
     void BeginWindowDrag();
+    // Asks for the download folder; one that is not an absolute path becomes the default.
     void cmdBrowse_Click();
     void StartHook();
     void StopHook();
@@ -125,6 +127,7 @@ private:
     std::unique_ptr<modSettings> m_settingsStore;
     std::unique_ptr<ListEditing> m_editing;
     std::unique_ptr<modhook> m_hooks;
+    bool m_closeAsking = false; // EndMe's question about the running download is open
 };
 
 } // namespace orvello

@@ -47,6 +47,19 @@ void StartStop::setRunVariables(const char* value, bool startFirst) {
     ui_.SetUiVariable(QStringLiteral("_root.downloadTab"), v);
 }
 
+bool StartStop::ConfirmStop() {
+    const MsgAnswer answer =
+        prompter_.MsgBox({QStringLiteral("Are you sure that you want to cancel downloading?"),
+                          MsgButtons::YesNo, MsgIcon::Question, kAppTitle});
+    if (answer != MsgAnswer::Yes)
+        return false;
+    run_.bStopRequested = true;
+    setCaption(kStart);
+    setMenuCaption(kStart);
+    setRunVariables("1", false);
+    return true; // the run winds down once the transfer under way has seen the request
+}
+
 void StartStop::cmdStartDownload_Click() {
     if (list_.IsDownloadListEmpty()) {
         ui_.SetUiVariable(QStringLiteral("_root.startDownload"), QStringLiteral("1"));
@@ -55,17 +68,9 @@ void StartStop::cmdStartDownload_Click() {
         return;
     }
 
-    if (cmdStartDownload_ == kStop) {
-        const MsgAnswer answer =
-            prompter_.MsgBox({QStringLiteral("Are you sure that you want to cancel downloading?"),
-                              MsgButtons::YesNo, MsgIcon::Question, kAppTitle});
-        if (answer != MsgAnswer::Yes)
-            return;
-        run_.bStopRequested = true;
-        setCaption(kStart);
-        setMenuCaption(kStart);
-        setRunVariables("1", false);
-        return; // the run winds down once the transfer under way has seen the request
+    if (StopOffered()) {
+        ConfirmStop();
+        return;
     }
 
     // A stopped run that is still winding down: a second run never begins inside it.

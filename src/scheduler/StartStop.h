@@ -28,6 +28,13 @@ public:
     // Starts a run and returns when it has ended, or, while one is going, asks the user to
     // confirm and requests the stop.
     void cmdStartDownload_Click();
+    // Asks the user to confirm the stop of the run under way and, on Yes, requests it:
+    // the run winds down once the transfer under way has seen the request. True when the
+    // stop was requested.
+    bool ConfirmStop();
+    // True while the start/stop caption offers the stop: a run is going and no stop was
+    // requested yet (a stopped run still winding down shows the start caption).
+    bool StopOffered() const { return cmdStartDownload_ == kStop; }
     void tmrDownload_Timer();
     bool IsConnected();
 

@@ -46,6 +46,10 @@ QString modSettings::DefaultDownloadDir() {
 #endif
 }
 
+QString modSettings::AbsoluteDownloadDir(const QString& folder) {
+    return QDir::isAbsolutePath(folder) ? folder : DefaultDownloadDir();
+}
+
 void modSettings::LoadSettings() {
     const CRegister reg;
     if (const std::optional<bool> on =
@@ -61,12 +65,10 @@ void modSettings::LoadSettings() {
         }
     }
 
-    // The folder text is taken as stored, except that an empty one would put every download
-    // at the root of the file system: it stands for the default folder.
-    const QString defaultDir = DefaultDownloadDir();
-    settings_.sDownloadDir = reg.REGGetSetting(root_, kSection, kDownloadDir, defaultDir);
-    if (settings_.sDownloadDir.isEmpty())
-        settings_.sDownloadDir = defaultDir;
+    // The folder text is taken as stored when it is an absolute path; anything else (empty,
+    // blank, relative) stands for the default folder.
+    settings_.sDownloadDir =
+        AbsoluteDownloadDir(reg.REGGetSetting(root_, kSection, kDownloadDir, DefaultDownloadDir()));
 
     ShowSettings();
 }

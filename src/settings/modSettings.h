@@ -25,8 +25,9 @@ public:
     modSettings(ProgramSettings& settings, UiVariables& ui, std::function<void(bool)> Monitor,
                 RegRoot regHKEY);
 
-    // Reads both settings (watching on and the default folder when the store holds none),
-    // starts the watching when it is on, and shows the settings. Writes nothing to the store.
+    // Reads both settings (watching on when the store holds no switch, the default folder
+    // when it holds none or one that is not an absolute path), starts the watching when it
+    // is on, and shows the settings. Writes nothing to the store.
     void LoadSettings();
     // Writes both settings; a failed write leaves the values in memory for this run.
     void SaveSettings();
@@ -36,6 +37,9 @@ public:
     // The folder videos go to when none is stored: "Downloaded Videos" in the home folder
     // ("C:\Downloaded Videos" on Windows).
     static QString DefaultDownloadDir();
+    // The folder itself when it is an absolute path, else the default folder: a relative
+    // or blank folder would put the downloads wherever the program happens to run.
+    static QString AbsoluteDownloadDir(const QString& folder);
 
 private:
     ProgramSettings& settings_;

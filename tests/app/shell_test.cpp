@@ -16,13 +16,17 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QQuickItem>
 #include <QQuickWidget>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QWheelEvent>
 
 #include <gtest/gtest.h>
@@ -38,9 +42,12 @@ struct FixedNet : Connectivity {
     bool IsConnected() override { return online; }
 };
 
-// Serves a PutFile page whose video comes in slowly, in many blocks; returns the page.
+const QByteArray kSlowVideo(40 * 2048, 'v');
+
+// Serves a PutFile page whose video (kSlowVideo) comes in slowly, in many blocks; returns
+// the page.
 QString ServeSlowVideo(ScriptServer& server) {
-    Reply slow = Reply::Ok(QByteArray(40 * 2048, 'v'));
+    Reply slow = Reply::Ok(kSlowVideo);
     slow.piece = 4096;
     server.onPath("GET", "/putfile.com/v",
                   Reply::Ok("<a href=\"" + server.url("/v.flv").toLatin1() + "\">"));
@@ -81,6 +88,24 @@ protected:
     }
     QString Stored(const QString& value) const {
         return CRegister().REGGetSetting(store(), modSettings::kSection, value, "<none>");
+    }
+    enum class Route { Command, WindowClose, TrayExit };
+    // Closes the program one of its three ways. The tray's Exit starts its 200 ms timer and
+    // waits it out here, so the timer fires at the next turn of the event loop.
+    void CloseBy(Route route) {
+        switch (route) {
+        case Route::Command:
+            Command("IDC_FS_Close");
+            break;
+        case Route::WindowClose:
+            w->close(); // the window manager's close
+            break;
+        case Route::TrayExit:
+            w->mnuExit_Click();
+            while (w->tmrend.remainingTime() > 0)
+                QThread::msleep(5);
+            break;
+        }
     }
     // Lets events run until `done` holds or five seconds pass.
     template <typename F> bool WaitFor(F done) {
@@ -259,31 +284,106 @@ TEST_F(Shell, TheWheelOverTheSurfaceScrollsTheGridOneRowWhenTheGridIsActive) {
     }
 }
 
-TEST_F(Shell, ClosingDuringARunAsksOnceAndEndsEitherWay) {
-    for (MsgAnswer answer : {MsgAnswer::No, MsgAnswer::Yes}) {
-        ScriptServer server;
-        offline.online = true;
-        w->list().AddUrlToList(ServeSlowVideo(server));
-        prompter.answers = {answer};
-        bool closed = false;
-        QObject::connect(&w->scheduler().download, &Download::DownloadProgress, [&](qint32&) {
-            if (!closed && !w->scheduler().pages.bPreparing) {
-                closed = true;
-                w->close(); // the window manager's close is an ordinary exit
+TEST_F(Shell, ClosingDuringARunAsksOnceAndEndsOnlyWhenTheStopIsConfirmed) {
+    enum class Close { AnsweredNo, AnsweredYes, AfterAConfirmedStop };
+    const std::pair<Route, const char*> routes[] = {{Route::Command, "IDC_FS_Close"},
+                                                    {Route::WindowClose, "close()"},
+                                                    {Route::TrayExit, "Exit"}};
+    const std::pair<Close, const char*> closes[] = {{Close::AnsweredNo, "No"},
+                                                    {Close::AnsweredYes, "Yes"},
+                                                    {Close::AfterAConfirmedStop, "stopped"}};
+    int row = 0;
+    for (const auto& r : routes) {
+        for (const auto& c : closes) {
+            const Route route = r.first; // plain names: the handlers below capture them
+            const Close how = c.first;
+            SCOPED_TRACE(std::string(r.second) + ", " + c.second);
+            const QString folder = dir.filePath(QStringLiteral("videos%1").arg(++row));
+            w->programSettings().sDownloadDir = folder;
+            w->show();
+            ScriptServer server;
+            offline.online = true;
+            w->list().AddUrlToList(ServeSlowVideo(server));
+            prompter.answers = {how == Close::AnsweredNo ? MsgAnswer::No : MsgAnswer::Yes};
+            // A second close while the question is open is left to the first one.
+            int asked = 0;
+            if (how != Close::AfterAConfirmedStop) {
+                prompter.onShow = [&](const MsgRequest&) {
+                    if (++asked > 1)
+                        return;
+                    CloseBy(route);
+                    EXPECT_TRUE(WaitFor([&] { return !w->tmrend.isActive(); }));
+                    EXPECT_EQ(ended, 0);
+                };
             }
-        });
-        w->scheduler().startStop.cmdStartDownload_Click();
-        EXPECT_TRUE(closed);
-        EXPECT_EQ(ended, 1);
-        ASSERT_EQ(prompter.shown.size(), 1u);
-        EXPECT_EQ(prompter.shown[0].text, "Are you sure that you want to cancel downloading?");
-        EXPECT_EQ(w->list().DownloadList[0].Status,
-                  answer == MsgAnswer::Yes ? "Cancelled" : "Complete");
-        EXPECT_FALSE(w->monitor().Listening());
-        ended = 0;
-        prompter.shown.clear();
-        w.reset();
-        SetUp();
+            bool closed = false;
+            QObject::connect(&w->scheduler().download, &Download::DownloadProgress, [&](qint32&) {
+                if (closed || w->scheduler().pages.bPreparing)
+                    return;
+                closed = true;
+                if (how == Close::AfterAConfirmedStop) {
+                    Command("IDC_FS_stopDownload");
+                    ASSERT_TRUE(w->runState().bStopRequested);
+                }
+                CloseBy(route);
+            });
+            w->scheduler().startStop.cmdStartDownload_Click();
+
+            EXPECT_TRUE(closed);
+            ASSERT_EQ(prompter.shown.size(), 1u);
+            EXPECT_EQ(prompter.shown[0].text, "Are you sure that you want to cancel downloading?");
+            EXPECT_EQ(prompter.shown[0].buttons, MsgButtons::YesNo);
+            EXPECT_EQ(prompter.shown[0].icon, MsgIcon::Question);
+            EXPECT_EQ(prompter.shown[0].title, "Orvello");
+            const QStringList files = QDir(folder).entryList(QDir::Files);
+            if (how == Close::AnsweredNo) {
+                EXPECT_EQ(ended, 0);
+                EXPECT_TRUE(w->isVisible());
+                EXPECT_TRUE(w->monitor().Listening());
+                EXPECT_NE(w->menu, nullptr);
+                EXPECT_EQ(w->list().DownloadList[0].Status, "Complete");
+                ASSERT_EQ(files.size(), 1);
+                QFile video(QDir(folder).filePath(files[0]));
+                ASSERT_TRUE(video.open(QIODevice::ReadOnly));
+                EXPECT_EQ(video.readAll(), kSlowVideo);
+            } else {
+                EXPECT_EQ(ended, 1);
+                EXPECT_FALSE(w->monitor().Listening());
+                EXPECT_EQ(w->menu, nullptr);
+                EXPECT_EQ(w->list().DownloadList[0].Status, "Cancelled");
+                // The running transfer's partial file ("<name>.part") goes with the program
+                // (QueueRunner::RemovePartialFile); nothing left holds the whole video.
+                for (const QString& name : files) {
+                    EXPECT_FALSE(name.endsWith(".part")) << name.toStdString();
+                    EXPECT_LT(QFileInfo(QDir(folder).filePath(name)).size(), kSlowVideo.size())
+                        << name.toStdString();
+                }
+            }
+            ended = 0;
+            prompter.shown.clear();
+            prompter.onShow = nullptr;
+            w.reset();
+            SetUp();
+        }
+    }
+}
+
+TEST_F(Shell, AChosenFolderThatIsNotAbsoluteReadsAsTheDefault) {
+    const QString fallback = modSettings::DefaultDownloadDir();
+    const struct {
+        QString chosen, taken;
+    } cases[] = {{dir.filePath("chosen"), dir.filePath("chosen")},
+                 {"videos", fallback},
+                 {"../videos", fallback},
+                 {"  ", fallback}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("chosen \"" + c.chosen.toStdString() + "\"");
+        w->programSettings().sDownloadDir = "/before";
+        chosenFolder = c.chosen;
+        Command("ID_FS_downloadBrowse");
+        EXPECT_EQ(w->programSettings().sDownloadDir, c.taken);
+        EXPECT_EQ(w->GetUiVariable("_root.download_dir"), c.taken);
+        EXPECT_EQ(Stored("Download Dir"), c.taken);
     }
 }
 

@@ -264,24 +264,35 @@ TEST_F(Settings, StoredWatchTextsAndTheirEffect) {
     }
 }
 
-TEST_F(Settings, StoredFolderIsTakenAsItIsUnlessEmpty) {
-    for (const QString& folder : {QStringLiteral("/srv/videos/"), QStringLiteral(" "),
-                                  QStringLiteral("relative\\dir"), QStringLiteral("/not/there")}) {
-        Put(kSection, modSettings::kDownloadDir, folder);
+TEST_F(Settings, AStoredAbsoluteFolderIsTakenAsItIsAnyOtherReadsAsTheDefault) {
+    const QString fallback = modSettings::DefaultDownloadDir();
+    const struct {
+        QString stored, loaded;
+    } cases[] = {{QStringLiteral("/srv/videos/"), QStringLiteral("/srv/videos/")},
+                 {QStringLiteral("/not/there"), QStringLiteral("/not/there")},
+                 {QString::fromUtf8("/home/jürgen/My Videos "),
+                  QString::fromUtf8("/home/jürgen/My Videos ")},
+                 // Relative, blank or empty: the downloads would land wherever the program
+                 // runs, or at the root of the file system.
+                 {QStringLiteral("videos"), fallback},
+                 {QStringLiteral("relative\\dir"), fallback},
+                 {QStringLiteral(" /srv/videos"), fallback},
+                 {QStringLiteral("  "), fallback},
+                 {QString(), fallback}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("stored \"" + c.stored.toStdString() + "\"");
+        Put(kSection, modSettings::kDownloadDir, c.stored);
+        program.sDownloadDir = QStringLiteral("/before");
+        surface.writes.clear();
         settings.LoadSettings();
-        EXPECT_EQ(program.sDownloadDir, folder);
+        EXPECT_EQ(program.sDownloadDir, c.loaded);
+        EXPECT_EQ(surface.writes, Shown("1", c.loaded));
+        EXPECT_EQ(Get(kSection, modSettings::kDownloadDir), c.stored); // nothing written back
     }
-    // An empty folder would put every download at the root of the file system.
-    Put(kSection, modSettings::kDownloadDir, QString());
-    surface.writes.clear();
-    settings.LoadSettings();
-    EXPECT_EQ(program.sDownloadDir, modSettings::DefaultDownloadDir());
-    EXPECT_EQ(surface.writes, Shown("1", modSettings::DefaultDownloadDir()));
-    EXPECT_EQ(Get(kSection, modSettings::kDownloadDir), ""); // loading writes nothing back
 }
 
 TEST_F(Settings, SaveWritesBothValuesAndTheNextLoadGetsThemBack) {
-    const QString folder = QString::fromUtf8(" /home/jürgen/My Videos\\2007\\ ");
+    const QString folder = QString::fromUtf8("/home/jürgen/My Videos\\2007\\ ");
     program = {false, folder};
     settings.SaveSettings();
     EXPECT_EQ(Get(kSection, modSettings::kUrlMon), "False");
