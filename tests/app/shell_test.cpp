@@ -61,6 +61,7 @@ protected:
     QTemporaryDir dir;
     ScriptedPrompter prompter;
     int ended = 0;
+    QStringList partsAtEnd; // the partial files in the download folder when the program ended
     QList<QUrl> opened;
     QString chosenFolder;
     std::unique_ptr<frmMain> w;
@@ -71,7 +72,10 @@ protected:
         o.surfacePath = QStringLiteral(ORVELLO_SURFACE);
         o.store = store();
         o.prompter = &prompter;
-        o.endProcess = [this] { ++ended; };
+        o.endProcess = [this] {
+            ++ended;
+            partsAtEnd = QDir(w->programSettings().sDownloadDir).entryList({"*.part"});
+        };
         o.openUrl = [this](const QUrl& url) { opened << url; };
         o.browseForFolder = [this](QWidget*, const QString& title) {
             EXPECT_EQ(title, "Please select the desired Download directory then press Ok.");
@@ -321,6 +325,7 @@ TEST_F(Shell, ClosingDuringARunAsksOnceAndEndsOnlyWhenTheStopIsConfirmed) {
                 if (closed || w->scheduler().pages.bPreparing)
                     return;
                 closed = true;
+                EXPECT_EQ(QDir(folder).entryList({"*.part"}).size(), 1); // the video comes in
                 if (how == Close::AfterAConfirmedStop) {
                     Command("IDC_FS_stopDownload");
                     ASSERT_TRUE(w->runState().bStopRequested);
@@ -351,8 +356,9 @@ TEST_F(Shell, ClosingDuringARunAsksOnceAndEndsOnlyWhenTheStopIsConfirmed) {
                 EXPECT_FALSE(w->monitor().Listening());
                 EXPECT_EQ(w->menu, nullptr);
                 EXPECT_EQ(w->list().DownloadList[0].Status, "Cancelled");
-                // The running transfer's partial file ("<name>.part") goes with the program
-                // (QueueRunner::RemovePartialFile); nothing left holds the whole video.
+                // The running transfer's partial file goes with the program, before it ends;
+                // nothing left holds the whole video.
+                EXPECT_EQ(partsAtEnd, QStringList());
                 for (const QString& name : files) {
                     EXPECT_FALSE(name.endsWith(".part")) << name.toStdString();
                     EXPECT_LT(QFileInfo(QDir(folder).filePath(name)).size(), kSlowVideo.size())
