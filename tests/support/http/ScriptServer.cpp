@@ -91,6 +91,8 @@ void ScriptServer::readFrom(Peer& peer) {
         Request request{peer.pending.left(end + 4), peer.number};
         peer.pending.remove(0, end + 4);
         requests_.push_back(request);
+        if (onRequest)
+            onRequest(request);
 
         QByteArray key = request.method() + ' ' + request.target();
         auto script = scripts_.find(key);
@@ -117,6 +119,17 @@ void ScriptServer::answer(Peer& peer, const Reply& reply) {
         return;
     }
     const QByteArray body = reply.cutAt >= 0 ? reply.body.left(reply.cutAt) : reply.body;
+    if (!reply.drip.isEmpty()) {
+        peer.socket->write(reply.head + body);
+        auto* timer = new QTimer(peer.socket);
+        QObject::connect(timer, &QTimer::timeout, peer.socket,
+                         [socket = peer.socket, drip = reply.drip] {
+                             if (socket->state() == QAbstractSocket::ConnectedState)
+                                 socket->write(drip);
+                         });
+        timer->start(reply.dripEvery);
+        return;
+    }
     if (reply.piece <= 0) {
         peer.socket->write(reply.head + body);
         finish(peer.socket, reply.after);

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QTcpServer>
 
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -27,6 +28,11 @@ struct Reply {
     qsizetype cutAt = -1; // >= 0: only this many body bytes are sent before `after` applies
     After after = After::Close;
     bool silent = false; // read the request and never answer
+    // Non-empty: after head and body, these bytes go out again every dripEvery ms for as long
+    // as the connection lasts (a server that sends a byte a second, or header lines or chunk
+    // trailers without end).
+    QByteArray drip;
+    int dripEvery = 0;
 
     // "HTTP/<version> 200 OK" with a Content-Length for body and the extra header lines.
     static Reply Ok(const QByteArray& body, const QByteArray& extraHeaders = {},
@@ -68,6 +74,9 @@ public:
     void onPath(const QByteArray& method, const QByteArray& target, const Reply& reply) {
         script(method + ' ' + target, reply);
     }
+
+    // Runs when a request has arrived, before it is answered.
+    std::function<void(const Request&)> onRequest;
 
     const std::vector<Request>& requests() const { return requests_; }
     std::vector<Request> requests(const QByteArray& method) const;
