@@ -867,7 +867,8 @@ bool Download::TransferFile() {
                 return false;
             if (!EndFetch(f))
                 return ReportWriteError(f.writeError);
-            qint32 position = qint32(count);
+            // Bytes a held loop took meanwhile are in the file too.
+            qint32 position = qint32(count + std::int64_t(std::exchange(f.backlog, 0)));
             emit DownloadCancelled(position);
             return false;
         }
