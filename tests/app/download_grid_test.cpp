@@ -18,8 +18,11 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QScrollBar>
+#include <QTest>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
+
+#include <functional>
 
 using namespace orvello;
 using orvello::test::ScriptedPrompter;
@@ -35,9 +38,19 @@ void pressKey(QWidget* target, int key, const QString& text = {}) {
     QCoreApplication::sendEvent(target, &press);
 }
 
+// What Qt prints while it lives.
+struct QtMessages {
+    QtMessages() { previous = qInstallMessageHandler(&QtMessages::handle); }
+    ~QtMessages() { qInstallMessageHandler(previous); }
+    static void handle(QtMsgType, const QMessageLogContext&, const QString& text) { lines << text; }
+    static inline QStringList lines;
+    QtMessageHandler previous;
+};
+
 struct GridFixture : ::testing::Test {
     RunState run;
     ScriptedPrompter prompter;
+    QWidget elsewhere; // another window
     QWidget window;
     DownloadGrid* grid = new DownloadGrid(&window);
     QLineEdit* other = new QLineEdit(&window);
@@ -61,6 +74,42 @@ struct GridFixture : ::testing::Test {
         }
         ASSERT_TRUE(list.FillDownloadList());
         QCoreApplication::processEvents();
+    }
+    void refill(int n) {
+        if (!list.IsDownloadListEmpty())
+            empty();
+        add(n);
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    }
+    QModelIndex cell(int row, int column) const { return grid->model()->index(row, column); }
+    // Real pointer and key events, delivered by the window as the window system's are.
+    QPoint inWindow(int row, int column) const {
+        return grid->viewport()->mapTo(&window, grid->visualRect(cell(row, column)).center());
+    }
+    void click(int row, int column) {
+        QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, inWindow(row, column));
+    }
+    void doubleClick(int row, int column) {
+        QTest::mouseDClick(window.windowHandle(), Qt::LeftButton, {}, inWindow(row, column));
+    }
+    void key(Qt::Key k, Qt::KeyboardModifiers m = {}) {
+        QTest::keyClick(window.windowHandle(), k, m);
+    }
+    void type(const QString& text) {
+        for (QChar c : text)
+            QTest::keyClick(window.windowHandle(), c.toLatin1());
+    }
+    QLineEdit* editorAt(int row) const {
+        return qobject_cast<QLineEdit*>(
+            grid->indexWidget(cell(row, DownloadTableModel::ColFileName)));
+    }
+    // The open cell editors, wherever they are.
+    int openEditors() const {
+        int open = 0;
+        for (const QLineEdit* e : grid->viewport()->findChildren<QLineEdit*>())
+            open += e->isVisible();
+        return open;
     }
     void empty() {
         editing.SelectAllRows(grid->selectionModel());
@@ -166,7 +215,7 @@ TEST_F(GridFixture, RenameThroughTheCellEditorSurvivesAFillFromTheCopysOwnSignal
     EXPECT_EQ(list.ListRecordset->cellText(1, DownloadTableModel::ColFileName), "my clip.flv");
 }
 
-TEST_F(GridFixture, FillsWhileTheUserWorksKeepTheOpenEditorUntilEntriesMove) {
+TEST_F(GridFixture, FillsThatKeepEveryRowOnItsEntryLeaveTheOpenEditorAlone) {
     add(3);
     const QModelIndex cell = grid->model()->index(1, DownloadTableModel::ColFileName);
     grid->setFocus();
@@ -186,12 +235,6 @@ TEST_F(GridFixture, FillsWhileTheUserWorksKeepTheOpenEditorUntilEntriesMove) {
     ASSERT_EQ(grid->indexWidget(cell), editor);
     EXPECT_EQ(editor->text(), "typed");
     EXPECT_EQ(grid->model()->rowCount(), 4);
-    // A move changes which entry each row shows: the edit and the selection end.
-    list.MoveItemUp(2);
-    list.FillDownloadList();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(grid->indexWidget(cell), nullptr);
-    EXPECT_FALSE(grid->selectionModel()->hasSelection());
 }
 
 TEST_F(GridFixture, APacedWindowDrawsABurstOnceAFrameAndAlwaysDrawsItsEnd) {
@@ -264,4 +307,179 @@ TEST_F(GridFixture, AccessibilityReadsCaptionsAndCellTexts) {
     }
     EXPECT_EQ(headers,
               QStringList({" ", "Video URL", "Local File Name", "Download Status", "File Size"}));
+}
+
+TEST_F(GridFixture, AnEditorOpensAtOnceOnlyOnTheCurrentNameCell) {
+    refill(3);
+    const struct {
+        const char* name;
+        std::function<void(GridFixture&, int column)> ask;
+        const char* text; // the editor's
+    } triggers[] = {
+        {"double click", [](GridFixture& f, int column) { f.doubleClick(1, column); }, "clip.flv"},
+        {"F2", [](GridFixture& f, int) { f.key(Qt::Key_F2); }, "clip.flv"},
+        {"Return", [](GridFixture& f, int) { f.key(Qt::Key_Return); }, "clip.flv"},
+        {"Enter", [](GridFixture& f, int) { f.key(Qt::Key_Enter, Qt::KeypadModifier); },
+         "clip.flv"},
+        {"typing", [](GridFixture& f, int) { f.type("x"); }, "x"},
+    };
+    for (const auto& t : triggers) {
+        for (int column :
+             {int(DownloadTableModel::ColVideoURL), int(DownloadTableModel::ColFileName)}) {
+            SCOPED_TRACE(testing::Message() << t.name << " in column " << column);
+            grid->setFocus();
+            grid->setCurrentIndex(cell(1, column));
+            t.ask(*this, column);
+            auto* editor = qobject_cast<QLineEdit*>(grid->indexWidget(cell(1, column)));
+            ASSERT_EQ(editor != nullptr, column == DownloadTableModel::ColFileName);
+            EXPECT_EQ(openEditors(), editor ? 1 : 0);
+            if (editor) {
+                EXPECT_EQ(QApplication::focusWidget(), editor);
+                EXPECT_EQ(editor->text(), t.text); // Return and Enter open it, never commit it
+                key(Qt::Key_Escape);
+            }
+            EXPECT_EQ(list.DownloadList[1].FileName, "clip.flv");
+        }
+    }
+}
+
+TEST_F(GridFixture, AClickOnASelectedNameEditsItLaterOnlyWhileTheGridKeepsTheKeyboard) {
+    const struct {
+        const char* name;
+        std::function<void(GridFixture&)> meanwhile;
+        bool opens;
+        bool intoOther; // later typing reaches the other field
+    } cases[] = {
+        {"nothing", [](GridFixture&) {}, true, false},
+        {"an entry added", [](GridFixture& f) { f.add(1); }, true, false},
+        {"a click into the other field",
+         [](GridFixture& f) { QTest::mouseClick(f.other, Qt::LeftButton); }, false, true},
+        {"the focus given to the other field", [](GridFixture& f) { f.other->setFocus(); }, false,
+         true},
+        {"another window activated",
+         [](GridFixture& f) {
+             f.elsewhere.show();
+             f.elsewhere.activateWindow();
+             ASSERT_TRUE(QTest::qWaitForWindowActive(&f.elsewhere));
+         },
+         false, false},
+        {"the current cell moved down by a key", [](GridFixture& f) { f.key(Qt::Key_Down); }, false,
+         false},
+        {"another cell made current", [](GridFixture& f) { f.grid->setCurrentIndex(f.cell(2, 2)); },
+         false, false},
+        {"the rows rebuilt, the clicked entry moved",
+         [](GridFixture& f) {
+             f.list.MoveItemDown(2);
+             f.list.FillDownloadList();
+         },
+         false, false},
+        {"a click on another cell", [](GridFixture& f) { f.click(0, 1); }, false, false},
+        {"a double click, then Escape",
+         [](GridFixture& f) {
+             f.doubleClick(1, 2);
+             ASSERT_NE(f.editorAt(1), nullptr); // a double click edits at once
+             f.key(Qt::Key_Escape);
+         },
+         false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        refill(3);
+        other->clear();
+        QtMessages::lines.clear();
+        QtMessages messages;
+        click(1, 2); // selects the cell
+        ASSERT_TRUE(grid->hasFocus());
+        click(1, 2);
+        EXPECT_EQ(openEditors(), 0); // not before the interval
+        c.meanwhile(*this);
+        QTest::qWait(QApplication::doubleClickInterval() + 200);
+        EXPECT_EQ(editorAt(1) != nullptr, c.opens);
+        EXPECT_EQ(openEditors(), c.opens ? 1 : 0); // nowhere else
+        if (c.opens) {
+            EXPECT_EQ(QApplication::focusWidget(), editorAt(1));
+            type("new name.flv");
+            key(Qt::Key_Return);
+            QCoreApplication::processEvents();
+        } else if (c.intoOther) {
+            type("http://typed");
+            key(Qt::Key_Return);
+            EXPECT_EQ(other->text(), "http://typed");
+        }
+        for (const DownloadItem& e : list.DownloadList)
+            EXPECT_EQ(e.FileName, c.opens && e.ID == 2 ? "new name.flv" : "clip.flv") << e.ID;
+        EXPECT_TRUE(messages.lines.filter("edit").isEmpty())
+            << messages.lines.join('\n').toStdString();
+    }
+    elsewhere.hide();
+}
+
+TEST_F(GridFixture, AnOpenEditorStaysWithItsEntryThroughFillsAndEndsWithIt) {
+    using Change = std::function<void(modMain&)>;
+    const auto refilled = [](Change change) {
+        return [change](modMain& l) {
+            change(l);
+            l.FillDownloadList();
+        };
+    };
+    const struct {
+        const char* name;
+        int row;
+        bool typed;
+        Change change;
+        int rowAfter; // -1: the edit is dropped
+    } cases[] = {
+        {"its entry moved up", 1, true, refilled([](modMain& l) { l.MoveItemUp(2); }), 0},
+        {"its entry moved down", 1, true, refilled([](modMain& l) { l.MoveItemDown(2); }), 2},
+        {"two others swapped", 1, true, refilled([](modMain& l) { l.MoveItemDown(3); }), 1},
+        {"an entry before it removed", 1, true,
+         refilled([](modMain& l) { l.RemoveFromDownloadList(1); }), 0},
+        {"the last entry removed", 1, true,
+         refilled([](modMain& l) { l.RemoveFromDownloadList(4); }), 1},
+        {"its entry moved, not refilled yet", 1, true, [](modMain& l) { l.MoveItemUp(2); }, 1},
+        {"untouched, its entry renamed and moved", 1, false, refilled([](modMain& l) {
+             l.DownloadList[1].FileName = "resolved.flv";
+             l.MoveItemUp(2);
+         }),
+         0},
+        {"its entry removed", 1, true, refilled([](modMain& l) { l.RemoveFromDownloadList(2); }),
+         -1},
+        {"its entry removed from the end", 3, true,
+         refilled([](modMain& l) { l.RemoveFromDownloadList(4); }), -1},
+        {"every entry removed", 1, true, refilled([](modMain& l) {
+             l.RemoveFromDownloadList(QSet<int16_t>{1, 2, 3, 4});
+         }),
+         -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        refill(4);
+        const quint64 entryKey = list.DownloadList[c.row].Key;
+        doubleClick(c.row, DownloadTableModel::ColFileName);
+        ASSERT_NE(editorAt(c.row), nullptr);
+        if (c.typed) {
+            type("renamed.flv");
+            QTest::keyClick(window.windowHandle(), Qt::Key_Home);
+            for (int i = 0; i < 3; ++i)
+                QTest::keyClick(window.windowHandle(), Qt::Key_Right);
+        }
+        c.change(list);
+        QCoreApplication::processEvents();
+        const QString name = c.rowAfter < 0 ? "clip.flv" : c.typed ? "renamed.flv" : "resolved.flv";
+        if (c.rowAfter >= 0) {
+            QLineEdit* editor = list.IsDownloadListEmpty() ? nullptr : editorAt(c.rowAfter);
+            ASSERT_NE(editor, nullptr);
+            EXPECT_EQ(editor->text(), name);
+            EXPECT_EQ(editor->isModified(), c.typed);
+            EXPECT_EQ(editor->cursorPosition(), c.typed ? 3 : name.size());
+            EXPECT_EQ(QApplication::focusWidget(), editor);
+            key(Qt::Key_Return);
+            QCoreApplication::processEvents();
+        } else {
+            EXPECT_EQ(QApplication::focusWidget(), grid); // the keyboard stays in the grid
+        }
+        EXPECT_EQ(openEditors(), 0);
+        for (const DownloadItem& e : list.DownloadList)
+            EXPECT_EQ(e.FileName, e.Key == entryKey ? name : "clip.flv") << e.ID;
+    }
 }
