@@ -4,12 +4,17 @@
 #include "app/ProgressDelegate.h"
 #include "list/DownloadTableModel.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
 #include <QScrollBar>
 
 #include <cstring>
+#include <utility>
 
 namespace orvello {
 
@@ -110,6 +115,8 @@ DownloadGrid::DownloadGrid(QWidget* parent)
     setSortingEnabled(false);
     setEditTriggers(QAbstractItemView::NoEditTriggers); // until the layout is applied
     setItemDelegate(m_cells);
+    m_clickEdit.setSingleShot(true);
+    connect(&m_clickEdit, &QTimer::timeout, this, &DownloadGrid::clickEditDue);
 }
 
 DownloadGrid::~DownloadGrid() = default;
@@ -120,8 +127,23 @@ int DownloadGrid::TwipsToPixels(int twips) {
 
 void DownloadGrid::SetDataSource(DownloadTableModel* model) {
     if (model != this->model()) {
+        // Another copy, or none: Qt drops the open editor with the old rows.
+        if (QWidget* editor = openEditorWidget())
+            takeFocusFromEditor(editor);
+        cancelClickEdit();
+        m_keptEdit.reset();
+        disconnect(m_aboutToReset);
+        disconnect(m_reset);
         setModel(model);
         freeReplacedSelectionModels();
+        if (model) {
+            // Connected after setModel, so the view and its selection model have dealt with
+            // a reset before the editor opens again.
+            m_aboutToReset = connect(model, &QAbstractItemModel::modelAboutToBeReset, this,
+                                     &DownloadGrid::keepEditBeforeReset);
+            m_reset = connect(model, &QAbstractItemModel::modelReset, this,
+                              &DownloadGrid::reopenEditAfterReset);
+        }
         // Without columns the headers drop their sections, widths included: the layout is
         // gone until it is applied again.
         if (!model)
@@ -170,9 +192,10 @@ void DownloadGrid::ApplyLayout() {
     }
     applyCaptions();
     // Only the FileName cells are editable (the display copy's flags); typing into one, F2
-    // or a double click starts the edit.
-    setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked |
-                    QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
+    // or a double click starts the edit, and so do Return, Enter and the click on a selected
+    // cell, which the grid handles itself (keyPressEvent, startClickEdit).
+    setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                    QAbstractItemView::AnyKeyPressed);
     setStyleSheet(gridStyleSheet());
 }
 
@@ -185,6 +208,174 @@ bool DownloadGrid::isActiveControl() const {
     // The grid's cell editor is part of the grid.
     const QWidget* focus = window()->focusWidget();
     return focus && (focus == this || isAncestorOf(focus));
+}
+
+bool DownloadGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
+    const bool started = QTableView::edit(index, trigger, event);
+    if (started && state() == EditingState && indexWidget(index))
+        m_editorCell = index;
+    return started;
+}
+
+void DownloadGrid::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
+    if (m_editorCell.isValid() && indexWidget(m_editorCell) == editor) {
+        // A press that took the focus from the editor is handled right after this; on the
+        // same cell it must not open the editor again.
+        m_closedEditorCell = std::exchange(m_editorCell, QPersistentModelIndex());
+        QTimer::singleShot(0, this, [this] { m_closedEditorCell = QPersistentModelIndex(); });
+    }
+    QTableView::closeEditor(editor, hint);
+}
+
+void DownloadGrid::mousePressEvent(QMouseEvent* event) {
+    cancelClickEdit();
+    const QModelIndex cell = indexAt(event->position().toPoint());
+    m_pressedCell = cell;
+    m_pressedSelected = cell.isValid() && event->button() == Qt::LeftButton && selectionModel() &&
+                        selectionModel()->isSelected(cell) &&
+                        !(m_closedEditorCell.isValid() && m_closedEditorCell == cell);
+    QTableView::mousePressEvent(event);
+}
+
+void DownloadGrid::mouseReleaseEvent(QMouseEvent* event) {
+    const QPersistentModelIndex cell = indexAt(event->position().toPoint());
+    const bool selectedClicked = std::exchange(m_pressedSelected, false) &&
+                                 state() != EditingState && event->button() == Qt::LeftButton &&
+                                 event->modifiers() == Qt::NoModifier && cell.isValid() &&
+                                 m_pressedCell == cell;
+    QTableView::mouseReleaseEvent(event);
+    if (selectedClicked)
+        startClickEdit(cell);
+}
+
+void DownloadGrid::mouseDoubleClickEvent(QMouseEvent* event) {
+    // The double click edits at once; the click before it was its first half.
+    cancelClickEdit();
+    m_pressedSelected = false;
+    QTableView::mouseDoubleClickEvent(event);
+}
+
+void DownloadGrid::keyPressEvent(QKeyEvent* event) {
+    cancelClickEdit();
+    // Return and Enter edit the current cell. While an editor is open they come up from it
+    // (it commits on them) and are left to the view.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
+        state() != EditingState) {
+        const QModelIndex cell = currentIndex();
+        if (cell.isValid() && (cell.flags() & Qt::ItemIsEditable) &&
+            edit(cell, EditKeyPressed, event)) {
+            event->accept();
+            return;
+        }
+    }
+    QTableView::keyPressEvent(event);
+}
+
+void DownloadGrid::focusOutEvent(QFocusEvent* event) {
+    cancelClickEdit();
+    QTableView::focusOutEvent(event);
+}
+
+void DownloadGrid::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) {
+    QWidget* editor = openEditorWidget();
+    if (editor && !parent.isValid() && m_editorCell.row() >= start && m_editorCell.row() <= end)
+        takeFocusFromEditor(editor);
+    QTableView::rowsAboutToBeRemoved(parent, start, end);
+}
+
+void DownloadGrid::startClickEdit(const QModelIndex& cell) {
+    // The click edits where a double click does.
+    if (!cell.isValid() || !(cell.flags() & Qt::ItemIsEditable) ||
+        !(editTriggers() & QAbstractItemView::DoubleClicked))
+        return;
+    m_clickEditCell = cell;
+    // A second click within the interval makes it a double click, which edits at once.
+    m_clickEdit.start(QApplication::doubleClickInterval());
+}
+
+void DownloadGrid::cancelClickEdit() {
+    m_clickEdit.stop();
+    m_clickEditCell = QPersistentModelIndex();
+}
+
+void DownloadGrid::clickEditDue() {
+    const QModelIndex cell = std::exchange(m_clickEditCell, QPersistentModelIndex());
+    // Only while the user is still at it: the grid has the keyboard (so its window is
+    // active), nothing is being edited, and the clicked cell is still the current, selected
+    // one. Anything else, and the click was just a click.
+    if (!cell.isValid() || !hasFocus() || state() == EditingState || currentIndex() != cell ||
+        !selectionModel()->isSelected(cell))
+        return;
+    edit(cell, AllEditTriggers, nullptr);
+}
+
+QWidget* DownloadGrid::openEditorWidget() const {
+    return m_editorCell.isValid() ? indexWidget(m_editorCell) : nullptr;
+}
+
+void DownloadGrid::takeFocusFromEditor(QWidget* editor) {
+    // Without the delegate's filter the editor's loss of focus commits nothing.
+    if (QAbstractItemDelegate* delegate = itemDelegateForIndex(m_editorCell))
+        editor->removeEventFilter(delegate);
+    const QWidget* focus = window()->focusWidget();
+    if (focus && (focus == editor || editor->isAncestorOf(focus)))
+        setFocus(Qt::OtherFocusReason);
+}
+
+void DownloadGrid::keepEditBeforeReset() {
+    cancelClickEdit();
+    m_keptEdit.reset();
+    QWidget* editor = openEditorWidget();
+    if (!editor)
+        return;
+    const auto* rows = qobject_cast<const DownloadTableModel*>(model());
+    const auto* line = qobject_cast<const QLineEdit*>(editor);
+    if (rows && line && rows->record(m_editorCell.row()).Key != 0) {
+        KeptEdit kept;
+        kept.key = rows->record(m_editorCell.row()).Key;
+        kept.text = line->text();
+        kept.modified = line->isModified();
+        kept.cursor = line->cursorPosition();
+        if (line->hasSelectedText()) {
+            kept.selectionStart = line->selectionStart();
+            kept.selectionLength = line->selectionLength();
+        }
+        m_keptEdit = std::move(kept);
+    }
+    takeFocusFromEditor(editor);
+}
+
+void DownloadGrid::reopenEditAfterReset() {
+    cancelClickEdit();
+    if (!m_keptEdit)
+        return;
+    const KeptEdit kept = *std::exchange(m_keptEdit, std::nullopt);
+    const auto* rows = qobject_cast<const DownloadTableModel*>(model());
+    const int row = rows ? rows->rowOfKey(kept.key) : -1;
+    if (row < 0)
+        return; // the entry is gone, and its edit with it
+    const QModelIndex cell = rows->index(row, DownloadTableModel::ColFileName);
+    setCurrentIndex(cell);
+    if (!edit(cell, AllEditTriggers, nullptr))
+        return;
+    auto* line = qobject_cast<QLineEdit*>(indexWidget(cell));
+    if (!line)
+        return;
+    // Untouched, the editor shows the cell as it is now; typed into, what was typed.
+    if (kept.modified) {
+        line->setText(kept.text);
+        line->setModified(true);
+    }
+    // The cursor and selection were on that text; on another the editor starts afresh.
+    if (line->text() != kept.text)
+        return;
+    if (kept.selectionLength > 0 && kept.cursor == kept.selectionStart)
+        line->setSelection(kept.selectionStart + kept.selectionLength, -kept.selectionLength);
+    else if (kept.selectionLength > 0)
+        line->setSelection(kept.selectionStart, kept.selectionLength);
+    else
+        line->setCursorPosition(kept.cursor); // also ends the selection the editor opened with
 }
 
 void DownloadGrid::ScrollUp() {

@@ -2,8 +2,12 @@
 
 #include "list/GridBinding.h"
 
+#include <QPersistentModelIndex>
 #include <QStringList>
 #include <QTableView>
+#include <QTimer>
+
+#include <optional>
 
 namespace orvello {
 
@@ -13,11 +17,21 @@ class ProgressDelegate;
 // The download grid: shows the list's display copy, one row per entry, and lets the user
 // select rows and cells and rename an entry's local file in place. The list binds it and
 // applies its layout through GridBinding; the window shows it and forwards the wheel to it.
+//
+// A cell editor opens only on the cell the user asked for, while the grid has the keyboard:
+// a double click, F2, Return or Enter, or typing on the current cell, or a click on a cell
+// that was already selected, which opens it once the double-click interval has passed, and
+// only if by then the grid still has the focus and that cell is still the current one.
+// An open editor stays with its entry: when the rows are rebuilt (entries removed or
+// moved) it opens again on the entry's new row with what the user typed, and it is dropped
+// when its entry is gone; either way the keyboard stays in the grid.
 class DownloadGrid : public QTableView, public GridBinding {
     Q_OBJECT
 public:
     explicit DownloadGrid(QWidget* parent = nullptr);
     ~DownloadGrid() override;
+
+    using QTableView::edit;
 
     // GridBinding. Every binding attaches the progress drawing to the Status column again;
     // binding to what the grid is already bound to changes nothing else.
@@ -36,8 +50,42 @@ public:
     // A width in twips as pixels at 96 dpi (15 twips a pixel).
     static int TwipsToPixels(int twips);
 
+protected:
+    bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
+    void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+protected slots:
+    void rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) override;
+
 private:
+    // What an open editor held when the rows were about to be rebuilt.
+    struct KeptEdit {
+        quint64 key = 0; // the entry it was opened on
+        QString text;
+        bool modified = false;
+        int cursor = 0;
+        int selectionStart = -1;
+        int selectionLength = 0;
+    };
+
     bool isActiveControl() const;
+    // The click on an already selected cell: remembered, then opened by clickEditDue.
+    void startClickEdit(const QModelIndex& cell);
+    void cancelClickEdit();
+    void clickEditDue();
+    // The open editor, or nullptr.
+    QWidget* openEditorWidget() const;
+    // Qt drops the editor of a rebuilt or removed row without committing it; the grid takes
+    // the keyboard back first, so it goes neither to the next widget of the window nor, by
+    // the delegate's commit on focus-out, into whichever entry the row shows by then.
+    void takeFocusFromEditor(QWidget* editor);
+    void keepEditBeforeReset();
+    void reopenEditAfterReset();
     void applyCaptions();
     // Frees the selection models that a binding left behind: QTableView::setModel keeps
     // the old one, and each header makes one of its own that the table's then replaces.
@@ -46,6 +94,16 @@ private:
     GridCellDelegate* m_cells;
     ProgressDelegate* m_progress;
     QStringList m_captions; // by column position, once the layout was applied
+
+    QTimer m_clickEdit;                    // single shot, the double-click interval
+    QPersistentModelIndex m_clickEditCell; // the cell it opens
+    QPersistentModelIndex m_pressedCell;
+    bool m_pressedSelected = false;           // the pressed cell was selected before the press
+    QPersistentModelIndex m_editorCell;       // where the open editor is
+    QPersistentModelIndex m_closedEditorCell; // an editor closed during this pass of the loop
+    std::optional<KeptEdit> m_keptEdit;
+    QMetaObject::Connection m_aboutToReset;
+    QMetaObject::Connection m_reset;
 };
 
 } // namespace orvello

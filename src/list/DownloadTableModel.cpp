@@ -90,6 +90,14 @@ void DownloadTableModel::appendRecord(Record record) {
     endInsertRows();
 }
 
+int DownloadTableModel::rowOfKey(quint64 key) const {
+    if (key == 0)
+        return -1;
+    const auto found = std::find_if(m_records.begin(), m_records.end(),
+                                    [key](const Record& r) { return r.Key == key; });
+    return found == m_records.end() ? -1 : int(found - m_records.begin());
+}
+
 namespace {
 
 // Equal texts; most are the very same shared text, found without reading the characters.

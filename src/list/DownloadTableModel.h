@@ -66,6 +66,8 @@ public:
     void reserve(std::size_t n) { m_records.reserve(n); }
     void appendRecord(Record record);
     const Record& record(int row) const { return m_records[std::size_t(row)]; }
+    // The row that shows the entry with this Key; -1 when no row does (or the key is 0).
+    int rowOfKey(quint64 key) const;
 
     // Makes the rows show exactly these entries, in their order. When every row already
     // shows the entry at its position (added entries come at the end), only the rows whose

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <vector>
 
 namespace orvello {
 
@@ -41,6 +42,24 @@ ListEditing::ListEditing(modMain& list) : m_list(list) {
 
 ListEditing::~ListEditing() {
     m_list.SetCellUpdateHandler(nullptr);
+}
+
+std::optional<int16_t> ListEditing::entryOfRow(const DownloadTableModel& rows, int row) const {
+    const quint64 key = rows.record(row).Key;
+    const std::optional<int16_t> id = rowId(rows, row);
+    if (key == 0)
+        return id;
+    // The copy follows the list, so the entry is normally the one at the row's ID; between a
+    // change of the list and the fill after it, the key finds it where it went.
+    const std::vector<DownloadItem>& entries = m_list.DownloadList;
+    if (id && *id >= 1 && std::size_t(*id) <= entries.size() &&
+        entries[std::size_t(*id - 1)].Key == key)
+        return id;
+    for (const DownloadItem& entry : entries) {
+        if (entry.Key == key)
+            return entry.ID;
+    }
+    return std::nullopt;
 }
 
 DownloadTableModel* ListEditing::shownRows() const {
@@ -125,10 +144,12 @@ void ListEditing::SelectAllRows(QItemSelectionModel* selection) {
     selection->select(all, QItemSelectionModel::Select);
 }
 
-bool ListEditing::BeforeCellUpdate(DownloadTableModel& /*model*/, const QModelIndex& cell,
+bool ListEditing::BeforeCellUpdate(DownloadTableModel& model, const QModelIndex& cell,
                                    const QVariant& newValue) {
     if (!isFileNameColumn(cell.column()))
         return false;
+    if (model.record(cell.row()).Key != 0 && !entryOfRow(model, cell.row()))
+        return true; // the row's entry was removed: nothing left to rename
     const QString cleaned = CleanFileName(newValue);
     if (cleaned.isEmpty() || cleaned == kEnterFileName)
         return true;
@@ -141,7 +162,7 @@ void ListEditing::AfterCellUpdate(DownloadTableModel& model, const QModelIndex& 
         return;
     // The cell shows the cleaned name, not what was typed, and the entry gets what it shows.
     model.setCellText(cell.row(), cell.column(), PendingFileName);
-    if (const std::optional<int16_t> id = rowId(model, cell.row()))
+    if (const std::optional<int16_t> id = entryOfRow(model, cell.row()))
         m_list.UpdateDownloadItem(*id, QString(), model.cellText(cell.row(), cell.column()),
                                   QString(), QString());
 }

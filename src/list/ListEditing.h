@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <optional>
+
 class QItemSelectionModel;
 
 namespace orvello {
@@ -44,7 +46,9 @@ public:
 
     // The rename, raised by the display copy when the user edits a FileName cell: the typed
     // name is cleaned and refused when nothing usable is left; an accepted name is shown
-    // cleaned and replaces only the entry's FileName, without a refill.
+    // cleaned and replaces only the FileName of the row's entry, without a refill. A row made
+    // from an entry renames the entry with its Key wherever the list holds it now, and the
+    // rename is refused once that entry is gone; any other row, the entry its ID names.
     bool BeforeCellUpdate(DownloadTableModel& model, const QModelIndex& cell,
                           const QVariant& newValue) override;
     void AfterCellUpdate(DownloadTableModel& model, const QModelIndex& cell) override;
@@ -55,6 +59,8 @@ public:
 private:
     // The bound copy, or nullptr while the grid shows no rows.
     DownloadTableModel* shownRows() const;
+    // The ID of the entry a row shows (see BeforeCellUpdate); none when it is gone.
+    std::optional<int16_t> entryOfRow(const DownloadTableModel& rows, int row) const;
     // The first single selected cell of the bound copy; invalid when there is none.
     QModelIndex firstSelectedCell(const QItemSelectionModel* selection) const;
     // Removes the entries of the rows that keep() accepts, all in one pass over the list, so

@@ -18,8 +18,11 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QScrollBar>
+#include <QTest>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
+
+#include <functional>
 
 using namespace orvello;
 using orvello::test::ScriptedPrompter;
@@ -35,9 +38,19 @@ void pressKey(QWidget* target, int key, const QString& text = {}) {
     QCoreApplication::sendEvent(target, &press);
 }
 
+// What Qt prints while it lives.
+struct QtMessages {
+    QtMessages() { previous = qInstallMessageHandler(&QtMessages::handle); }
+    ~QtMessages() { qInstallMessageHandler(previous); }
+    static void handle(QtMsgType, const QMessageLogContext&, const QString& text) { lines << text; }
+    static inline QStringList lines;
+    QtMessageHandler previous;
+};
+
 struct GridFixture : ::testing::Test {
     RunState run;
     ScriptedPrompter prompter;
+    QWidget elsewhere; // another window
     QWidget window;
     DownloadGrid* grid = new DownloadGrid(&window);
     QLineEdit* other = new QLineEdit(&window);
@@ -61,6 +74,36 @@ struct GridFixture : ::testing::Test {
         }
         ASSERT_TRUE(list.FillDownloadList());
         QCoreApplication::processEvents();
+    }
+    void refill(int n) {
+        if (!list.IsDownloadListEmpty())
+            empty();
+        add(n);
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    }
+    QModelIndex cell(int row, int column = DownloadTableModel::ColFileName) const {
+        return grid->model()->index(row, column);
+    }
+    // Real pointer and key events, delivered through the window as the window system's are.
+    void mouse(QTest::MouseAction action, int row) {
+        const QPoint at = grid->visualRect(cell(row)).center();
+        QTest::mouseEvent(action, window.windowHandle(), Qt::LeftButton, {},
+                          grid->viewport()->mapTo(&window, at));
+    }
+    void key(Qt::Key k) { QTest::keyClick(window.windowHandle(), k); }
+    void type(const QString& text) {
+        for (QChar c : text)
+            QTest::keyClick(window.windowHandle(), c.toLatin1());
+    }
+    QLineEdit* editorAt(int row) const {
+        return qobject_cast<QLineEdit*>(grid->indexWidget(cell(row)));
+    }
+    int openEditors() const {
+        int open = 0;
+        for (const QLineEdit* e : grid->viewport()->findChildren<QLineEdit*>())
+            open += e->isVisible();
+        return open;
     }
     void empty() {
         editing.SelectAllRows(grid->selectionModel());
@@ -101,20 +144,28 @@ TEST_F(GridFixture, LayoutComesWithTheFirstEntriesAndAgainAfterTheListWasEmptied
     EXPECT_TRUE(list.GridFormatted);
 }
 
-TEST_F(GridFixture, OnlyLocalFileNameCellsAcceptTyping) {
+TEST_F(GridFixture, OnlyLocalFileNameCellsOpenAnEditorOnTypingF2ReturnOrEnter) {
     add(2);
     grid->setFocus();
     for (int column = 0; column < 5; ++column) {
-        SCOPED_TRACE(column);
-        const QModelIndex cell = grid->model()->index(1, column);
-        grid->setCurrentIndex(cell);
-        pressKey(grid, Qt::Key_X, QStringLiteral("x"));
-        QWidget* editor = grid->indexWidget(cell);
-        EXPECT_EQ(editor != nullptr, column == 2);
-        if (editor)
-            pressKey(editor, Qt::Key_Escape);
-        QCoreApplication::processEvents();
-        EXPECT_EQ(grid->indexWidget(cell), nullptr);
+        for (auto [key, text] : {std::pair{Qt::Key_X, "x"},
+                                 {Qt::Key_F2, ""},
+                                 {Qt::Key_Return, ""},
+                                 {Qt::Key_Enter, ""}}) {
+            SCOPED_TRACE(testing::Message() << column << " " << key);
+            const QModelIndex cell = grid->model()->index(1, column);
+            grid->setCurrentIndex(cell);
+            pressKey(grid, key, QString::fromLatin1(text));
+            auto* editor = qobject_cast<QLineEdit*>(grid->indexWidget(cell));
+            EXPECT_EQ(editor != nullptr, column == 2);
+            if (editor) {
+                // Return and Enter open the editor and do not commit it.
+                EXPECT_EQ(editor->text(), key == Qt::Key_X ? "x" : "clip.flv");
+                pressKey(editor, Qt::Key_Escape);
+            }
+            QCoreApplication::processEvents();
+            EXPECT_EQ(grid->indexWidget(cell), nullptr);
+        }
     }
     EXPECT_EQ(list.DownloadList[1].FileName, "clip.flv"); // every edit was abandoned
 }
@@ -166,7 +217,7 @@ TEST_F(GridFixture, RenameThroughTheCellEditorSurvivesAFillFromTheCopysOwnSignal
     EXPECT_EQ(list.ListRecordset->cellText(1, DownloadTableModel::ColFileName), "my clip.flv");
 }
 
-TEST_F(GridFixture, FillsWhileTheUserWorksKeepTheOpenEditorUntilEntriesMove) {
+TEST_F(GridFixture, FillsThatKeepEveryRowOnItsEntryLeaveTheOpenEditorAlone) {
     add(3);
     const QModelIndex cell = grid->model()->index(1, DownloadTableModel::ColFileName);
     grid->setFocus();
@@ -186,12 +237,6 @@ TEST_F(GridFixture, FillsWhileTheUserWorksKeepTheOpenEditorUntilEntriesMove) {
     ASSERT_EQ(grid->indexWidget(cell), editor);
     EXPECT_EQ(editor->text(), "typed");
     EXPECT_EQ(grid->model()->rowCount(), 4);
-    // A move changes which entry each row shows: the edit and the selection end.
-    list.MoveItemUp(2);
-    list.FillDownloadList();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(grid->indexWidget(cell), nullptr);
-    EXPECT_FALSE(grid->selectionModel()->hasSelection());
 }
 
 TEST_F(GridFixture, APacedWindowDrawsABurstOnceAFrameAndAlwaysDrawsItsEnd) {
@@ -264,4 +309,136 @@ TEST_F(GridFixture, AccessibilityReadsCaptionsAndCellTexts) {
     }
     EXPECT_EQ(headers,
               QStringList({" ", "Video URL", "Local File Name", "Download Status", "File Size"}));
+}
+
+TEST_F(GridFixture, AClickOnASelectedNameEditsItLaterOnlyWhileTheGridKeepsTheKeyboard) {
+    const struct {
+        const char* name;
+        std::function<void(GridFixture&)> meanwhile;
+        bool opens;
+        bool intoOther; // later typing reaches the other field
+    } cases[] = {
+        {"nothing", [](GridFixture&) {}, true, false},
+        {"a click into the other field",
+         [](GridFixture& f) { QTest::mouseClick(f.other, Qt::LeftButton); }, false, true},
+        {"another window activated",
+         [](GridFixture& f) {
+             f.elsewhere.show();
+             f.elsewhere.activateWindow();
+             ASSERT_TRUE(QTest::qWaitForWindowActive(&f.elsewhere));
+         },
+         false, false},
+        {"a key moving the current cell", [](GridFixture& f) { f.key(Qt::Key_Down); }, false,
+         false},
+        {"another cell made current", [](GridFixture& f) { f.grid->setCurrentIndex(f.cell(2)); },
+         false, false},
+        {"the clicked entry moved",
+         [](GridFixture& f) {
+             f.list.MoveItemDown(2);
+             f.list.FillDownloadList();
+         },
+         false, false},
+        {"a double click, then Escape",
+         [](GridFixture& f) {
+             f.mouse(QTest::MouseDClick, 1);
+             ASSERT_EQ(f.openEditors(), 1); // at once
+             f.key(Qt::Key_Escape);
+         },
+         false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        refill(3);
+        QtMessages::lines.clear();
+        QtMessages messages;
+        mouse(QTest::MouseClick, 1); // selects the cell
+        ASSERT_TRUE(grid->hasFocus());
+        mouse(QTest::MouseClick, 1);
+        EXPECT_EQ(openEditors(), 0); // not before the interval
+        c.meanwhile(*this);
+        QTest::qWait(QApplication::doubleClickInterval() + 200);
+        EXPECT_EQ(openEditors(), c.opens ? 1 : 0);
+        if (c.opens) {
+            EXPECT_EQ(QApplication::focusWidget(), editorAt(1));
+            type("new name.flv");
+            key(Qt::Key_Return);
+            QCoreApplication::processEvents();
+        } else if (c.intoOther) {
+            other->clear();
+            type("http://typed");
+            EXPECT_EQ(other->text(), "http://typed");
+        }
+        for (const DownloadItem& e : list.DownloadList)
+            EXPECT_EQ(e.FileName, c.opens && e.ID == 2 ? "new name.flv" : "clip.flv") << e.ID;
+        EXPECT_TRUE(messages.lines.filter("edit").isEmpty())
+            << messages.lines.join('\n').toStdString();
+    }
+    elsewhere.hide();
+}
+
+TEST_F(GridFixture, AnOpenEditorStaysWithItsEntryThroughFillsAndEndsWithIt) {
+    using Change = std::function<void(modMain&)>;
+    const auto refilled = [](Change change) {
+        return [change](modMain& l) {
+            change(l);
+            l.FillDownloadList();
+        };
+    };
+    const struct {
+        const char* name;
+        int row;
+        bool typed;
+        Change change;
+        int rowAfter; // -1: the edit is dropped
+    } cases[] = {
+        {"its entry moved up", 1, true, refilled([](modMain& l) { l.MoveItemUp(2); }), 0},
+        {"its entry moved down", 1, true, refilled([](modMain& l) { l.MoveItemDown(2); }), 2},
+        {"an entry before it removed", 1, true,
+         refilled([](modMain& l) { l.RemoveFromDownloadList(1); }), 0},
+        {"its entry moved, not refilled yet", 1, true, [](modMain& l) { l.MoveItemUp(2); }, 1},
+        {"untouched, its entry renamed and moved", 1, false, refilled([](modMain& l) {
+             l.DownloadList[1].FileName = "resolved.flv";
+             l.MoveItemUp(2);
+         }),
+         0},
+        {"its entry removed", 1, true, refilled([](modMain& l) { l.RemoveFromDownloadList(2); }),
+         -1},
+        {"its entry removed from the end", 3, true,
+         refilled([](modMain& l) { l.RemoveFromDownloadList(4); }), -1},
+        {"every entry removed", 1, true, refilled([](modMain& l) {
+             l.RemoveFromDownloadList(QSet<int16_t>{1, 2, 3, 4});
+         }),
+         -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        refill(4);
+        const quint64 entry = list.DownloadList[c.row].Key;
+        grid->setCurrentIndex(cell(c.row));
+        key(Qt::Key_Return);
+        ASSERT_NE(editorAt(c.row), nullptr);
+        if (c.typed) {
+            type("renamed.flv");
+            for (Qt::Key k : {Qt::Key_Home, Qt::Key_Right, Qt::Key_Right, Qt::Key_Right})
+                key(k);
+        }
+        c.change(list);
+        QCoreApplication::processEvents();
+        const QString name = c.rowAfter < 0 ? "clip.flv" : c.typed ? "renamed.flv" : "resolved.flv";
+        if (c.rowAfter >= 0) {
+            QLineEdit* editor = editorAt(c.rowAfter);
+            ASSERT_NE(editor, nullptr);
+            EXPECT_EQ(editor->text(), name);
+            EXPECT_EQ(editor->isModified(), c.typed);
+            EXPECT_EQ(editor->cursorPosition(), c.typed ? 3 : name.size());
+            EXPECT_EQ(QApplication::focusWidget(), editor);
+            key(Qt::Key_Return);
+            QCoreApplication::processEvents();
+        } else {
+            EXPECT_EQ(QApplication::focusWidget(), grid); // the keyboard stays in the grid
+        }
+        EXPECT_EQ(openEditors(), 0);
+        for (const DownloadItem& e : list.DownloadList)
+            EXPECT_EQ(e.FileName, e.Key == entry ? name : "clip.flv") << e.ID;
+    }
 }
