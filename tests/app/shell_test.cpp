@@ -21,11 +21,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QQuickItem>
 #include <QQuickWidget>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 #include <QWheelEvent>
 
@@ -459,4 +461,59 @@ TEST(ShellExit, EndMeFromInsideARunningTransferEndsTheProcessAtOnce) {
             std::exit(3); // EndMe came back: the process did not end
         },
         ::testing::ExitedWithCode(0), "");
+}
+
+// A click on a selected name cell, then, before its editor is due, a click into the address
+// field: real pointer and key events through the window. The typed address is added, and no
+// entry is renamed; while the grid keeps the keyboard the same click edits that name.
+TEST_F(Shell, TheClickedNameIsEditedOnlyWhileTheGridKeepsTheKeyboard) {
+    static QStringList messages;
+    const QString typedAddress = QStringLiteral("http://www.youtube.com/watch?v=typed");
+    for (const bool toAddressField : {true, false}) {
+        SCOPED_TRACE(toAddressField ? "address field clicked" : "grid keeps the keyboard");
+        for (int i = 1; i <= 3; ++i)
+            w->list().AddUrlToList(QStringLiteral("http://www.youtube.com/watch?v=%1").arg(i));
+        const QString name = w->list().DownloadList[1].FileName;
+        w->show();
+        w->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+        Command("IDC_FS_Download");
+        DownloadGrid* grid = w->DownloadGrid;
+        const QModelIndex cell = grid->model()->index(1, DownloadTableModel::ColFileName);
+        const QPoint atCell = grid->viewport()->mapTo(w.get(), grid->visualRect(cell).center());
+        auto* input = w->Flash->rootObject()->findChild<QQuickItem*>("urlInput");
+        ASSERT_NE(input, nullptr);
+        const QPoint atInput = w->Flash->mapTo(
+            w.get(), input->mapToScene({input->width() / 2, input->height() / 2}).toPoint());
+
+        messages.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext&, const QString& text) { messages << text; });
+        QTest::mouseClick(w->windowHandle(), Qt::LeftButton, {}, atCell);
+        QTest::qWait(800);
+        QTest::mouseClick(w->windowHandle(), Qt::LeftButton, {}, atCell);
+        QTest::qWait(150);
+        if (toAddressField)
+            QTest::mouseClick(w->windowHandle(), Qt::LeftButton, {}, atInput);
+        QTest::qWait(QApplication::doubleClickInterval());
+        auto* editor = qobject_cast<QLineEdit*>(grid->indexWidget(cell));
+        EXPECT_EQ(editor != nullptr, !toAddressField);
+        const QString typed = toAddressField ? typedAddress : QStringLiteral("mine.flv");
+        for (QChar c : typed)
+            QTest::keyClick(w->windowHandle(), c.toLatin1());
+        QTest::keyClick(w->windowHandle(), Qt::Key_Return);
+        QCoreApplication::processEvents();
+        qInstallMessageHandler(previous);
+
+        const std::vector<DownloadItem>& entries = w->list().DownloadList;
+        ASSERT_EQ(entries.size(), toAddressField ? 4u : 3u);
+        if (toAddressField) {
+            EXPECT_EQ(entries[3].Video_URL, typedAddress);
+        }
+        for (const DownloadItem& e : entries)
+            EXPECT_EQ(e.FileName, e.ID == 2 && !toAddressField ? "mine.flv" : name) << e.ID;
+        EXPECT_TRUE(messages.filter("edit").isEmpty()) << messages.join('\n').toStdString();
+        w.reset();
+        SetUp();
+    }
 }
