@@ -14,6 +14,7 @@
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -246,8 +247,16 @@ struct Fetch : Handle {
     // Creates or opens the local file, emptied, never through a symbolic link, and starts its
     // writer. False, with openError set, when either fails.
     bool OpenFile() {
-        fd = ::open(path.constData(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+        fd = ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0) {
+            openError = errno;
+            return false;
+        }
+        // Only a file that holds something is emptied: on ext4, truncating a file, even an
+        // empty one, makes its closing write out everything written since, which would hold
+        // the window at the end of a large download.
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || (st.st_size > 0 && ::ftruncate(fd, 0) != 0)) {
             openError = errno;
             return false;
         }
