@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QPointer>
 #include <QTimer>
 
 namespace orvello {
@@ -27,6 +28,18 @@ void WaitForEvents(std::chrono::milliseconds maxWait) {
     bound.start(maxWait);
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     g_lastRun = Clock::now();
+}
+
+bool DoEventsFor(const QObject* self) {
+    const QPointer<const QObject> alive(self);
+    DoEvents();
+    return !alive.isNull();
+}
+
+bool WaitForEventsFor(const QObject* self, std::chrono::milliseconds maxWait) {
+    const QPointer<const QObject> alive(self);
+    WaitForEvents(maxWait);
+    return !alive.isNull();
 }
 
 void SetDoEventsInterval(std::chrono::microseconds interval) {

@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+class QObject;
+
 namespace orvello {
 
 // Lets the pending window events run, as every long operation does between its steps.
@@ -14,6 +16,11 @@ void DoEvents();
 // then lets the pending events run. Used by loops that have nothing to do until the
 // network answers, so they sleep instead of spinning.
 void WaitForEvents(std::chrono::milliseconds maxWait);
+
+// The same for a caller that an event may delete while they run: false when `self` is gone
+// afterwards, and the caller must then touch nothing of itself.
+bool DoEventsFor(const QObject* self);
+bool WaitForEventsFor(const QObject* self, std::chrono::milliseconds maxWait);
 
 // How close together two DoEvents() calls may be before the second is skipped.
 // Zero makes every call run the events (tests use it to get exact yield points).

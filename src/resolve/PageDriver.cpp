@@ -1,5 +1,6 @@
 #include "resolve/PageDriver.h"
 
+#include "common/Files.h"
 #include "resolve/Extractors.h"
 #include "resolve/Sites.h"
 #include "transfer/Download.h"
@@ -50,21 +51,11 @@ QString PageDriver::DefaultParseFile() {
 }
 
 void PageDriver::ClearParseFile() const {
-    const QFileInfo info(parseFile_);
-    const QString folder = info.absolutePath();
-    if (!QDir().mkpath(folder))
+    if (!QDir().mkpath(QFileInfo(parseFile_).absolutePath()))
         throw Failure(parseFile_, QStringLiteral("its folder can't be created"));
-    if (!info.exists() && !info.isSymLink())
-        return;
-    if (info.isDir() && !info.isSymLink())
-        throw Failure(parseFile_, QStringLiteral("a folder of that name is in the way"));
-    QFile file(parseFile_);
-    if (file.remove())
-        return;
-    // A read-only file may refuse deletion on some systems: make it writable and try again.
-    file.setPermissions(file.permissions() | QFileDevice::WriteOwner);
-    if (!file.remove())
-        throw Failure(parseFile_, file.errorString());
+    QString why;
+    if (!RemoveFile(parseFile_, &why))
+        throw Failure(parseFile_, why);
 }
 
 QString PageDriver::GetDownloadLink(const QString& sLink) {

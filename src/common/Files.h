@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QString>
+
+namespace orvello {
+
+// Deletes the file (or link) at `path`, also when it is read-only. A folder is never
+// deleted. True when nothing is at `path` afterwards; otherwise false with the reason in
+// `error` (when given).
+bool RemoveFile(const QString& path, QString* error = nullptr);
+
+} // namespace orvello
