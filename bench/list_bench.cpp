@@ -95,7 +95,7 @@ bool benchAdds(const NginxServer& nginx, int count) {
         }
     }
     const double seconds = total.nsecsElapsed() / 1e9;
-    const bool complete = list.ListRecordset && list.ListRecordset->rowCount() == count;
+    const bool complete = list.BoundRecordset() && list.BoundRecordset()->rowCount() == count;
     std::printf("  %d adds: %.3f s (target under %.0f s), %lld grid paints, grid shows all: %s\n",
                 count, seconds, kAddTargetSeconds, counter.paints, complete ? "yes" : "NO");
     return complete && seconds < kAddTargetSeconds;
@@ -138,7 +138,7 @@ RunFigures benchRun(const NginxServer& nginx, int length, const QString& folder)
     timer.start();
     s.startStop.cmdStartDownload_Click();
     f.seconds = timer.nsecsElapsed() / 1e9;
-    for (const DownloadItem& item : list.DownloadList) {
+    for (const DownloadItem& item : list.Entries()) {
         f.complete += item.Status == EntryText::Complete ? 1 : 0;
         if (item.Status != EntryText::Complete && f.firstProblem.isEmpty())
             f.firstProblem = item.Video_URL + QStringLiteral(": ") + item.Status +

@@ -141,7 +141,7 @@ WholeRunResult runProgram(const QString& pageUrl, const QString& folder) {
     WholeRunResult r;
     Program p(folder);
     p.list.AddUrlToList(pageUrl);
-    if (p.list.DownloadList.size() != 1 || p.list.DownloadList[0].Status != EntryText::Waiting) {
+    if (p.list.Entries().size() != 1 || p.list.Entries()[0].Status != EntryText::Waiting) {
         r.problem = QStringLiteral("the page address was not taken as a supported entry");
         return r;
     }
@@ -153,12 +153,12 @@ WholeRunResult runProgram(const QString& pageUrl, const QString& folder) {
     app.paintTime = {};
     app.barShown = [&p] {
         const DownloadTableModel* model = p.list.BoundRecordset();
-        const modMain::RowRef& row = p.list.CurrentRow;
+        const modMain::RowRef& row = p.list.CurrentRow();
         if (!model || row.isNone() || row.model != model)
             return false;
-        bool number = false;
-        model->cellText(row.row, DownloadTableModel::ColStatus).toInt(&number);
-        return number;
+        return !model->index(row.row, DownloadTableModel::ColStatus)
+                    .data(DownloadTableModel::PercentRole)
+                    .isNull();
     };
 
     Clock::time_point started;
@@ -166,15 +166,15 @@ WholeRunResult runProgram(const QString& pageUrl, const QString& folder) {
     bool grabbed = false;
     QObject::connect(&p.s.download, &Download::DownloadProgress, [&](qint32& lProgress) {
         ++r.progressEvents;
-        if (p.s.pages.bPreparing)
+        if (p.s.events.Current() != TransferEvents::Kind::Video)
             return;
         if (videoStarted == Clock::time_point{})
             videoStarted = Clock::now();
         // Once, halfway: the bar as the grid draws it (this grab's time is part of the run).
-        if (!grabbed && lProgress >= 50 && !p.list.CurrentRow.isNone()) {
+        if (!grabbed && lProgress >= 50 && !p.list.CurrentRow().isNone()) {
             grabbed = true;
             const auto at = Clock::now();
-            r.barCheck = checkBar(*p.grid, p.list.CurrentRow.row, lProgress);
+            r.barCheck = checkBar(*p.grid, p.list.CurrentRow().row, lProgress);
             r.grabMs = Ms(Clock::now() - at).count();
         }
     });
@@ -202,7 +202,7 @@ WholeRunResult runProgram(const QString& pageUrl, const QString& folder) {
     app.watched = nullptr;
     app.barShown = nullptr;
 
-    const DownloadItem& entry = p.list.DownloadList[0];
+    const DownloadItem& entry = p.list.Entries()[0];
     r.file = QDir(p.settings.sDownloadDir).filePath(entry.FileName);
     if (entry.Status != EntryText::Complete) {
         r.problem = QStringLiteral("the entry ended \"%1\" (%2, %3)")

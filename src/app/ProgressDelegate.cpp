@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <limits>
 
 namespace orvello {
 
@@ -23,23 +22,6 @@ double roundHalfEven(double x) {
     if (rest > 0.5 || (rest == 0.5 && std::fmod(below, 2.0) != 0.0))
         return below + 1.0;
     return below;
-}
-
-enum class Reading { NotANumber, Percent, TooLarge };
-
-// How a Status text reads: a number (blanks around it allowed) as a 32-bit whole number, a
-// number too large for that, or not a number at all.
-Reading readStatus(const QVariant& value, qint32& percent) {
-    bool ok = false;
-    const double number = value.toString().toDouble(&ok);
-    if (!ok || !std::isfinite(number))
-        return Reading::NotANumber;
-    const double whole = roundHalfEven(number);
-    if (whole < double(std::numeric_limits<qint32>::min()) ||
-        whole > double(std::numeric_limits<qint32>::max()))
-        return Reading::TooLarge;
-    percent = qint32(whole);
-    return Reading::Percent;
 }
 
 bool isStatusCell(const QModelIndex& index) {
@@ -56,24 +38,16 @@ bool IsCellSelected(const QStyleOptionViewItem& cell) {
 void ProgressDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                              const QModelIndex& index) const {
     // The common case first, before anything is made for drawing.
-    qint32 percent = 0;
-    const Reading reading = isStatusCell(index) ? readStatus(index.data(Qt::DisplayRole), percent)
-                                                : Reading::NotANumber;
-    if (reading == Reading::NotANumber) {
+    const QVariant percent =
+        isStatusCell(index) ? index.data(DownloadTableModel::PercentRole) : QVariant();
+    if (percent.isNull()) {
         GridCellDelegate::paint(painter, option, index);
         return;
     }
-
     QStyleOptionViewItem cell = option;
     initStyleOption(&cell, index); // the cell's resolved appearance: its selection colours
-    if (reading == Reading::TooLarge) {
-        // No percentage to show: the cell keeps its background and nothing else.
-        const QStyle* style = cell.widget ? cell.widget->style() : QApplication::style();
-        style->drawPrimitive(QStyle::PE_PanelItemViewItem, &cell, painter, cell.widget);
-        return;
-    }
     // The bar in the highlight colours of the grid's palette, not of the cell's appearance.
-    DrawProgressCell(painter, cell, percent, option.palette.color(QPalette::Highlight),
+    DrawProgressCell(painter, cell, percent.toInt(), option.palette.color(QPalette::Highlight),
                      option.palette.color(QPalette::HighlightedText), true);
 }
 

@@ -6,9 +6,9 @@ class QPainter;
 
 namespace orvello {
 
-// Draws a Status cell whose text is a number (a download's percentage, "45") as a progress
-// bar with the centred caption "45%". Every other cell, and a Status cell holding words, is
-// painted as the grid paints any cell.
+// Draws the Status cell of a download that comes in with a known size (the row's
+// percentage, DownloadTableModel::PercentRole) as a progress bar with the centred caption
+// "45%". Every other cell is painted as the grid paints any cell.
 class ProgressDelegate : public GridCellDelegate {
     Q_OBJECT
 public:

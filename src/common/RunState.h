@@ -11,10 +11,9 @@ namespace orvello {
 struct RunState {
     bool bDownloading = false;   // the queue runner is working through the list
     bool bStopRequested = false; // the user confirmed a stop
-    int16_t iCurrentItem = 0;    // index of the entry being worked on (its ID - 1)
-    // The identity (DownloadItem::Key) of the entry being worked on, 0 for none. While it is
-    // set, the list keeps iCurrentItem on that entry when entries are removed or moved, and
-    // sets it to -1 when the entry itself is removed.
+    // The identity (DownloadItem::Key) of the entry being worked on, 0 for none. The list
+    // finds that entry wherever it is moved (its index is modMain::iCurrentItem), and nothing
+    // more is written to it once it is removed.
     quint64 currentKey = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "list/DownloadTableModel.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 
 namespace orvello {
@@ -16,9 +17,11 @@ int DownloadTableModel::columnCount(const QModelIndex& parent) const {
 QVariant DownloadTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount() || index.column() >= ColumnCount)
         return {};
+    const Record& r = m_records[std::size_t(index.row())];
+    if (role == PercentRole)
+        return index.column() == ColStatus ? r.Percent : QVariant();
     if (role != Qt::DisplayRole && role != Qt::EditRole)
         return {};
-    const Record& r = m_records[std::size_t(index.row())];
     switch (index.column()) {
     case ColID:
         return r.ID;
@@ -136,7 +139,62 @@ bool DownloadTableModel::assignEntry(Record& r, const DownloadItem& e) {
             changed = true;
         }
     }
+    const QVariant percent = percentOf(e);
+    if (r.Percent != percent) {
+        r.Percent = percent;
+        changed = true;
+    }
     return changed;
+}
+
+QVariant DownloadTableModel::percentOf(const DownloadItem& e) {
+    if (e.State != EntryState::Transferring || e.Progress < INT32_MIN || e.Progress > INT32_MAX)
+        return {};
+    return int(e.Progress);
+}
+
+void DownloadTableModel::showChanges(const std::vector<DownloadItem>& entries,
+                                     const std::vector<int>& changed) {
+    if (entries.size() < m_records.size()) {
+        showEntries(entries);
+        return;
+    }
+    int first = -1, last = -1;
+    for (int row : changed) {
+        if (row < 0 || std::size_t(row) >= m_records.size())
+            continue; // a new entry: appended below
+        Record& r = m_records[std::size_t(row)];
+        const DownloadItem& e = entries[std::size_t(row)];
+        if (r.Key != e.Key) { // not the entry the row showed: the order changed after all
+            showEntries(entries);
+            return;
+        }
+        if (assignEntry(r, e)) {
+            first = first < 0 ? row : std::min(first, row);
+            last = std::max(last, row);
+        }
+    }
+    if (first >= 0)
+        emit dataChanged(index(first, 0), index(last, ColumnCount - 1),
+                         {Qt::DisplayRole, Qt::EditRole, PercentRole});
+    if (entries.size() > m_records.size()) {
+        const std::size_t from = m_records.size();
+        beginInsertRows({}, int(from), int(entries.size()) - 1);
+        m_records.resize(entries.size());
+        for (std::size_t i = from; i < entries.size(); ++i)
+            assignEntry(m_records[i], entries[i]);
+        endInsertRows();
+    }
+}
+
+void DownloadTableModel::setStatus(int row, const DownloadItem& entry) {
+    if (row < 0 || row >= rowCount())
+        return;
+    Record& r = m_records[std::size_t(row)];
+    r.Status = entry.Status;
+    r.Percent = percentOf(entry);
+    const QModelIndex i = index(row, ColStatus);
+    emit dataChanged(i, i, {Qt::DisplayRole, Qt::EditRole, PercentRole});
 }
 
 void DownloadTableModel::showEntries(const std::vector<DownloadItem>& entries) {
@@ -165,7 +223,7 @@ void DownloadTableModel::showEntries(const std::vector<DownloadItem>& entries) {
     // them keeps what the user is typing.
     if (first >= 0)
         emit dataChanged(index(first, 0), index(last, ColumnCount - 1),
-                         {Qt::DisplayRole, Qt::EditRole});
+                         {Qt::DisplayRole, Qt::EditRole, PercentRole});
     if (entries.size() > m_records.size()) {
         beginInsertRows({}, int(m_records.size()), int(entries.size()) - 1);
         m_records.resize(entries.size());

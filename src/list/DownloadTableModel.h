@@ -29,6 +29,9 @@ class DownloadTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     enum Column { ColID = 0, ColVideoURL, ColFileName, ColStatus, ColFileSize, ColumnCount };
+    // The Status cell's percentage while its entry's file comes in with a known size (an
+    // int, possibly above 100); null otherwise. The progress bar is drawn from it.
+    static constexpr int PercentRole = Qt::UserRole + 1;
 
     // Widths of the text columns; an address longer than kVideoUrlShown is shown cut.
     static constexpr int kVideoUrlWidth = 220;
@@ -43,7 +46,8 @@ public:
         QString FileName;
         QString Status;
         QString FileSize;
-        quint64 Key = 0; // the entry's identity; 0 for records not made from an entry
+        quint64 Key = 0;  // the entry's identity; 0 for records not made from an entry
+        QVariant Percent; // see PercentRole
     };
 
     using QAbstractTableModel::QAbstractTableModel;
@@ -75,6 +79,13 @@ public:
     // scroll position and open editor, and the cost follows what changed. When entries were
     // removed or moved, the rows are rebuilt in one reset, which clears the views' selection.
     void showEntries(const std::vector<DownloadItem>& entries);
+    // Makes the rows show these entries when only the entries at `changed` positions (and
+    // entries past the last row) changed since the rows were last brought in line: writes
+    // those rows and appends the new ones, in time that follows what changed, not the
+    // list's length. Anything else falls back to showEntries.
+    void showChanges(const std::vector<DownloadItem>& entries, const std::vector<int>& changed);
+    // Writes a row's status text and percentage from its entry, without a refill.
+    void setStatus(int row, const DownloadItem& entry);
     // Changes whenever a row may have come to show another entry (a rebuild, rows removed):
     // a row number kept from before then no longer names the same entry.
     quint64 rowsGeneration() const { return m_rowsGeneration; }
@@ -89,6 +100,7 @@ public:
 private:
     // Writes the entry's texts into the record; true when any of them changed.
     static bool assignEntry(Record& record, const DownloadItem& entry);
+    static QVariant percentOf(const DownloadItem& entry);
 
     std::vector<Record> m_records;
     quint64 m_rowsGeneration = 0;

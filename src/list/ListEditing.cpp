@@ -49,17 +49,10 @@ std::optional<int16_t> ListEditing::entryOfRow(const DownloadTableModel& rows, i
     const std::optional<int16_t> id = rowId(rows, row);
     if (key == 0)
         return id;
-    // The copy follows the list, so the entry is normally the one at the row's ID; between a
-    // change of the list and the fill after it, the key finds it where it went.
-    const std::vector<DownloadItem>& entries = m_list.DownloadList;
-    if (id && *id >= 1 && std::size_t(*id) <= entries.size() &&
-        entries[std::size_t(*id - 1)].Key == key)
-        return id;
-    for (const DownloadItem& entry : entries) {
-        if (entry.Key == key)
-            return entry.ID;
-    }
-    return std::nullopt;
+    // Between a change of the list and the fill after it, the key finds the entry where it
+    // went.
+    const int at = m_list.IndexOfKey(key);
+    return at >= 0 ? std::optional<int16_t>(int16_t(at + 1)) : std::nullopt;
 }
 
 DownloadTableModel* ListEditing::shownRows() const {
@@ -80,7 +73,7 @@ void ListEditing::removeRowsAndRefill(DownloadTableModel& rows, Keep keep) {
     if (!ids.isEmpty())
         m_list.RemoveFromDownloadList(ids);
     if (m_list.IsDownloadListEmpty())
-        m_list.GridFormatted = false; // the next fill with entries applies the layout afresh
+        m_list.ResetLayout(); // the next fill with entries applies the layout afresh
     m_list.FillDownloadList();
 }
 

@@ -2,13 +2,12 @@
 
 #include "common/DownloadItem.h"
 #include "common/RunState.h"
-#include "list/DownloadTableModel.h"
+#include "list/EntryStore.h"
+#include "list/GridFeed.h"
 #include "resolve/EntryResolver.h"
 
-#include <QPointer>
 #include <QSet>
 
-#include <memory>
 #include <vector>
 
 namespace orvello {
@@ -16,27 +15,19 @@ namespace orvello {
 class GridBinding;
 class Prompter;
 
-// The download list: the one authoritative copy of the requested videos, and its display
-// copy that the grid shows. Invariant: the entry at index i has ID i + 1.
+// The download list's procedures: the list itself (EntryStore) and what the grid shows of
+// it (GridFeed), kept in step. Invariant: the entry at index i has ID i + 1.
 class modMain : public EntryList {
 public:
-    static constexpr int kCapacity = 32767; // IDs are 16-bit
-
-    // The grid row that shows the entry being downloaded. It goes nowhere once the rows of
-    // that display copy were rebuilt or shortened, when the number may name another entry.
-    struct RowRef {
-        QPointer<DownloadTableModel> model;
-        int row = -1;
-        quint64 generation = 0;
-        bool isNone() const {
-            return model.isNull() || row < 0 || model->rowsGeneration() != generation;
-        }
-    };
+    static constexpr int kCapacity = EntryStore::kCapacity;
+    using RowRef = GridFeed::RowRef;
 
     modMain(RunState& run, GridBinding* grid, Prompter* prompter);
-    ~modMain() override;
     modMain(const modMain&) = delete;
     modMain& operator=(const modMain&) = delete;
+
+    // The entries, in order; they change only through the operations here.
+    const std::vector<DownloadItem>& Entries() const { return store_.Entries(); }
 
     // Appends an entry unless the address is already in the list (then nothing is added
     // and the result is still true). An empty status becomes "Waiting" and an empty size
@@ -46,63 +37,56 @@ public:
     // Replaces each non-empty argument's field of the entry with this ID.
     bool UpdateDownloadItem(int16_t id, const QString& url, const QString& fileName,
                             const QString& status, const QString& fileSize);
-    bool IsDownloadListEmpty() const { return DownloadList.empty(); }
-    // The entry at this index, or nullptr when there is none.
-    DownloadItem* EntryAt(int16_t index) override;
+    bool IsDownloadListEmpty() const { return store_.empty(); }
     // Adds a page address with the first texts for its site, refreshes the grid and, while
     // downloading, finds the running entry's row again.
     void AddUrlToList(const QString& url);
-    // Binds the grid to the display copy and brings the copy in line with the whole list.
-    // False when the list is empty (the grid is unbound), when a fill is already running
-    // (one started from the copy's own signals), or on failure; a failed fill leaves the
-    // copy as it was.
-    bool FillDownloadList() override;
-    // Binds the grid to the display copy, applying the full layout while it is not applied.
-    bool FormatDownloadGrid(bool bInit);
-    // Sets CurrentRow to the row of the bound copy that shows the running entry; none while
-    // the grid is unbound.
-    void FindCurrentRow();
-    // The display copy the grid is bound to; nullptr while the grid is unbound (the list was
-    // emptied, or never filled) even though ListRecordset still holds the last copy.
-    DownloadTableModel* BoundRecordset() const {
-        return m_gridBound ? ListRecordset.get() : nullptr;
-    }
-    // Who hears about the user's edits in the grid's cells.
-    void SetCellUpdateHandler(CellUpdateHandler* handler);
-
-    // Removes the entry with this ID by re-adding all others in order, which renumbers
-    // them and drops an entry whose address repeats an earlier one. False on an empty list.
+    // Removes the entry with this ID (or every ID in the set, in one pass), renumbering the
+    // rest and dropping an entry whose address repeats an earlier one. False on an empty list.
     bool RemoveFromDownloadList(int16_t id);
-    // The same for every ID in the set at once, in one pass over the list: the result of
-    // removing them one by one, highest first.
     bool RemoveFromDownloadList(const QSet<int16_t>& ids);
     void MoveItemUp(int16_t id);
     void MoveItemDown(int16_t id);
 
-    std::vector<DownloadItem> DownloadList;
-    // The one display copy, made by the first fill and kept for the list's lifetime.
-    std::unique_ptr<DownloadTableModel> ListRecordset;
-    bool FillBusy = false;
-    bool GridFormatted = false;
-    RowRef CurrentRow;
+    // Brings what the grid shows in line with the list (see GridFeed::Fill).
+    bool FillDownloadList() override;
+    // Binds the grid to the display copy, applying the full layout while it is not applied.
+    bool FormatDownloadGrid(bool bInit);
+    // The next fill with entries applies the full layout afresh.
+    void ResetLayout() { feed_.ResetLayout(); }
+    bool LayoutApplied() const { return feed_.LayoutApplied(); }
+    // Finds the grid row of the running entry (RunState::currentKey); none while the grid is
+    // unbound.
+    void FindCurrentRow();
+    const RowRef& CurrentRow() const { return feed_.CurrentRow(); }
+    // The index of the running entry: -1 when none runs or it was removed.
+    int16_t iCurrentItem() const { return int16_t(store_.IndexOfKey(m_run.currentKey)); }
+    // The display copy the grid is bound to; nullptr while the grid is unbound.
+    DownloadTableModel* BoundRecordset() const { return feed_.Bound(); }
+    // Who hears about the user's edits in the grid's cells.
+    void SetCellUpdateHandler(CellUpdateHandler* handler) { feed_.SetCellUpdateHandler(handler); }
+
+    // EntryList: the entries by identity, and the changes the resolution and the run make.
+    const DownloadItem* EntryAt(int16_t index) const { return store_.At(index); }
+    const DownloadItem* EntryByKey(quint64 key) const override { return store_.ByKey(key); }
+    int IndexOfKey(quint64 key) const { return store_.IndexOfKey(key); }
+    void SetState(quint64 key, EntryState state, qint64 progress = 0) override {
+        store_.SetState(key, state, progress);
+    }
+    void SetFileName(quint64 key, const QString& name) override { store_.SetFileName(key, name); }
+    void SetFileSize(quint64 key, const QString& sizeText, qint64 expectedBytes,
+                     bool fileReported) override {
+        store_.SetFileSize(key, sizeText, expectedBytes, fileReported);
+    }
+    void SetVideoUrl(quint64 key, const QString& url) override { store_.SetVideoUrl(key, url); }
+    // Writes the running entry's state into its grid row at once, without a refill: the
+    // progress of a video comes once a block.
+    void ShowRunningStatus(quint64 key, EntryState state, qint64 progress);
 
 private:
-    // Appends without the duplicate test; the caller has made sure there is room. A key of
-    // 0 gives the entry a new identity.
-    void appendEntry(const QString& url, const QString& fileName, QString& status,
-                     QString& fileSize, quint64 key = 0);
-    // Keeps iCurrentItem on the running entry after entries were removed or moved.
-    void followCurrentEntry();
-    bool fillFailed(int number, const QString& description);
-    // Binds the grid to this copy or to nothing, and keeps track of which.
-    void bindGrid(DownloadTableModel* model);
-
     RunState& m_run;
-    GridBinding* m_grid;
-    Prompter* m_prompter;
-    quint64 m_lastKey = 0;
-    bool m_gridBound = false;
-    CellUpdateHandler* m_cellHandler = nullptr;
+    EntryStore store_;
+    GridFeed feed_;
 };
 
 } // namespace orvello

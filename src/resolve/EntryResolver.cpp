@@ -8,53 +8,51 @@ namespace orvello {
 EntryResolver::EntryResolver(EntryList& list, PageDriver& pages, FileNamer& naming)
     : list_(list), pages_(pages), naming_(naming) {}
 
-QString EntryResolver::ResolveEntry(const int16_t& index) {
+QString EntryResolver::ResolveEntry(quint64 key) {
     const QString nothing = PageDriver::kNotSupported;
-    DownloadItem* item = list_.EntryAt(index);
-    if (!item)
+    if (!list_.EntryByKey(key))
         return nothing;
-    item->Status = EntryText::PreparingStart;
+    list_.SetState(key, EntryState::Preparing, 0);
     list_.FillDownloadList(); // shown before the fetch starts
 
-    if (!(item = list_.EntryAt(index)))
+    const DownloadItem* item = list_.EntryByKey(key);
+    if (!item)
         return nothing;
     const QString page = item->Video_URL;
     QString link;
     try {
         link = pages_.GetDownloadLink(page);
     } catch (const ScratchFileError& e) {
-        if ((item = list_.EntryAt(index))) {
-            item->Status = EntryText::Error;
-            item->FileName = QString::fromStdString(e.what());
-        }
+        list_.SetState(key, EntryState::Error);
+        list_.SetFileName(key, QString::fromStdString(e.what()));
         return nothing;
     }
 
-    // The fetch let events run: the entry may have gone meanwhile.
-    if (!(item = list_.EntryAt(index)))
-        return nothing;
+    // The fetch let events run: the entry may have gone meanwhile (then nothing is written).
     if (link == PageDriver::kNotSupported) {
-        item->Status = EntryText::Error;
-        item->FileName = EntryText::UnsupportedLink;
+        list_.SetState(key, EntryState::Error);
+        list_.SetFileName(key, EntryText::UnsupportedLink);
         return nothing;
     }
     if (link == PageDriver::kNoLink) {
-        item->FileName = EntryText::ProcessFailed;
-        item->Status = EntryText::Error;
-        item->Video_URL = EntryText::Inappropriate;
+        list_.SetFileName(key, EntryText::ProcessFailed);
+        list_.SetState(key, EntryState::Error);
+        list_.SetVideoUrl(key, EntryText::Inappropriate);
         return nothing;
     }
     if (link == PageDriver::kFetchFailed) {
-        item->Status = EntryText::Error;
+        list_.SetState(key, EntryState::Error);
         return nothing;
     }
+    if (!(item = list_.EntryByKey(key)))
+        return nothing;
 
     const LocalFileInfo info = naming_.MakeLocalFileName(link, IdentifySite(item->Video_URL));
-    if (!(item = list_.EntryAt(index)))
+    if (!(item = list_.EntryByKey(key)))
         return nothing;
     if (item->FileName == EntryText::AutoDetect)
-        item->FileName = info.FileName;
-    item->FileSize = info.SizeText;
+        list_.SetFileName(key, info.FileName);
+    list_.SetFileSize(key, info.SizeText, info.ExpectedBytes, info.FileReported);
     return link;
 }
 

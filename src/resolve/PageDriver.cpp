@@ -22,28 +22,30 @@ ScratchFileError Failure(const QString& path, const QString& why) {
                                 .toStdString());
 }
 
-// For the length of the page fetch, also when a handler throws: sets bPreparing, and bounds
-// what the transfer may receive to a page's size.
-struct PreparingScope {
-    bool& flag;
+// For the length of the page fetch, also when a handler throws: tells the event handling
+// that a page comes, and bounds what the transfer may receive to a page's size.
+struct PageFetchScope {
     Download& download;
+    TransferPurpose* purpose;
     const Download::Limits saved;
-    PreparingScope(bool& f, Download& d) : flag(f), download(d), saved(d.limits()) {
-        flag = true;
+    PageFetchScope(Download& d, TransferPurpose* p) : download(d), purpose(p), saved(d.limits()) {
         Download::Limits page = saved;
         page.maxBytes = std::min<std::int64_t>(page.maxBytes, PageDriver::kMaxPageBytes);
         download.setLimits(page);
+        if (purpose)
+            purpose->BeginPageFetch();
     }
-    ~PreparingScope() {
+    ~PageFetchScope() {
+        if (purpose)
+            purpose->EndTransfer();
         download.setLimits(saved);
-        flag = false;
     }
 };
 
 } // namespace
 
-PageDriver::PageDriver(Download& download, YoutubeRedirect* redirect)
-    : download_(download), redirect_(redirect), parseFile_(DefaultParseFile()) {}
+PageDriver::PageDriver(Download& download, YoutubeRedirect* redirect, TransferPurpose* purpose)
+    : download_(download), redirect_(redirect), purpose_(purpose), parseFile_(DefaultParseFile()) {}
 
 QString PageDriver::DefaultParseFile() {
     return QDir(QStandardPaths::writableLocation(QStandardPaths::CacheLocation))
@@ -61,7 +63,6 @@ void PageDriver::ClearParseFile() const {
 QString PageDriver::GetDownloadLink(const QString& sLink) {
     if (IdentifySite(sLink) == kSiteNotSupported)
         return kNotSupported;
-    sDownloadResult.clear();
     download_.setUrl(sLink);
     ClearParseFile();
     download_.setLocalFile(parseFile_);
@@ -70,7 +71,7 @@ QString PageDriver::GetDownloadLink(const QString& sLink) {
     // A cancelled one (a stop request) counts as failed even when every byte had arrived.
     bool complete = false;
     {
-        PreparingScope preparing(bPreparing, download_);
+        PageFetchScope scope(download_, purpose_);
         complete = download_.StartDownload();
     }
     if (!complete) {

@@ -15,6 +15,15 @@ struct ScratchFileError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// Whoever handles the transfer component's events is told what a transfer is for before it
+// starts, so it reads the events right, and when it has ended.
+class TransferPurpose {
+public:
+    virtual ~TransferPurpose() = default;
+    virtual void BeginPageFetch() = 0;
+    virtual void EndTransfer() = 0;
+};
+
 // Turns a video page's address into the address of its video file: fetches the page into
 // one scratch file with the transfer component, then runs the site's extractor over it.
 class PageDriver {
@@ -27,18 +36,13 @@ public:
     // The largest page that is read; a larger one fails its fetch.
     static constexpr qint64 kMaxPageBytes = qint64(8) << 20;
 
-    PageDriver(Download& download, YoutubeRedirect* redirect);
+    // `purpose` (may be null) is told when the page fetch begins and ends.
+    PageDriver(Download& download, YoutubeRedirect* redirect, TransferPurpose* purpose = nullptr);
 
     // The video file's address as the extractor cut it, or one of the three codes above.
     // A fetch that fails (kFetchFailed) leaves no scratch file behind. Throws
     // ScratchFileError when the scratch file can't be replaced; nothing is fetched then.
     QString GetDownloadLink(const QString& sLink);
-
-    // True exactly while the page fetch runs, so the transfer events show "Preparing" texts.
-    bool bPreparing = false;
-    // The outcome of the last transfer as the transfer events record it: "1" after a
-    // completion, the error text after an error; cleared before each page fetch.
-    QString sDownloadResult;
 
     // The scratch file: Parse.tmp in the user's cache folder unless set otherwise.
     const QString& ParseFile() const { return parseFile_; }
@@ -52,6 +56,7 @@ private:
 
     Download& download_;
     YoutubeRedirect* redirect_;
+    TransferPurpose* purpose_;
     QString parseFile_;
 };
 

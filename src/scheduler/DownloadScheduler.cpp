@@ -6,9 +6,9 @@ namespace orvello {
 
 DownloadScheduler::DownloadScheduler(RunState& run, modMain& list, Prompter& prompter,
                                      UiVariables& ui, const ProgramSettings& settings)
-    : redirect(prompter, run), pages(download, &redirect), naming(download),
-      events(download, pages, run, list), resolver(list, pages, naming),
-      runner(run, list, resolver, download, ui, settings),
+    : redirect(prompter, run), pages(download, &redirect, &events), naming(download),
+      events(download, run, list), resolver(list, pages, naming),
+      runner(run, list, resolver, download, events, ui, settings),
       startStop(run, list, runner, ui, prompter, networkInterfaces) {}
 
 } // namespace orvello

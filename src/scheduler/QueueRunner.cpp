@@ -3,9 +3,11 @@
 #include "common/ProgramSettings.h"
 #include "common/RunState.h"
 #include "common/UiVariables.h"
+#include "list/EntryStatus.h"
 #include "list/modMain.h"
 #include "resolve/EntryResolver.h"
 #include "scheduler/PartialFile.h"
+#include "scheduler/TransferEvents.h"
 #include "transfer/Download.h"
 
 #include <QDir>
@@ -14,10 +16,6 @@
 namespace orvello {
 
 namespace {
-
-bool IsDone(const QString& status) {
-    return status == EntryText::Complete || status == EntryText::Error;
-}
 
 // Sets and clears the run flags around a run, also when a handler throws through it.
 struct RunScope {
@@ -35,8 +33,8 @@ struct RunScope {
 } // namespace
 
 QueueRunner::QueueRunner(RunState& run, modMain& list, EntryResolver& resolver, Download& download,
-                         UiVariables& ui, const ProgramSettings& settings)
-    : run_(run), list_(list), resolver_(resolver), download_(download), ui_(ui),
+                         TransferEvents& events, UiVariables& ui, const ProgramSettings& settings)
+    : run_(run), list_(list), resolver_(resolver), download_(download), events_(events), ui_(ui),
       settings_(settings) {}
 
 void QueueRunner::StartDownloading() {
@@ -51,36 +49,38 @@ void QueueRunner::StartDownloading() {
     // The position is compared with the list's length as it is now, so entries added during
     // the run are reached, also after the last earlier entry was passed over.
     int next = 0;
-    while (DownloadItem* item = list_.EntryAt(int16_t(next))) {
-        if (IsDone(item->Status)) {
+    while (const DownloadItem* item = list_.EntryAt(int16_t(next))) {
+        if (IsFinished(item->State)) {
             ++next;
             continue;
         }
-        run_.iCurrentItem = int16_t(next);
-        run_.currentKey = item->Key;
+        const quint64 key = item->Key;
+        run_.currentKey = key;
         list_.FindCurrentRow();
 
-        const QString link = resolver_.ResolveEntry(run_.iCurrentItem);
+        const QString link = resolver_.ResolveEntry(key);
         list_.FillDownloadList();
         // A stop during the resolution ends the run at once, as one during a transfer does.
         if (run_.bStopRequested) {
-            FinishCurrent(EntryText::Cancelled);
+            FinishCurrent(EntryState::Cancelled);
             return;
         }
-        const DownloadItem* resolved = list_.EntryAt(run_.iCurrentItem);
-        if (resolved && resolved->Status != EntryText::Error && !DownloadCurrent(link))
+        const DownloadItem* resolved = list_.EntryByKey(key);
+        if (resolved && resolved->State != EntryState::Error && !DownloadCurrent(link))
             return;
         // Go on after the entry where it stands now; if it was removed, its place holds the
         // entry that followed it.
-        next = run_.iCurrentItem >= 0 ? run_.iCurrentItem + 1 : next;
+        const int at = list_.IndexOfKey(key);
+        next = at >= 0 ? at + 1 : next;
     }
 }
 
 bool QueueRunner::DownloadCurrent(const QString& link) {
+    const quint64 key = run_.currentKey;
     const QString& folder = settings_.sDownloadDir;
     if (folder.isEmpty()) {
         // No folder at all: a bare name would land in whatever folder the program runs in.
-        FinishCurrent(EntryText::Error);
+        FinishCurrent(EntryState::Error);
         return true;
     }
     // The data goes into a partial file of the entry's own, created new: no file in the
@@ -88,35 +88,39 @@ bool QueueRunner::DownloadCurrent(const QString& link) {
     // name a finished one would have.
     RemovePartialFile();
     QString why;
-    const QString startName = list_.EntryAt(run_.iCurrentItem)->FileName;
+    const DownloadItem* item = list_.EntryByKey(key);
+    const QString startName = item->FileName;
     partialPath_ = PartialFile::Create(folder, startName, &why);
     if (partialPath_.isEmpty()) {
-        FinishCurrent(EntryText::Error);
+        FinishCurrent(EntryState::Error);
         return true;
     }
     download_.setUrl(link);
     download_.setLocalFile(partialPath_);
     list_.FindCurrentRow();
     bool complete = false;
+    events_.BeginVideo(item->ExpectedBytes, item->FileReported);
     try {
         complete = download_.StartDownload();
     } catch (...) { // out of a handler: the run ends here, and leaves no partial file
+        events_.EndTransfer();
         RemovePartialFile();
         throw;
     }
+    events_.EndTransfer();
 
     if (run_.bStopRequested) {
         RemovePartialFile();
-        FinishCurrent(EntryText::Cancelled);
+        FinishCurrent(EntryState::Cancelled);
         return false;
     }
-    // A transfer that did not complete failed, whatever the size text says; so did one whose
-    // server answered with an error page, or that never named the file.
-    DownloadItem* item = list_.EntryAt(run_.iCurrentItem);
-    const bool noFile = item && item->FileSize.startsWith(QLatin1String("-1"));
+    // A transfer that did not complete failed; so did one whose server answered with an
+    // error page, or that reported neither a length nor the file.
+    item = list_.EntryByKey(key);
+    const bool noFile = item && item->ExpectedBytes < 0 && !item->FileReported;
     if (!complete || download_.ResponseCode() >= 400 || noFile) {
         RemovePartialFile();
-        FinishCurrent(EntryText::Error);
+        FinishCurrent(EntryState::Error);
         return true;
     }
     // The finished file takes the entry's name as it is now (the user may have renamed it
@@ -125,13 +129,12 @@ bool QueueRunner::DownloadCurrent(const QString& link) {
         PartialFile::Finish(partialPath_, folder, item ? item->FileName : startName, &why);
     if (finalName.isEmpty()) {
         RemovePartialFile();
-        FinishCurrent(EntryText::Error);
+        FinishCurrent(EntryState::Error);
         return true;
     }
     partialPath_.clear();
-    if (item)
-        item->FileName = finalName;
-    FinishCurrent(EntryText::Complete);
+    list_.SetFileName(key, finalName);
+    FinishCurrent(EntryState::Complete);
     return true;
 }
 
@@ -140,9 +143,8 @@ void QueueRunner::RemovePartialFile() {
     partialPath_.clear();
 }
 
-void QueueRunner::FinishCurrent(const QString& status) {
-    if (DownloadItem* item = list_.EntryAt(run_.iCurrentItem))
-        item->Status = status;
+void QueueRunner::FinishCurrent(EntryState state) {
+    list_.SetState(run_.currentKey, state);
     list_.FillDownloadList();
 }
 

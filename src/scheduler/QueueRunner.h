@@ -1,11 +1,14 @@
 #pragma once
 
+#include "common/DownloadItem.h"
+
 #include <QString>
 
 namespace orvello {
 
 class Download;
 class EntryResolver;
+class TransferEvents;
 class UiVariables;
 class modMain;
 struct ProgramSettings;
@@ -19,7 +22,7 @@ struct RunState;
 class QueueRunner {
 public:
     QueueRunner(RunState& run, modMain& list, EntryResolver& resolver, Download& download,
-                UiVariables& ui, const ProgramSettings& settings);
+                TransferEvents& events, UiVariables& ui, const ProgramSettings& settings);
 
     void StartDownloading();
     // Removes the partial file of the transfer under way, if there is one. For the end of
@@ -28,15 +31,16 @@ public:
     void RemovePartialFile();
 
 private:
-    // Downloads the resolved entry at the running index; false when the run must end.
+    // Downloads the resolved running entry; false when the run must end.
     bool DownloadCurrent(const QString& link);
-    // Writes a status into the running entry, if it is still in the list, and refills.
-    void FinishCurrent(const QString& status);
+    // Puts the running entry, if it is still in the list, in its final state, and refills.
+    void FinishCurrent(EntryState state);
 
     RunState& run_;
     modMain& list_;
     EntryResolver& resolver_;
     Download& download_;
+    TransferEvents& events_;
     UiVariables& ui_;
     const ProgramSettings& settings_;
     QString partialPath_; // the running transfer's partial file, empty when none

@@ -27,10 +27,6 @@ bool StartStop::IsConnected() {
     return connectivity_->IsConnected();
 }
 
-void StartStop::setCaption(const QString& caption) {
-    cmdStartDownload_ = caption;
-}
-
 void StartStop::setMenuCaption(const QString& caption) {
     mnuDownload_ = caption;
     emit mnuDownloadCaptionChanged(caption);
@@ -54,7 +50,7 @@ bool StartStop::ConfirmStop() {
     if (answer != MsgAnswer::Yes)
         return false;
     run_.bStopRequested = true;
-    setCaption(kStart);
+    stopOffered_ = false;
     setMenuCaption(kStart);
     setRunVariables("1", false);
     return true; // the run winds down once the transfer under way has seen the request
@@ -82,14 +78,14 @@ void StartStop::cmdStartDownload_Click() {
                           MsgButtons::Ok, MsgIcon::Exclamation, kAppTitle});
         return;
     }
-    setCaption(kStop);
+    stopOffered_ = true;
     setMenuCaption(kStop);
     setRunVariables("0", false);
 
     runner_.StartDownloading();
 
     if (!run_.bStopRequested) {
-        setCaption(kStart);
+        stopOffered_ = false;
         setRunVariables("1", true);
         setMenuCaption(kStart);
     }

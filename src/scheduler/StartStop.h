@@ -15,7 +15,8 @@ struct RunState;
 
 // The one operation that starts and stops downloading, and the short timer that starts it
 // outside the handler of the event that asked for it. Which of the two it does depends on
-// the start/stop button's caption; the tray menu's item always carries the same caption.
+// whether a run is going that can still be stopped; the start/stop caption says the same,
+// and the tray menu's item always carries that caption.
 class StartStop : public QObject {
     Q_OBJECT
 public:
@@ -34,11 +35,11 @@ public:
     bool ConfirmStop();
     // True while the start/stop caption offers the stop: a run is going and no stop was
     // requested yet (a stopped run still winding down shows the start caption).
-    bool StopOffered() const { return cmdStartDownload_ == kStop; }
+    bool StopOffered() const { return stopOffered_; }
     void tmrDownload_Timer();
     bool IsConnected();
 
-    const QString& cmdStartDownloadCaption() const { return cmdStartDownload_; }
+    const QString& cmdStartDownloadCaption() const { return stopOffered_ ? kStop : kStart; }
     const QString& mnuDownloadCaption() const { return mnuDownload_; }
     void setConnectivity(Connectivity& connectivity) { connectivity_ = &connectivity; }
 
@@ -49,7 +50,6 @@ signals:
     void mnuDownloadCaptionChanged(const QString& caption);
 
 private:
-    void setCaption(const QString& caption);
     void setMenuCaption(const QString& caption);
     void setRunVariables(const char* value, bool startFirst);
 
@@ -59,7 +59,7 @@ private:
     UiVariables& ui_;
     Prompter& prompter_;
     Connectivity* connectivity_;
-    QString cmdStartDownload_ = kStart;
+    bool stopOffered_ = false; // a run is going and no stop was requested yet
     QString mnuDownload_ = kStart;
 };
 

@@ -1,42 +1,47 @@
 #pragma once
 
+#include "resolve/PageDriver.h"
+
 #include <QObject>
 #include <QString>
 
 namespace orvello {
 
 class Download;
-class PageDriver;
 class modMain;
 struct RunState;
 
-// Turns the transfer component's events into the running entry's status text, passes a
-// stop request on to the transfer, and records the outcome of the last transfer for the
-// page fetch. Connected directly, so the handlers run inside the transfer loop, in order.
-class TransferEvents : public QObject {
+// Turns the transfer component's events into the running entry's status, and passes a stop
+// request on to the transfer. Whoever starts a transfer says first what it is for (a page
+// fetch, or the running entry's video), and the handlers read only that. Connected directly,
+// so the handlers run inside the transfer loop, in order.
+class TransferEvents : public QObject, public TransferPurpose {
     Q_OBJECT
 public:
-    TransferEvents(Download& download, PageDriver& pages, RunState& run, modMain& list);
+    enum class Kind { None, PageFetch, Video };
 
-    // During a page fetch: "Preparing (n%)" (or "Preparing..." once the value is a byte
-    // count past 100), and the list is refilled. During a video transfer: the percentage,
-    // or the amount "so far.." when the size is unknown, written into the entry and its
-    // one grid cell only.
+    TransferEvents(Download& download, RunState& run, modMain& list);
+
+    void BeginPageFetch() override;
+    // The running entry's video: with a length the progress values are percentages; without
+    // one they are byte counts, shown as the amount "so far.." when the server reported the
+    // file, and as plain numbers when it did not (that entry ends "ERROR" anyway).
+    void BeginVideo(qint64 expectedBytes, bool fileReported);
+    void EndTransfer() override;
+    Kind Current() const { return kind_; }
+
+    // During a page fetch: "Preparing (n%)" (or "Preparing..." once the value is past 100),
+    // and the list is refilled. During a video transfer: the percentage, or the amount "so
+    // far..", written into the entry and its one grid cell only.
     void Download_DownloadProgress(qint32& lProgress);
     void Download_DownloadComplete();
-    void Download_DownloadError(const QString& sErrorDescription);
 
 private:
     Download& download_;
-    PageDriver& pages_;
     RunState& run_;
     modMain& list_;
-
-    // The text of the last video progress value, so the common case (the same value as the
-    // block before) builds no new text.
-    qint32 lastProgress_ = -1;
-    bool lastSoFar_ = false;
-    QString lastText_;
+    Kind kind_ = Kind::None;
+    bool soFar_ = false;
 };
 
 } // namespace orvello

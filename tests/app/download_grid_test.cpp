@@ -68,7 +68,7 @@ struct GridFixture : ::testing::Test {
     void add(int n, const QString& status = QStringLiteral("Waiting")) {
         for (int i = 0; i < n; ++i) {
             QString s = status, size;
-            const int id = int(list.DownloadList.size()) + 1;
+            const int id = int(list.Entries().size()) + 1;
             list.AddToDownloadList("http://www.youtube.com/watch?v=" + QString::number(id),
                                    QStringLiteral("clip.flv"), s, size);
         }
@@ -138,10 +138,10 @@ TEST_F(GridFixture, LayoutComesWithTheFirstEntriesAndAgainAfterTheListWasEmptied
 
     empty();
     EXPECT_EQ(grid->model(), nullptr);
-    EXPECT_FALSE(list.GridFormatted);
+    EXPECT_FALSE(list.LayoutApplied());
     add(1);
     expectLayout();
-    EXPECT_TRUE(list.GridFormatted);
+    EXPECT_TRUE(list.LayoutApplied());
 }
 
 TEST_F(GridFixture, OnlyLocalFileNameCellsOpenAnEditorOnTypingF2ReturnOrEnter) {
@@ -167,7 +167,7 @@ TEST_F(GridFixture, OnlyLocalFileNameCellsOpenAnEditorOnTypingF2ReturnOrEnter) {
             EXPECT_EQ(grid->indexWidget(cell), nullptr);
         }
     }
-    EXPECT_EQ(list.DownloadList[1].FileName, "clip.flv"); // every edit was abandoned
+    EXPECT_EQ(list.Entries()[1].FileName, "clip.flv"); // every edit was abandoned
 }
 
 TEST_F(GridFixture, BindingsLeaveNoSelectionModelsBehind) {
@@ -193,7 +193,7 @@ TEST_F(GridFixture, BindingsLeaveNoSelectionModelsBehind) {
 
 TEST_F(GridFixture, RenameThroughTheCellEditorSurvivesAFillFromTheCopysOwnSignal) {
     add(3);
-    QPointer<DownloadTableModel> copy = list.ListRecordset.get();
+    QPointer<DownloadTableModel> copy = list.BoundRecordset();
     // A fill that runs from inside the edit's own model signal writes the copy the view
     // and the edit are still working on.
     QObject::connect(
@@ -210,11 +210,11 @@ TEST_F(GridFixture, RenameThroughTheCellEditorSurvivesAFillFromTheCopysOwnSignal
     pressKey(editor, Qt::Key_Return);
     QCoreApplication::processEvents(); // the delegate commits the editor from the loop
 
-    EXPECT_EQ(list.DownloadList[1].FileName, "my clip.flv");
-    EXPECT_EQ(list.DownloadList[0].FileName, "clip.flv");
+    EXPECT_EQ(list.Entries()[1].FileName, "my clip.flv");
+    EXPECT_EQ(list.Entries()[0].FileName, "clip.flv");
     EXPECT_EQ(grid->model(), copy.data());
     ASSERT_TRUE(list.FillDownloadList());
-    EXPECT_EQ(list.ListRecordset->cellText(1, DownloadTableModel::ColFileName), "my clip.flv");
+    EXPECT_EQ(list.BoundRecordset()->cellText(1, DownloadTableModel::ColFileName), "my clip.flv");
 }
 
 TEST_F(GridFixture, FillsThatKeepEveryRowOnItsEntryLeaveTheOpenEditorAlone) {
@@ -230,8 +230,8 @@ TEST_F(GridFixture, FillsThatKeepEveryRowOnItsEntryLeaveTheOpenEditorAlone) {
         pressKey(editor, Qt::Key_unknown, c);
     ASSERT_EQ(editor->text(), "typed");
     // Progress of the run and an added entry: the editor stays with what was typed.
-    list.DownloadList[1].Status = QStringLiteral("Preparing (40%)");
-    list.DownloadList[1].FileName = QStringLiteral("resolved.flv");
+    list.SetState(list.Entries()[1].Key, EntryState::Preparing, 40);
+    list.SetFileName(list.Entries()[1].Key, QStringLiteral("resolved.flv"));
     list.AddUrlToList(QStringLiteral("http://www.youtube.com/watch?v=new"));
     QCoreApplication::processEvents();
     ASSERT_EQ(grid->indexWidget(cell), editor);
@@ -247,7 +247,7 @@ TEST_F(GridFixture, APacedWindowDrawsABurstOnceAFrameAndAlwaysDrawsItsEnd) {
     QElapsedTimer elapsed;
     elapsed.start();
     for (int i = 0; i < 400; ++i) {
-        list.DownloadList[0].Status = QString::number(i);
+        list.SetState(list.Entries()[0].Key, EntryState::Transferring, i);
         list.FillDownloadList();
         QCoreApplication::processEvents();
     }
@@ -285,7 +285,7 @@ TEST_F(GridFixture, WheelStepsScrollOneRowOnlyWhileTheGridIsTheActiveControl) {
 
 TEST_F(GridFixture, AccessibilityReadsCaptionsAndCellTexts) {
     add(2);
-    list.ListRecordset->setCellText(0, DownloadTableModel::ColStatus, "45");
+    list.BoundRecordset()->setCellText(0, DownloadTableModel::ColStatus, "45");
     QAccessibleInterface* table = QAccessible::queryAccessibleInterface(grid);
     ASSERT_NE(table, nullptr);
     QAccessibleTableInterface* cells = table->tableInterface();
@@ -368,7 +368,7 @@ TEST_F(GridFixture, AClickOnASelectedNameEditsItLaterOnlyWhileTheGridKeepsTheKey
             type("http://typed");
             EXPECT_EQ(other->text(), "http://typed");
         }
-        for (const DownloadItem& e : list.DownloadList)
+        for (const DownloadItem& e : list.Entries())
             EXPECT_EQ(e.FileName, c.opens && e.ID == 2 ? "new name.flv" : "clip.flv") << e.ID;
         EXPECT_TRUE(messages.lines.filter("edit").isEmpty())
             << messages.lines.join('\n').toStdString();
@@ -397,7 +397,7 @@ TEST_F(GridFixture, AnOpenEditorStaysWithItsEntryThroughFillsAndEndsWithIt) {
          refilled([](modMain& l) { l.RemoveFromDownloadList(1); }), 0},
         {"its entry moved, not refilled yet", 1, true, [](modMain& l) { l.MoveItemUp(2); }, 1},
         {"untouched, its entry renamed and moved", 1, false, refilled([](modMain& l) {
-             l.DownloadList[1].FileName = "resolved.flv";
+             l.SetFileName(l.Entries()[1].Key, "resolved.flv");
              l.MoveItemUp(2);
          }),
          0},
@@ -413,7 +413,7 @@ TEST_F(GridFixture, AnOpenEditorStaysWithItsEntryThroughFillsAndEndsWithIt) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         refill(4);
-        const quint64 entry = list.DownloadList[c.row].Key;
+        const quint64 entry = list.Entries()[c.row].Key;
         grid->setCurrentIndex(cell(c.row));
         key(Qt::Key_Return);
         ASSERT_NE(editorAt(c.row), nullptr);
@@ -438,7 +438,7 @@ TEST_F(GridFixture, AnOpenEditorStaysWithItsEntryThroughFillsAndEndsWithIt) {
             EXPECT_EQ(QApplication::focusWidget(), grid); // the keyboard stays in the grid
         }
         EXPECT_EQ(openEditors(), 0);
-        for (const DownloadItem& e : list.DownloadList)
+        for (const DownloadItem& e : list.Entries())
             EXPECT_EQ(e.FileName, e.Key == entry ? name : "clip.flv") << e.ID;
     }
 }

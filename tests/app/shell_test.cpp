@@ -173,8 +173,8 @@ TEST_F(Shell, EveryCommandReachesItsOperationAndOnlyTheExactNameDoes) {
     EXPECT_TRUE(w->list().IsDownloadListEmpty());
     w->SetUiVariable("_root.video_url", " http://www.youtube.com/watch?v=1 ");
     Command("IDC_FS_addDownloadURL");
-    ASSERT_EQ(w->list().DownloadList.size(), 1u);
-    EXPECT_EQ(w->list().DownloadList[0].Video_URL, " http://www.youtube.com/watch?v=1 ");
+    ASSERT_EQ(w->list().Entries().size(), 1u);
+    EXPECT_EQ(w->list().Entries()[0].Video_URL, " http://www.youtube.com/watch?v=1 ");
     EXPECT_EQ(w->GetUiVariable("_root.video_url"), " http://www.youtube.com/watch?v=1 ");
 
     // Start waits for the timer's tick; stop runs at once (both meet the offline refusal).
@@ -324,7 +324,7 @@ TEST_F(Shell, ClosingDuringARunAsksOnceAndEndsOnlyWhenTheStopIsConfirmed) {
             }
             bool closed = false;
             QObject::connect(&w->scheduler().download, &Download::DownloadProgress, [&](qint32&) {
-                if (closed || w->scheduler().pages.bPreparing)
+                if (closed || (w->scheduler().events.Current() == TransferEvents::Kind::PageFetch))
                     return;
                 closed = true;
                 EXPECT_EQ(QDir(folder).entryList({"*.part"}).size(), 1); // the video comes in
@@ -348,7 +348,7 @@ TEST_F(Shell, ClosingDuringARunAsksOnceAndEndsOnlyWhenTheStopIsConfirmed) {
                 EXPECT_TRUE(w->isVisible());
                 EXPECT_TRUE(w->monitor().Listening());
                 EXPECT_NE(w->menu, nullptr);
-                EXPECT_EQ(w->list().DownloadList[0].Status, "Complete");
+                EXPECT_EQ(w->list().Entries()[0].Status, "Complete");
                 ASSERT_EQ(files.size(), 1);
                 QFile video(QDir(folder).filePath(files[0]));
                 ASSERT_TRUE(video.open(QIODevice::ReadOnly));
@@ -357,7 +357,7 @@ TEST_F(Shell, ClosingDuringARunAsksOnceAndEndsOnlyWhenTheStopIsConfirmed) {
                 EXPECT_EQ(ended, 1);
                 EXPECT_FALSE(w->monitor().Listening());
                 EXPECT_EQ(w->menu, nullptr);
-                EXPECT_EQ(w->list().DownloadList[0].Status, "Cancelled");
+                EXPECT_EQ(w->list().Entries()[0].Status, "Cancelled");
                 // The running transfer's partial file goes with the program, before it ends;
                 // nothing left holds the whole video.
                 EXPECT_EQ(partsAtEnd, QStringList());
@@ -454,7 +454,7 @@ TEST(ShellExit, EndMeFromInsideARunningTransferEndsTheProcessAtOnce) {
             w.programSettings().sDownloadDir = dir.filePath("videos");
             w.list().AddUrlToList(ServeSlowVideo(server));
             QObject::connect(&w.scheduler().download, &Download::DownloadProgress, [&](qint32&) {
-                if (!w.scheduler().pages.bPreparing)
+                if (!(w.scheduler().events.Current() == TransferEvents::Kind::PageFetch))
                     w.Flash_FSCommand("IDC_FS_Close", {});
             });
             w.scheduler().startStop.cmdStartDownload_Click();
@@ -473,7 +473,7 @@ TEST_F(Shell, TheClickedNameIsEditedOnlyWhileTheGridKeepsTheKeyboard) {
         SCOPED_TRACE(toAddressField ? "address field clicked" : "grid keeps the keyboard");
         for (int i = 1; i <= 3; ++i)
             w->list().AddUrlToList(QStringLiteral("http://www.youtube.com/watch?v=%1").arg(i));
-        const QString name = w->list().DownloadList[1].FileName;
+        const QString name = w->list().Entries()[1].FileName;
         w->show();
         w->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
@@ -505,7 +505,7 @@ TEST_F(Shell, TheClickedNameIsEditedOnlyWhileTheGridKeepsTheKeyboard) {
         QCoreApplication::processEvents();
         qInstallMessageHandler(previous);
 
-        const std::vector<DownloadItem>& entries = w->list().DownloadList;
+        const std::vector<DownloadItem>& entries = w->list().Entries();
         ASSERT_EQ(entries.size(), toAddressField ? 4u : 3u);
         if (toAddressField) {
             EXPECT_EQ(entries[3].Video_URL, typedAddress);

@@ -33,25 +33,31 @@ struct EditingFixture : ::testing::Test {
             list.AddToDownloadList(QString(QChar(u'a' + i)), QStringLiteral("f"), status, size);
         }
         ASSERT_TRUE(list.FillDownloadList());
-        selection = std::make_unique<QItemSelectionModel>(list.ListRecordset.get());
+        selection = std::make_unique<QItemSelectionModel>(list.BoundRecordset());
     }
     void fillLetters(int n) { fillWith(QStringList(n, QStringLiteral("Waiting"))); }
+    void clearList() {
+        QSet<int16_t> all;
+        for (const DownloadItem& item : list.Entries())
+            all.insert(item.ID);
+        list.RemoveFromDownloadList(all);
+    }
     void selectCell(int row, int column) {
-        selection->select(list.ListRecordset->index(row, column), QItemSelectionModel::Select);
+        selection->select(list.BoundRecordset()->index(row, column), QItemSelectionModel::Select);
     }
     void selectRow(int row) {
-        selection->select(list.ListRecordset->index(row, 0),
+        selection->select(list.BoundRecordset()->index(row, 0),
                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
     QString order() const {
         QString out;
-        for (const DownloadItem& item : list.DownloadList)
+        for (const DownloadItem& item : list.Entries())
             out += item.Video_URL;
         return out;
     }
     void expectNumbered() const {
-        for (std::size_t i = 0; i < list.DownloadList.size(); ++i)
-            ASSERT_EQ(list.DownloadList[i].ID, int(i + 1));
+        for (std::size_t i = 0; i < list.Entries().size(); ++i)
+            ASSERT_EQ(list.Entries()[i].ID, int(i + 1));
     }
 };
 
@@ -72,7 +78,7 @@ TEST_F(EditingFixture, RemoveSelectedTakesTheRowsOfSelectedCellsAndWholeRows) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        list.DownloadList.clear();
+        clearList();
         fillLetters(5);
         for (auto [row, column] : c.cells)
             selectCell(row, column);
@@ -83,7 +89,7 @@ TEST_F(EditingFixture, RemoveSelectedTakesTheRowsOfSelectedCellsAndWholeRows) {
         EXPECT_EQ(order(), c.left);
         expectNumbered();
         EXPECT_EQ(grid.binds, binds + 1); // refilled
-        EXPECT_EQ(list.ListRecordset->rowCount(), int(list.DownloadList.size()));
+        EXPECT_EQ(list.BoundRecordset()->rowCount(), int(list.Entries().size()));
     }
 }
 
@@ -99,11 +105,11 @@ TEST_F(EditingFixture, ClearCompletedWalksFromTheLastRowAndComparesExactly) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.statuses.join(',').toStdString());
-        list.DownloadList.clear();
+        clearList();
         fillWith(c.statuses);
         editing.ClearCompleted();
         QStringList left;
-        for (const DownloadItem& item : list.DownloadList)
+        for (const DownloadItem& item : list.Entries())
             left << item.Status;
         EXPECT_EQ(left, c.left);
         expectNumbered();
@@ -112,10 +118,10 @@ TEST_F(EditingFixture, ClearCompletedWalksFromTheLastRowAndComparesExactly) {
 
 TEST_F(EditingFixture, EmptyingTheListUnbindsAndTheNextFillAppliesTheLayoutAgain) {
     fillWith({"Complete", "Complete"});
-    ASSERT_TRUE(list.GridFormatted);
+    ASSERT_TRUE(list.LayoutApplied());
     editing.ClearCompleted();
     EXPECT_TRUE(list.IsDownloadListEmpty());
-    EXPECT_FALSE(list.GridFormatted);
+    EXPECT_FALSE(list.LayoutApplied());
     EXPECT_EQ(grid.bound, nullptr);
     EXPECT_EQ(list.BoundRecordset(), nullptr);
 
@@ -128,11 +134,11 @@ TEST_F(EditingFixture, EmptyingTheListUnbindsAndTheNextFillAppliesTheLayoutAgain
     const int layouts = grid.layouts;
     fillLetters(1);
     EXPECT_EQ(grid.layouts, layouts + 1);
-    EXPECT_TRUE(list.GridFormatted);
+    EXPECT_TRUE(list.LayoutApplied());
     // Removing the last entry through the selection clears the flag as well.
     selectCell(0, 2);
     editing.RemoveSelected(selection.get());
-    EXPECT_FALSE(list.GridFormatted);
+    EXPECT_FALSE(list.LayoutApplied());
     EXPECT_EQ(grid.bound, nullptr);
 }
 
@@ -155,7 +161,7 @@ TEST_F(EditingFixture, MovesTakeOnlyTheFirstSelectedCellAndAlwaysRefill) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        list.DownloadList.clear();
+        clearList();
         fillLetters(4);
         for (int row : c.wholeRows)
             selectRow(row);
@@ -205,35 +211,35 @@ TEST_F(EditingFixture, RenameCleansTheNameAndRefusesWhatIsLeftUnusable) {
     fillLetters(3);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed.toStdString());
-        list.DownloadList[1].FileName = QStringLiteral("f");
-        list.ListRecordset->setCellText(1, DownloadTableModel::ColFileName, "f");
+        list.SetFileName(list.Entries()[1].Key, QStringLiteral("f"));
+        list.BoundRecordset()->setCellText(1, DownloadTableModel::ColFileName, "f");
         const int binds = grid.binds;
-        DownloadTableModel& copy = *list.ListRecordset;
+        DownloadTableModel& copy = *list.BoundRecordset();
         EXPECT_EQ(copy.setData(copy.index(1, DownloadTableModel::ColFileName), c.typed), c.taken);
         EXPECT_EQ(copy.cellText(1, DownloadTableModel::ColFileName), c.shown);
-        EXPECT_EQ(list.DownloadList[1].FileName, c.shown);
+        EXPECT_EQ(list.Entries()[1].FileName, c.shown);
         EXPECT_EQ(grid.binds, binds); // no fill
         if (c.taken) {
             EXPECT_EQ(editing.PendingFileName, c.shown);
         }
     }
     // Only the file name of that entry changed.
-    EXPECT_EQ(list.DownloadList[1].Video_URL, "b");
-    EXPECT_EQ(list.DownloadList[1].Status, "Waiting");
-    EXPECT_EQ(list.DownloadList[0].FileName, "f");
-    EXPECT_EQ(list.DownloadList[2].FileName, "f");
+    EXPECT_EQ(list.Entries()[1].Video_URL, "b");
+    EXPECT_EQ(list.Entries()[1].Status, "Waiting");
+    EXPECT_EQ(list.Entries()[0].FileName, "f");
+    EXPECT_EQ(list.Entries()[2].FileName, "f");
     // The last accepted name stays pending after a refusal.
     EXPECT_EQ(editing.PendingFileName, "abc");
 }
 
 TEST_F(EditingFixture, OnlyFileNameCellsTakeEdits) {
     fillLetters(1);
-    DownloadTableModel& copy = *list.ListRecordset;
+    DownloadTableModel& copy = *list.BoundRecordset();
     for (int column = 0; column < DownloadTableModel::ColumnCount; ++column) {
         const QModelIndex cell = copy.index(0, column);
         const bool editable = column == DownloadTableModel::ColFileName;
         EXPECT_EQ(bool(copy.flags(cell) & Qt::ItemIsEditable), editable) << column;
         EXPECT_EQ(copy.setData(cell, QStringLiteral("x.flv")), editable) << column;
     }
-    EXPECT_EQ(list.DownloadList[0].Status, "Waiting");
+    EXPECT_EQ(list.Entries()[0].Status, "Waiting");
 }

@@ -45,7 +45,7 @@ protected:
     }
     QStringList Urls() const {
         QStringList out;
-        for (const DownloadItem& item : m.list.DownloadList)
+        for (const DownloadItem& item : m.list.Entries())
             out << item.Video_URL;
         return out;
     }
@@ -92,9 +92,9 @@ TEST_F(Clipboard, ACopiedAddressIsAddedOnceShownAndDownloaded200msLater) {
     monitor.Monitor(false);
     EXPECT_FALSE(m.settings.bMonitorClipboard);
     Copy(server.url("/bolt.com/v/3"));
-    EXPECT_EQ(m.list.DownloadList.size(), 2u);
+    EXPECT_EQ(m.list.Entries().size(), 2u);
     monitor.txtMonitor_Change(QString()); // an empty hand-over does nothing
-    EXPECT_EQ(m.list.DownloadList.size(), 2u);
+    EXPECT_EQ(m.list.Entries().size(), 2u);
 }
 
 TEST_F(Clipboard, PollingTakesEachNewSupportedTextOnceAndStartsARun) {
@@ -121,7 +121,7 @@ TEST_F(Clipboard, PollingTakesEachNewSupportedTextOnceAndStartsARun) {
         Copy(p.copied);
         const qsizetype writes = m.surface.writes.size();
         monitor.CallMonTimer();
-        EXPECT_EQ(int(m.list.DownloadList.size()), p.entries);
+        EXPECT_EQ(int(m.list.Entries().size()), p.entries);
         EXPECT_EQ(m.surface.writes.size() > writes, p.shown);
         EXPECT_EQ(monitor.sLastClipboard, p.copied);
     }

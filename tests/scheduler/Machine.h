@@ -25,7 +25,7 @@ inline QByteArray ReadAll(const QString& path) {
 
 inline QStringList Statuses(const modMain& list) {
     QStringList out;
-    for (const DownloadItem& item : list.DownloadList)
+    for (const DownloadItem& item : list.Entries())
         out << item.Status;
     return out;
 }
@@ -77,9 +77,20 @@ struct Machine {
     }
     int16_t Add(const QString& url) {
         list.AddUrlToList(url);
-        return int16_t(list.DownloadList.size() - 1);
+        return int16_t(list.Entries().size() - 1);
     }
-    DownloadItem& Entry(int16_t index) { return list.DownloadList[std::size_t(index)]; }
+    const DownloadItem& Entry(int16_t index) const { return list.Entries()[std::size_t(index)]; }
+    quint64 Key(int16_t index) const { return Entry(index).Key; }
+    void SetState(int16_t index, EntryState state) { list.SetState(Key(index), state); }
+    // Makes the entry the running one, as the run does before it resolves an entry.
+    void Run(int16_t index) {
+        run.currentKey = Key(index);
+        list.FindCurrentRow();
+    }
+    QString Resolve(int16_t index) {
+        Run(index);
+        return s.resolver.ResolveEntry(Key(index));
+    }
     // Where a file of this name is downloaded to.
     QString Saved(const QString& name) const { return QDir(settings.sDownloadDir).filePath(name); }
     // The start/stop operation, as the start and stop commands run it.

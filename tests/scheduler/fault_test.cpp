@@ -124,7 +124,8 @@ TEST_F(Faults, AReadOnlyFolderOrOneThatCantBeCreatedEndsEachEntryError) {
         GTEST_SKIP() << "the small file system can't be made read-only";
     for (const char* folder : {"Videos", "NotYetThere"}) {
         SCOPED_TRACE(folder);
-        m.Entry(0).Status = m.Entry(1).Status = "Waiting";
+        m.SetState(0, EntryState::Waiting);
+        m.SetState(1, EntryState::Waiting);
         m.settings.sDownloadDir = QDir(disk.path).filePath(folder);
         Click();
         EXPECT_EQ(Statuses(m.list), QStringList({"ERROR", "ERROR"}));
@@ -370,7 +371,7 @@ TEST(Soak, ThreeHundredEntriesOfEverySiteAgainstMisbehavingServers) {
         entries.push_back(e);
         m.Add(e.page);
     }
-    ASSERT_EQ(m.list.DownloadList.size(), std::size_t(kEntries));
+    ASSERT_EQ(m.list.Entries().size(), std::size_t(kEntries));
     EXPECT_EQ(seen.size(), std::size_t(Fault::PageGarbage) + 1); // every fault is tried
     const QStringList skip = {"run/Downloaded Videos", "run/cache"};
     const QStringList before = Listing(base.path(), skip);
@@ -382,7 +383,7 @@ TEST(Soak, ThreeHundredEntriesOfEverySiteAgainstMisbehavingServers) {
     std::printf("soak: %d entries in %lld ms\n", kEntries, static_cast<long long>(elapsed));
 
     EXPECT_FALSE(m.run.bDownloading);
-    ASSERT_EQ(m.list.DownloadList.size(), std::size_t(kEntries));
+    ASSERT_EQ(m.list.Entries().size(), std::size_t(kEntries));
     std::set<QString> completeFiles;
     for (int i = 0; i < kEntries; ++i) {
         const SoakEntry& e = entries[std::size_t(i)];
@@ -414,7 +415,7 @@ TEST(Soak, ThreeHundredEntriesOfEverySiteAgainstMisbehavingServers) {
               QStringList({"Parse.tmp"}));
     // Each file in the download folder is named by an entry: none landed beside or below it.
     std::set<QString> named;
-    for (const DownloadItem& item : m.list.DownloadList)
+    for (const DownloadItem& item : m.list.Entries())
         named.insert(item.FileName);
     for (const QString& name :
          QDir(m.settings.sDownloadDir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot))

@@ -83,7 +83,7 @@ struct Stage {
     void DuringVideo(std::function<void()> act) {
         auto once = std::make_shared<bool>(false);
         QObject::connect(&m.s.download, &Download::DownloadProgress, [this, once, act](qint32&) {
-            if (*once || m.s.pages.bPreparing)
+            if (*once || (m.s.events.Current() == TransferEvents::Kind::PageFetch))
                 return;
             *once = true;
             act();
@@ -318,7 +318,7 @@ TEST(Hostile, ServersAndUsersNeverCostAFileOrHoldTheRun) {
         EXPECT_EQ(Listing(s.outside()), outsideBefore); // nothing written outside the folder
         if (!row.names.isEmpty()) {
             QStringList names;
-            for (const DownloadItem& item : s.m.list.DownloadList)
+            for (const DownloadItem& item : s.m.list.Entries())
                 names << item.FileName;
             EXPECT_EQ(names, row.names);
         }

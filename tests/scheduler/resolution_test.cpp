@@ -43,7 +43,7 @@ TEST_F(Resolution, AnUnsupportedAddressTouchesNeitherTheNetworkNorTheScratchFile
     Write(parseFile(), "page of the last fetch");
     const int16_t i = m.Add(server.url("/example.org/watch?v=1"));
     EXPECT_EQ(m.s.pages.GetDownloadLink(m.Entry(i).Video_URL), "-1");
-    EXPECT_EQ(m.s.resolver.ResolveEntry(i), "-1");
+    EXPECT_EQ(m.Resolve(i), "-1");
     EXPECT_EQ(m.Entry(i).Status, "ERROR");
     EXPECT_EQ(m.Entry(i).FileName, "Un supported link");
     EXPECT_EQ(m.Entry(i).Video_URL, server.url("/example.org/watch?v=1"));
@@ -56,7 +56,6 @@ TEST_F(Resolution, AFetchThatDoesNotCompleteGivesMinus2AndKeepsTheEntrysTexts) {
     const QString unreachable =
         QStringLiteral("http://127.0.0.1:%1/youtube.com/watch?v=1").arg(ScriptServer::ClosedPort());
     EXPECT_EQ(m.s.pages.GetDownloadLink(unreachable), "-2");
-    EXPECT_EQ(m.s.pages.sDownloadResult, "Could not find URL");
 
     // A stop request cancels the fetch at its first block, though the whole page (markers
     // and all) has arrived by then.
@@ -64,12 +63,11 @@ TEST_F(Resolution, AFetchThatDoesNotCompleteGivesMinus2AndKeepsTheEntrysTexts) {
     server.onGet(Reply::Ok("<embed src='http://127.0.0.1/p.swf'>"));
     const int16_t i = m.Add(server.url("/thatvideosite.com/v/1"));
     m.run.bStopRequested = true;
-    EXPECT_EQ(m.s.resolver.ResolveEntry(i), "-1");
-    EXPECT_EQ(m.s.pages.sDownloadResult, "");
+    EXPECT_EQ(m.Resolve(i), "-1");
     EXPECT_EQ(m.Entry(i).Status, "ERROR");
     EXPECT_EQ(m.Entry(i).FileName, "Waiting (Auto Detect)");
     EXPECT_EQ(m.Entry(i).Video_URL, server.url("/thatvideosite.com/v/1"));
-    EXPECT_FALSE(m.s.pages.bPreparing);
+    EXPECT_EQ(m.s.events.Current(), TransferEvents::Kind::None); // the fetch has ended
 }
 
 TEST_F(Resolution, APageWithoutMarkersGives0AndTheEntryLosesItsPageAddress) {
@@ -77,8 +75,7 @@ TEST_F(Resolution, APageWithoutMarkersGives0AndTheEntryLosesItsPageAddress) {
     server.onGet(Reply::Ok("<html><body>This video has been removed.</body></html>"));
     const int16_t i = m.Add(server.url("/angryalien.com/0604/x.asp"));
     EXPECT_EQ(m.s.pages.GetDownloadLink(m.Entry(i).Video_URL), "0");
-    EXPECT_EQ(m.s.pages.sDownloadResult, "1");
-    EXPECT_EQ(m.s.resolver.ResolveEntry(i), "-1");
+    EXPECT_EQ(m.Resolve(i), "-1");
     EXPECT_EQ(m.Entry(i).Status, "ERROR");
     EXPECT_EQ(m.Entry(i).FileName, "Process failed.");
     EXPECT_EQ(m.Entry(i).Video_URL, "Video may be inappropriate and can not be downloaded");
@@ -92,14 +89,13 @@ TEST_F(Resolution, SuccessGivesTheLinkNameAndSizeAndKeepsATypedName) {
                            "\">download</a>"));
     const int16_t auto_ = m.Add(server.url("/putfile.com/v/clip"));
     const int16_t typed = m.Add(server.url("/putfile.com/v/clip2"));
-    m.list.UpdateDownloadItem(typed + 1, {}, QStringLiteral("my clip.flv"), {}, {});
+    m.list.SetFileName(m.Key(typed), QStringLiteral("my clip.flv"));
 
     // The statuses the entry goes through, as a handler after the scheduler's sees them.
     QStringList seen;
     QObject::connect(&m.s.download, &Download::DownloadProgress,
-                     [&](qint32&) { seen << m.Entry(m.run.iCurrentItem).Status; });
-    m.run.iCurrentItem = auto_;
-    EXPECT_EQ(m.s.resolver.ResolveEntry(auto_), video);
+                     [&](qint32&) { seen << m.Entry(m.list.iCurrentItem()).Status; });
+    EXPECT_EQ(m.Resolve(auto_), video);
     EXPECT_EQ(m.Entry(auto_).FileName, "clip_01.flv");
     EXPECT_EQ(m.Entry(auto_).FileSize, "1.5 MB");
     EXPECT_EQ(m.Entry(auto_).Status, "Start Downloading...");
@@ -107,8 +103,7 @@ TEST_F(Resolution, SuccessGivesTheLinkNameAndSizeAndKeepsATypedName) {
     EXPECT_TRUE(seen.first().startsWith("Preparing")) << seen.first().toStdString();
     EXPECT_EQ(server.requests("HEAD").back().raw.left(25), "HEAD /media/clip_01.flv H");
 
-    m.run.iCurrentItem = typed;
-    EXPECT_EQ(m.s.resolver.ResolveEntry(typed), video);
+    EXPECT_EQ(m.Resolve(typed), video);
     EXPECT_EQ(m.Entry(typed).FileName, "my clip.flv");
     EXPECT_EQ(m.Entry(typed).FileSize, "1.5 MB");
 }
@@ -130,7 +125,7 @@ TEST_F(Resolution, TheScratchFileIsReplacedEachFetchAndAnythingInTheWayIsAnEntry
     ASSERT_TRUE(QDir().mkpath(parseFile()));
     const int before = int(server.requests().size());
     const int16_t i = m.Add(url);
-    EXPECT_EQ(m.s.resolver.ResolveEntry(i), "-1");
+    EXPECT_EQ(m.Resolve(i), "-1");
     EXPECT_EQ(m.Entry(i).Status, "ERROR");
     EXPECT_TRUE(m.Entry(i).FileName.startsWith("Could not replace the scratch file "))
         << m.Entry(i).FileName.toStdString();
@@ -158,8 +153,7 @@ TEST(PageFetchProgress, PercentagesOrPreparingThenStartDownloadingWithARefillPer
         server.onHead(Reply::Head(c.head));
         server.onGet(Reply::Ok(QByteArray(c.pageSize, 'p')));
         const int16_t i = m.Add(server.url("/blip.tv/file/1"));
-        m.run.iCurrentItem = i;
-        m.list.FindCurrentRow();
+        m.Run(i);
         QStringList seen, cells;
         QList<int> binds;
         QObject::connect(&m.s.download, &Download::DownloadProgress, [&](qint32&) {
@@ -182,47 +176,47 @@ TEST(VideoProgress, PercentOrAmountSoFarInTheEntryAndItsOneCellWithoutARefill) {
     const int16_t i = m.Add(QStringLiteral("http://www.youtube.com/watch?v=1"));
     m.Add(QStringLiteral("http://www.youtube.com/watch?v=2"));
     const struct {
-        const char* fileSize;
+        qint64 expected; // the announced length; -1 for none
         qint32 progress;
         bool rowKnown;
         const char* status;
     } cases[] = {
-        {"0", 1536, true, "1.5 KBso far.."},
-        {"0", 1536000, true, "1.5 MBso far.."},
-        {"3.2 MB", 57, true, "57"},
-        {"3.2 MB", 57, true, "57"},
-        {"3.2 MB", 250, true, "250"}, // more than announced
-        {"1 KB", 9, false, "9"},      // no row: only the entry changes
+        {-1, 1536, true, "1.5 KBso far.."},
+        {-1, 1536000, true, "1.5 MBso far.."},
+        {3355443, 57, true, "57"},
+        {3355443, 57, true, "57"},
+        {3355443, 250, true, "250"}, // more than announced
+        {1024, 9, false, "9"},       // no row: only the entry changes
     };
     for (const auto& c : cases) {
-        m.Entry(i); // refresh nothing: the handler must not fill
-        m.list.DownloadList[std::size_t(i)].FileSize = QString::fromLatin1(c.fileSize);
-        m.run.iCurrentItem = i;
-        if (c.rowKnown)
-            m.list.FindCurrentRow();
-        else
-            m.list.CurrentRow = {};
+        m.list.SetFileSize(m.Key(i), "?", c.expected, true);
+        m.s.events.BeginVideo(c.expected, true);
+        m.run.currentKey = c.rowKnown ? m.Key(i) : 0;
+        m.list.FindCurrentRow();
+        m.run.currentKey = m.Key(i);
         DownloadTableModel* shown = m.grid.bound;
         const QString cellBefore = shown->cellText(0, DownloadTableModel::ColStatus);
         const int binds = m.grid.binds;
         qint32 value = c.progress;
-        m.s.events.Download_DownloadProgress(value);
+        m.s.events.Download_DownloadProgress(value); // the handler must not fill
         EXPECT_EQ(m.Entry(i).Status, c.status);
         EXPECT_EQ(shown->cellText(0, DownloadTableModel::ColStatus),
                   c.rowKnown ? QString::fromLatin1(c.status) : cellBefore);
         EXPECT_EQ(m.grid.binds, binds);
         EXPECT_EQ(shown->cellText(1, DownloadTableModel::ColStatus), "Waiting");
     }
-    // An error is only recorded; the entry keeps its last progress text.
-    m.s.events.Download_DownloadError(QStringLiteral("Could not read URL"));
-    EXPECT_EQ(m.s.pages.sDownloadResult, "Could not read URL");
-    EXPECT_EQ(m.Entry(i).Status, "9");
-    // An index past the list is passed over.
-    m.run.iCurrentItem = 7;
+    // A server that reported neither a length nor the file: the counts show as numbers.
+    m.s.events.BeginVideo(-1, false);
+    qint32 count = 3000;
+    m.s.events.Download_DownloadProgress(count);
+    EXPECT_EQ(m.Entry(i).Status, "3000");
+    // The entry gone: nothing is written anywhere.
+    m.run.currentKey = 0;
     qint32 value = 5;
     m.s.events.Download_DownloadProgress(value);
     m.s.events.Download_DownloadComplete();
-    EXPECT_EQ(m.s.pages.sDownloadResult, "1");
+    EXPECT_EQ(m.Entry(i).Status, "3000");
+    m.s.events.EndTransfer();
 }
 
 TEST(LocalFileNaming, NameFromTheServerOrTheAddressWithTheSitesSuffixAndLengthRules) {
@@ -298,7 +292,7 @@ TEST(YoutubeResolution, PageRedirectAndNamingEndToEnd) {
                            "src=&quot;http://127.0.0.1/v/AbC123&amp;rel=1&quot; "
                            "type=&quot;application/x-shockwave-flash&quot;&gt;\">"));
     const int16_t i = m.Add(server.url("/youtube.com/watch?v=AbC123"));
-    EXPECT_EQ(m.s.resolver.ResolveEntry(i), "http://127.0.0.1/get_video?video_id=AbC123&t=T0k3n");
+    EXPECT_EQ(m.Resolve(i), "http://127.0.0.1/get_video?video_id=AbC123&t=T0k3n");
     EXPECT_EQ(player.target(), "/v/AbC123");
     EXPECT_EQ(m.Entry(i).FileName, "get_videovideo_id=AbC123t=T0k3n.flv");
 }

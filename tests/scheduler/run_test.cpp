@@ -38,8 +38,9 @@ protected:
     void DuringTransferOf(const QString& url, std::function<void()> action) {
         auto done = std::make_shared<bool>(false);
         QObject::connect(&m.s.download, &Download::DownloadProgress, [=, this](qint32&) {
-            const DownloadItem* item = m.list.EntryAt(m.run.iCurrentItem);
-            if (*done || m.s.pages.bPreparing || !item || item->Video_URL != url)
+            const DownloadItem* item = m.list.EntryByKey(m.run.currentKey);
+            if (*done || (m.s.events.Current() == TransferEvents::Kind::PageFetch) || !item ||
+                item->Video_URL != url)
                 return;
             *done = true;
             action();
@@ -67,11 +68,11 @@ TEST_F(Run, ThreeSitesFromNginxCompleteByteForByteAndFinishedEntriesAreLeftAlone
     m.Add(nginx.url("/dailymotion.com/video/x2"));
     m.Add(server.url("/ifilm.com/x"));
     m.Add(nginx.url("/angryalien.com/a/3.html"));
-    m.Entry(1).Status = "Complete";
-    m.Entry(3).Status = "ERROR";
+    m.SetState(1, EntryState::Complete);
+    m.SetState(3, EntryState::Error);
     // A longer, read-only file of the same name that the program did not make: it stays, and
     // the download takes the next free name.
-    m.Entry(4).Status = "Cancelled";
+    m.SetState(4, EntryState::Cancelled);
     ASSERT_TRUE(QDir().mkpath(m.settings.sDownloadDir));
     QFile old(Saved("show3.flv"));
     ASSERT_TRUE(old.open(QIODevice::WriteOnly));
@@ -147,14 +148,14 @@ TEST_F(Run, FailuresEndErrorAndTheRunFollowsItsEntryThroughAddsMovesAndRemovals)
     });
     DuringTransferOf(removed, [&, this] {
         m.list.AddUrlToList(added);
-        m.list.RemoveFromDownloadList(m.run.iCurrentItem + 1);
+        m.list.RemoveFromDownloadList(m.list.iCurrentItem() + 1);
         m.list.FillDownloadList();
     });
     ASSERT_FALSE(QFileInfo::exists(m.settings.sDownloadDir));
     Click();
 
     EXPECT_TRUE(QFileInfo(m.settings.sDownloadDir).isDir());
-    ASSERT_EQ(m.list.DownloadList.size(), 7u);
+    ASSERT_EQ(m.list.Entries().size(), 7u);
     const struct {
         QString url;
         const char* status;
@@ -229,8 +230,9 @@ TEST_F(Run, AStopAnsweredNoChangesNothingYesCancelsTheRunningEntryAndTheRestWait
     // The next run takes the cancelled entry again from its first byte; a stop while the
     // second entry's page is fetched cancels that entry, not "ERROR".
     QObject::connect(&m.s.download, &Download::DownloadProgress, [&](qint32&) {
-        const DownloadItem* item = m.list.EntryAt(m.run.iCurrentItem);
-        if (m.s.pages.bPreparing && item && item->Video_URL == second && !m.run.bStopRequested) {
+        const DownloadItem* item = m.list.EntryByKey(m.run.currentKey);
+        if ((m.s.events.Current() == TransferEvents::Kind::PageFetch) && item &&
+            item->Video_URL == second && !m.run.bStopRequested) {
             m.prompter.answers = {MsgAnswer::Yes};
             Click();
         }
@@ -278,7 +280,8 @@ TEST_F(Run, AFolderThatCantBeCreatedEndsEachEntryErrorAndWritesNothingElsewhere)
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("missing")));
 
     // No folder at all: never a bare name in whatever folder the program runs in.
-    m.Entry(0).Status = m.Entry(1).Status = "Waiting";
+    m.SetState(0, EntryState::Waiting);
+    m.SetState(1, EntryState::Waiting);
     m.settings.sDownloadDir.clear();
     Click();
     EXPECT_EQ(Statuses(m.list), QStringList({"ERROR", "ERROR"}));
@@ -290,9 +293,9 @@ TEST_F(Run, ALongRunKeepsOneDisplayCopy) {
         m.Add(ServeVideo(QStringLiteral("v%1").arg(i), Reply::Head({"HTTP/1.1 200 OK"}),
                          Reply::Ok(QByteArray(100, 'x'))));
     m.list.FillDownloadList();
-    const QPointer<DownloadTableModel> copy = m.list.ListRecordset.get();
+    const QPointer<DownloadTableModel> copy = m.list.BoundRecordset();
     Click();
     EXPECT_EQ(Statuses(m.list), QStringList(30, "Complete"));
-    EXPECT_EQ(m.list.ListRecordset.get(), copy.data()); // written in place, never replaced
+    EXPECT_EQ(m.list.BoundRecordset(), copy.data()); // written in place, never replaced
     EXPECT_EQ(m.grid.bound, copy.data());
 }
