@@ -62,7 +62,7 @@ DownloadResult runDownload(const QString& url, const QString& out) {
     }
     item.FileSize = FormatFileSize(download.FileSize());
     model.appendRecord(
-        {QVariant(int(item.ID)), item.Video_URL, item.FileName, item.Status, item.FileSize});
+        {QVariant(int(item.ID)), item.Video_URL, item.FileName, item.Status, item.FileSize, 0, {}});
 
     qint32 shown = std::numeric_limits<qint32>::min();
     QObject::connect(

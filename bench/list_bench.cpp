@@ -25,12 +25,12 @@ using namespace orvello::test;
 
 namespace {
 
-constexpr double kGrowthTarget = 2.0; // per entry, longest list over shortest
+constexpr double kGrowthTarget = 1.5; // per entry, longest list over shortest
 constexpr double kAddTargetSeconds = 5.0;
 
 struct Options {
     std::vector<int> lengths{10, 1000, 10000};
-    int adds = 10000;
+    int adds = modMain::kCapacity; // the whole list, one by one
     qint64 videoSize = 4096;
 };
 
