@@ -26,8 +26,6 @@ QClipboard* Clipboard() {
 ClipboardMonitor::ClipboardMonitor(ProgramSettings& settings, modMain& list, UiVariables& ui,
                                    RunState& run, StartStop& startStop, QObject* parent)
     : QObject(parent), settings_(settings), list_(list), ui_(ui), run_(run), startStop_(startStop) {
-    tmrMonitor.setInterval(2000);
-    connect(&tmrMonitor, &QTimer::timeout, this, &ClipboardMonitor::tmrMonitor_Timer);
 }
 
 QString ClipboardMonitor::ClipboardText() {
@@ -69,17 +67,6 @@ void ClipboardMonitor::txtMonitor_Change(const QString& text) {
         startStop_.tmrDownload.start();
 }
 
-void ClipboardMonitor::chkMonitor_Click() {
-    sLastClipboard.clear(); // what the clipboard holds now counts as new
-    if (!tmrMonitor.isActive()) {
-        tmrMonitor.start();
-        settings_.bMonitorClipboard = true;
-    } else {
-        tmrMonitor.stop();
-        settings_.bMonitorClipboard = false;
-    }
-}
-
 void ClipboardMonitor::tmrMonitor_Timer() {
     const QString text = ClipboardText();
     if (text == sLastClipboard || IdentifySite(text) == kSiteNotSupported) {
@@ -90,8 +77,8 @@ void ClipboardMonitor::tmrMonitor_Timer() {
     ui_.SetUiVariable(QStringLiteral("_root.video_url"), text);
     sLastClipboard = text;
     if (!run_.bDownloading) {
-        // The run starts right after this tick rather than inside it: a timer does not tick
-        // again while its own handler runs, and the poll must go on during the run.
+        // The run starts right after this poll rather than inside it, so the poll's caller
+        // gets its answer before the run takes its time.
         QTimer::singleShot(0, this, [this] {
             if (!run_.bDownloading)
                 startStop_.cmdStartDownload_Click();

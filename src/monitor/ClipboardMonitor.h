@@ -13,9 +13,10 @@ struct ProgramSettings;
 struct RunState;
 
 // Picks video addresses up from the clipboard, adds them to the download list and starts
-// downloading. Two ways: a listener on the clipboard's change notification, switched by
-// Monitor(), and a poll every 2000 ms, switched by chkMonitor_Click(). Both end in the same
-// steps: add the address, show it on the UI surface, start a run when none is going.
+// downloading: a listener on the clipboard's change notification, switched by Monitor(),
+// adds the address, shows it on the UI surface and starts a run when none is going.
+// One poll of the clipboard can also be run on request (CallMonTimer); no switch or timer
+// of the program polls, since the listener hears every change.
 class ClipboardMonitor : public QObject {
     Q_OBJECT
 public:
@@ -30,12 +31,11 @@ public:
     // when none is going. An empty text does nothing.
     void txtMonitor_Change(const QString& text);
 
-    // Polling: switched on (taking the clipboard's current text as new) or off.
-    void chkMonitor_Click();
+    // One poll: a new text of a supported address is added and shown, and a run started
+    // right after the poll when none is going.
     void tmrMonitor_Timer();
     void CallMonTimer() { tmrMonitor_Timer(); }
 
-    QTimer tmrMonitor;      // 2000 ms while polling
     QString sLastClipboard; // the text seen at the last poll
 
 private:
