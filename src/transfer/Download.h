@@ -29,6 +29,11 @@ struct Head;
 // (from one of its handlers, or from any event inside its waits) is refused. A handler may
 // delete the instance; the running call then returns at once (false, or nothing) and
 // touches it no more.
+//
+// Download keeps the calls, the waits in the event loop, the transfer's loop with the watch over
+// its limits, and the events. The rest has rooms of its own: EasyHandle owns one libcurl handle
+// with the options every request shares, HeadRequest makes a header request and reads its
+// answer, and RingWriter carries a transfer's body through its ring into the local file.
 class Download : public QObject {
     Q_OBJECT
 public:
@@ -108,9 +113,6 @@ private:
     // The workers behind the public calls; false when an event deleted the instance.
     bool TransferFile();
     bool AskServer();
-    // DoEvents() and WaitForEvents(), telling whether the instance survived them.
-    bool RunEvents();
-    bool AwaitEvents(std::chrono::milliseconds maxWait);
 
     void OpenSession();
     bool EnsureSession();
