@@ -401,25 +401,30 @@ bool Download::EndFetch(Fetch& f) {
     return f.ring.Close();
 }
 
+void Download::Fail(Failure kind, const QString& text) {
+    lastFailure_ = kind;
+    emit DownloadError(text);
+}
+
 // Every end closes the file before its event, so the event tells what the file holds: when
 // the last writes fail, that failure is what gets reported.
-bool Download::FailRead(Fetch& f) {
+bool Download::FailRead(Fetch& f, Failure kind) {
     if (!DoEventsFor(this) || !SettleFile(f))
         return false;
     if (!EndFetch(f))
         return ReportWriteError(f.ring.WriteError());
-    emit DownloadError(QStringLiteral("Could not read URL"));
+    Fail(kind, QStringLiteral("Could not read URL"));
     return false;
 }
 
 bool Download::FailWrite(Fetch& f, const QString& reason) {
     EndFetch(f);
-    emit DownloadError(QStringLiteral("Could not write file: ") + reason);
+    Fail(Failure::Write, QStringLiteral("Could not write file: ") + reason);
     return false;
 }
 
 bool Download::ReportWriteError(int error) {
-    emit DownloadError(QStringLiteral("Could not write file: ") + ErrorText(error));
+    Fail(Failure::Write, QStringLiteral("Could not write file: ") + ErrorText(error));
     return false;
 }
 
@@ -428,6 +433,7 @@ bool Download::TransferFile() {
     const QPointer<Download> self(this);
     bCancelRequested = false;
     responseCode_ = 0;
+    lastFailure_ = Failure::None;
     if (!EnsureSession())
         return false;
     bCloseSession = false;
@@ -448,11 +454,11 @@ bool Download::TransferFile() {
         }
     }
     if (f.tooSlow && !f.opened) // connected, but the answer's headers did not come in time
-        return FailRead(f);
+        return FailRead(f, Failure::TooSlow);
     if (!f.opened && !(f.easy.end().done && f.easy.end().result == CURLE_OK)) {
         // Nothing more is done: no local file, and the session stays open for reuse.
         f.easy.Release();
-        emit DownloadError(QStringLiteral("Could not find URL"));
+        Fail(Failure::NotFound, QStringLiteral("Could not find URL"));
         return false;
     }
 
@@ -477,13 +483,13 @@ bool Download::TransferFile() {
         if (got == Read::Failed) {
             if (f.ring.WriteError() != 0)
                 return FailWrite(f, ErrorText(f.ring.WriteError()));
-            return FailRead(f);
+            return FailRead(f, f.tooSlow ? Failure::TooSlow : Failure::Read);
         }
         // What was taken on the held loop's behalf is reported with this block.
         const std::int64_t merged = std::int64_t(f.ring.TakeBacklog());
         // The count feeds 32-bit progress values: end the transfer rather than wrap it.
         if (count + merged + std::int64_t(length) > limits_.maxBytes)
-            return FailRead(f);
+            return FailRead(f, Failure::TooLarge);
         count += merged + std::int64_t(length);
         // The block is written from the ring in large pieces, not one write per block, and
         // by the writer: a failed write shows here at the next block.
@@ -497,7 +503,7 @@ bool Download::TransferFile() {
         if (m_FileSize > 0) {
             const double percent = std::nearbyint(double(count) / double(m_FileSize) * 100.0);
             if (!(percent <= double(INT32_MAX)))
-                return FailRead(f); // a tiny announced size against a large body
+                return FailRead(f, Failure::TooLarge); // a tiny announced size against a large body
             progress = qint32(percent);
         } else {
             progress = qint32(count);

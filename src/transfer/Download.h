@@ -73,6 +73,18 @@ public:
     // of this instance is already running.
     void RequestInformation();
 
+    // What ended the last StartDownload, beside the text of its DownloadError; set before the
+    // event is raised, so its handlers can read it. A refused call leaves it as it is.
+    enum class Failure {
+        None,     // completed or cancelled
+        NotFound, // "Could not find URL": the address could not be opened
+        Read,     // "Could not read URL": the answer broke off or failed
+        Write,    // "Could not write file: ...": the local file could not be made or written
+        TooSlow,  // "Could not read URL": headers or body slower than the limits allow
+        TooLarge, // "Could not read URL": more body than maxBytes, or a percentage past 32 bits
+    };
+    Failure lastFailure() const { return lastFailure_; }
+
     // What bounds a transfer and a header request, so a slow or endless server can't hold
     // the program. The defaults are the program's; tests shorten them.
     struct Limits {
@@ -121,9 +133,10 @@ private:
     Read ReadBlock(detail::Fetch& f, std::size_t& length);
     bool SettleFile(detail::Fetch& f);
     bool EndFetch(detail::Fetch& f);
-    bool FailRead(detail::Fetch& f);
+    bool FailRead(detail::Fetch& f, Failure kind);
     bool FailWrite(detail::Fetch& f, const QString& reason);
     bool ReportWriteError(int error);
+    void Fail(Failure kind, const QString& text);
 
     bool m_FileExists = false;
     QString m_LastModified;
@@ -145,6 +158,7 @@ private:
     detail::Head* head_ = nullptr;   // the running header request's state, likewise
 
     Limits limits_;
+    Failure lastFailure_ = Failure::None;
     int sessionsOpened_ = 0;
     int responseCode_ = 0;
 };

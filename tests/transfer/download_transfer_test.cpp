@@ -1,6 +1,7 @@
 // Transfers: the events and their order, the file written, cancellation, the failures and
 // their messages, and the session kept between a header request and a transfer.
 #include "DownloadEventLog.h"
+#include "DownloadRig.h"
 #include "common/DoEvents.h"
 #include "support/http/ScriptServer.h"
 #include "transfer/Download.h"
@@ -339,4 +340,66 @@ TEST_F(Transfer, HeaderRequestRunsInsideOnlyTheFirstTransferOnOneConnection) {
     EXPECT_EQ(server.requests("HEAD").size(), 2u);
     fresh.RequestInformation(); // after a transfer began, it closes the session at its end
     EXPECT_FALSE(fresh.SessionOpen());
+}
+
+// Every ending tells its kind beside its text, already while its event is handled.
+TEST(DownloadFailure, EachEndingHasItsKind) {
+    using F = Download::Failure;
+    const QByteArray body = PatternBytes(8192);
+    Reply cut = Reply::Ok(body), stall = Reply::Ok(body), mute;
+    cut.cutAt = 5000;
+    stall.cutAt = 3000;
+    stall.after = Reply::After::Hang;
+    mute.silent = true;
+    enum class Then { Nothing, Cancel, ClosedPort, NoFolder, DiskFull, TinySize };
+    const struct {
+        Reply get;
+        Then then;
+        std::int64_t maxBytes;
+        F kind;
+        QString last;
+    } rows[] = {
+        {Reply::Ok(body), Then::Nothing, INT32_MAX, F::None, "complete"},
+        {Reply::Ok(body), Then::Cancel, INT32_MAX, F::None, "cancelled:2048"},
+        {Reply::Ok(body), Then::ClosedPort, INT32_MAX, F::NotFound, "error:Could not find URL"},
+        {cut, Then::Nothing, INT32_MAX, F::Read, "error:Could not read URL"},
+        {stall, Then::Nothing, INT32_MAX, F::TooSlow, "error:Could not read URL"},
+        {mute, Then::Nothing, INT32_MAX, F::TooSlow, "error:Could not read URL"},
+        {Reply::Ok(body), Then::Nothing, 5000, F::TooLarge, "error:Could not read URL"},
+        {Reply::Ok(body), Then::TinySize, INT32_MAX, F::TooLarge, "error:Could not read URL"},
+        {Reply::Ok(body), Then::NoFolder, INT32_MAX, F::Write,
+         "error:Could not write file: No such file or directory"},
+        {Reply::Ok(body), Then::DiskFull, INT32_MAX, F::Write,
+         "error:Could not write file: No space left on device"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.last.toStdString());
+        Rig rig(r.get);
+        Download& d = *rig.d;
+        // Each call tells its own ending, not an earlier one's.
+        const QString closed =
+            QStringLiteral("http://127.0.0.1:%1/v").arg(ScriptServer::ClosedPort());
+        d.setUrl(closed);
+        d.StartDownload();
+        ASSERT_EQ(d.lastFailure(), F::NotFound);
+        rig.log.events.clear();
+        d.setUrl(r.then == Then::ClosedPort ? closed : rig.server.url());
+        d.setLimits({.headers = 300ms, .lowSpeedTime = 300ms, .maxBytes = r.maxBytes});
+        if (r.then == Then::NoFolder)
+            d.setLocalFile(rig.dir.filePath(QStringLiteral("none/out.bin")));
+        if (r.then == Then::DiskFull)
+            d.setLocalFile(QStringLiteral("/dev/full"));
+        rig.log.onProgress = [&](qint32) {
+            if (r.then == Then::Cancel)
+                d.CancelDownload();
+            if (r.then == Then::TinySize)
+                d.setFileSize(1e-7f);
+        };
+        F inHandler = F::None;
+        QObject::connect(&d, &Download::DownloadError, [&] { inHandler = d.lastFailure(); });
+        d.StartDownload();
+        EXPECT_EQ(rig.log.last(), r.last);
+        EXPECT_EQ(d.lastFailure(), r.kind);
+        EXPECT_EQ(inHandler, r.kind);
+    }
 }
