@@ -434,6 +434,7 @@ bool Download::TransferFile() {
     bCancelRequested = false;
     responseCode_ = 0;
     lastFailure_ = Failure::None;
+    const ProgressBase base = std::exchange(nextProgressBase_, ProgressBase::FileSize);
     if (!EnsureSession())
         return false;
     bCloseSession = false;
@@ -463,6 +464,9 @@ bool Download::TransferFile() {
     }
 
     responseCode_ = int(f.easy.ResponseCode());
+    // The answer's own length is known once its headers are in; -1 without a Content-Length.
+    curl_off_t responseLength = -1;
+    curl_easy_getinfo(f.easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &responseLength);
 
     if (!DoEventsFor(this))
         return false;
@@ -500,10 +504,12 @@ bool Download::TransferFile() {
             return false;
 
         qint32 progress;
-        if (m_FileSize > 0) {
-            const double percent = std::nearbyint(double(count) / double(m_FileSize) * 100.0);
+        const double size =
+            base == ProgressBase::ResponseLength ? double(responseLength) : double(m_FileSize);
+        if (size > 0) {
+            const double percent = std::nearbyint(double(count) / size * 100.0);
             if (!(percent <= double(INT32_MAX)))
-                return FailRead(f, Failure::TooLarge); // a tiny announced size against a large body
+                return FailRead(f, Failure::TooLarge); // a tiny size against a large body
             progress = qint32(percent);
         } else {
             progress = qint32(count);

@@ -85,6 +85,17 @@ public:
     };
     Failure lastFailure() const { return lastFailure_; }
 
+    // What a transfer's percentages are measured against.
+    enum class ProgressBase {
+        FileSize,       // FileSize: the last header request's size, or what setFileSize set
+        ResponseLength, // the Content-Length of the transfer's own final response
+    };
+    // The base of the next StartDownload only; that call takes it and leaves FileSize for the
+    // ones after it. A base of 0 or less (no size, or an answer without a Content-Length)
+    // makes the progress values byte counts.
+    void setProgressBase(ProgressBase base) { nextProgressBase_ = base; }
+    ProgressBase progressBase() const { return nextProgressBase_; }
+
     // What bounds a transfer and a header request, so a slow or endless server can't hold
     // the program. The defaults are the program's; tests shorten them.
     struct Limits {
@@ -158,6 +169,7 @@ private:
     detail::Head* head_ = nullptr;   // the running header request's state, likewise
 
     Limits limits_;
+    ProgressBase nextProgressBase_ = ProgressBase::FileSize;
     Failure lastFailure_ = Failure::None;
     int sessionsOpened_ = 0;
     int responseCode_ = 0;

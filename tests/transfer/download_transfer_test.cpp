@@ -403,3 +403,37 @@ TEST(DownloadFailure, EachEndingHasItsKind) {
         EXPECT_EQ(inHandler, r.kind);
     }
 }
+
+// A page fetch measures its percentages against its own answer's length, not against the
+// size the last header request left; the setting holds for that one call.
+TEST(DownloadProgressBase, ResponseLengthIsTheAnswersOwnContentLength) {
+    using B = Download::ProgressBase;
+    const QByteArray body = PatternBytes(5000);
+    Reply chunked;
+    chunked.head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    chunked.body = QByteArray::number(body.size(), 16) + "\r\n" + body + "\r\n0\r\n\r\n";
+    Reply moved;
+    moved.head = "HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 9\r\n\r\n";
+    moved.body = "moved on!";
+    const struct {
+        QList<Reply> gets;
+        B base;
+        QStringList events;
+    } rows[] = {
+        {{Reply::Ok(body)}, B::FileSize, Progress({0, 0, 0, 0})}, // against the earlier size
+        {{Reply::Ok(body)}, B::ResponseLength, Progress({41, 82, 100, 100})},
+        {{chunked}, B::ResponseLength, Progress({2048, 4096, 5000, 5000})},
+        {{moved, chunked}, B::ResponseLength, Progress({2048, 4096, 5000, 5000})},
+    };
+    for (const auto& r : rows) {
+        Rig rig(r.gets.front());
+        for (const Reply& next : r.gets.mid(1))
+            rig.server.onGet(next);
+        rig.d->RequestInformation(); // the transfer makes none of its own
+        rig.d->setFileSize(1e6f);    // the previous video's size
+        rig.d->setProgressBase(r.base);
+        EXPECT_TRUE(rig.d->StartDownload());
+        EXPECT_EQ(rig.log.events, QStringList(r.events) << "complete");
+        EXPECT_EQ(rig.d->progressBase(), B::FileSize);
+    }
+}
