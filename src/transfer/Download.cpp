@@ -295,7 +295,7 @@ void Download::RequestInformation() {
 }
 
 bool Download::AskServer() {
-    bInfoRequested = true;
+    sessionPolicy_.headerRequestMade = true;
     if (!EnsureSession())
         return false;
 
@@ -327,7 +327,7 @@ bool Download::AskServer() {
 
     if (!DoEventsFor(this))
         return false;
-    if (bCloseSession)
+    if (SessionPolicy::ClosesAfter(SessionPolicy::Call::HeaderRequest))
         CloseSession();
     return true;
 }
@@ -397,7 +397,8 @@ bool Download::SettleFile(Fetch& f) {
 // the local file, in that order. False when the last writes to the file failed.
 bool Download::EndFetch(Fetch& f) {
     f.easy.Release();
-    CloseSession();
+    if (SessionPolicy::ClosesAfter(SessionPolicy::Call::Transfer))
+        CloseSession();
     return f.ring.Close();
 }
 
@@ -437,11 +438,8 @@ bool Download::TransferFile() {
     const ProgressBase base = std::exchange(nextProgressBase_, ProgressBase::FileSize);
     if (!EnsureSession())
         return false;
-    bCloseSession = false;
-    // The header request keeps the session open: bCloseSession is still False.
-    if (!bInfoRequested && !AskServer())
+    if (sessionPolicy_.TransferAsksFirst() && !AskServer())
         return false;
-    bCloseSession = true;
     if (!DoEventsFor(this))
         return false;
 
@@ -459,6 +457,8 @@ bool Download::TransferFile() {
     if (!f.opened && !(f.easy.end().done && f.easy.end().result == CURLE_OK)) {
         // Nothing more is done: no local file, and the session stays open for reuse.
         f.easy.Release();
+        if (SessionPolicy::ClosesAfter(SessionPolicy::Call::TransferNotOpened))
+            CloseSession();
         Fail(Failure::NotFound, QStringLiteral("Could not find URL"));
         return false;
     }

@@ -133,6 +133,24 @@ private:
     class BusyScope;
     enum class Read { Data, End, Failed, Gone };
 
+    // When the session (the libcurl multi handle, which keeps the connection cache) is opened
+    // and closed, and so which requests share a connection:
+    //  - a call opens it when there is none;
+    //  - a header request leaves it open, so the transfer after it (the same entry's file)
+    //    goes out on the header request's connection;
+    //  - a transfer closes it at its end (complete, cancelled or failed), so the next entry
+    //    starts afresh; one whose address could not be opened leaves it for the next call;
+    //  - the first transfer of an instance that has never made a header request makes one of
+    //    its own first, on the same session.
+    struct SessionPolicy {
+        enum class Call { HeaderRequest, Transfer, TransferNotOpened };
+        bool headerRequestMade = false;
+        // Whether a transfer starting now makes a header request of its own first.
+        bool TransferAsksFirst() const { return !headerRequestMade; }
+        // Whether the session closes at the end of a call.
+        static bool ClosesAfter(Call call) { return call == Call::Transfer; }
+    };
+
     // The workers behind the public calls; false when an event deleted the instance.
     bool TransferFile();
     bool AskServer();
@@ -160,8 +178,7 @@ private:
     QString m_SitePassword;
 
     std::unique_ptr<CurlSession> hSession;
-    bool bInfoRequested = false;
-    bool bCloseSession = false;
+    SessionPolicy sessionPolicy_;
     bool bCancelRequested = false;
 
     bool busy_ = false;              // a public call runs

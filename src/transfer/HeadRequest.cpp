@@ -26,6 +26,9 @@ bool HeadRequest::Start(CurlSession& session, const QString& url, const Settings
     CURL* easy = easy_.get();
     curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_0));
+    if (!extraHeaders_)
+        extraHeaders_.reset(curl_slist_append(nullptr, "Connection: keep-alive"));
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, extraHeaders_.get());
     // The whole answer of a header request is its headers.
     curl_easy_setopt(
         easy, CURLOPT_TIMEOUT_MS,

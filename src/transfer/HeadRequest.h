@@ -7,13 +7,16 @@
 #include <QString>
 
 #include <chrono>
+#include <memory>
 
 namespace orvello {
 
 class CurlSession;
 
-// One header request: a HEAD request for an address, sent as HTTP/1.0, and the reading of its
-// answer into the header values. The header block of the final response is kept (a redirect's
+// One header request: a HEAD request for an address, sent as HTTP/1.0 with
+// "Connection: keep-alive" (without it a server closes a 1.0 connection after the answer, and
+// the transfer that follows could not use it), and the reading of its answer into the header
+// values. The header block of the final response is kept (a redirect's
 // block is replaced by that of the response it leads to), 1024 bytes at most, and read with
 // ReadHeaderBlock. The request runs on a session whose event loop the caller lets run until
 // Done(); libcurl ends it when its whole answer has not come within the header time.
@@ -52,6 +55,8 @@ private:
     };
     static size_t OnHeader(char* data, size_t size, size_t count, void* user);
 
+    // Declared before the handle, which reads it until it is freed.
+    std::unique_ptr<curl_slist, void (*)(curl_slist*)> extraHeaders_{nullptr, curl_slist_free_all};
     EasyHandle easy_;
     Capture capture_;
 };

@@ -309,7 +309,9 @@ TEST_F(Transfer, CountsEndBeforeTheyPassTheLimit) {
     EXPECT_EQ(log.events, QStringList({QStringLiteral("error:Could not read URL")}));
 }
 
-TEST_F(Transfer, HeaderRequestRunsInsideOnlyTheFirstTransferOnOneConnection) {
+// The session policy: the first transfer makes its own header request, a header request
+// keeps its connection for the transfer after it, and a transfer closes the session at its end.
+TEST_F(Transfer, AHeaderRequestAndTheTransferAfterItShareOneConnection) {
     Reply head = Reply::Head({"HTTP/1.1 200 OK", "Content-Length: 3000"});
     head.after = Reply::After::KeepAlive;
     server.onHead(head);
@@ -317,29 +319,37 @@ TEST_F(Transfer, HeaderRequestRunsInsideOnlyTheFirstTransferOnOneConnection) {
     d.setUrl(server.url());
     d.setLocalFile(path());
 
+    EXPECT_TRUE(d.StartDownload()); // the first: with a header request of its own
+    d.RequestInformation();         // an entry's header request, then its file
+    EXPECT_TRUE(d.SessionOpen());
     EXPECT_TRUE(d.StartDownload());
-    EXPECT_TRUE(d.StartDownload());
+    EXPECT_FALSE(d.SessionOpen());
+    EXPECT_TRUE(d.StartDownload()); // no header request before it: a connection of its own
     const auto& requests = server.requests();
-    ASSERT_EQ(requests.size(), 3u);
-    EXPECT_EQ(requests[0].method(), "HEAD");
-    EXPECT_EQ(requests[1].method(), "GET");
-    EXPECT_EQ(requests[2].method(), "GET");
-    // The transfer used the connection its header request left open.
-    EXPECT_EQ(requests[1].connection, requests[0].connection);
-    EXPECT_EQ(requests[1].header("User-Agent"),
-              "Mozilla/4.0 (compatible; MSIE 5.0; Windows NT; DigExt)");
-    EXPECT_EQ(d.SessionsOpened(), 2); // the first transfer closed its session at the end
+    ASSERT_EQ(requests.size(), 5u);
+    const QByteArray methods[] = {"HEAD", "GET", "HEAD", "GET", "GET"};
+    const int connections[] = {1, 1, 2, 2, 3};
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        EXPECT_EQ(requests[i].method(), methods[i]) << i;
+        EXPECT_EQ(requests[i].connection, connections[i]) << i;
+        EXPECT_EQ(requests[i].header("User-Agent"),
+                  "Mozilla/4.0 (compatible; MSIE 5.0; Windows NT; DigExt)");
+    }
+    // A server closes an HTTP/1.0 connection after its answer unless asked to keep it.
+    EXPECT_EQ(requests[2].header("Connection"), "keep-alive");
+    EXPECT_EQ(d.SessionsOpened(), 3);
 
     // An explicit header request before the first transfer replaces the one inside it.
     Download fresh;
     fresh.setUrl(server.url());
     fresh.setLocalFile(path(QStringLiteral("fresh.bin")));
     fresh.RequestInformation();
-    EXPECT_TRUE(fresh.SessionOpen()); // no transfer began yet: the session stays
     EXPECT_TRUE(fresh.StartDownload());
-    EXPECT_EQ(server.requests("HEAD").size(), 2u);
-    fresh.RequestInformation(); // after a transfer began, it closes the session at its end
-    EXPECT_FALSE(fresh.SessionOpen());
+    const auto& all = server.requests();
+    ASSERT_EQ(all.size(), 7u);
+    EXPECT_EQ(all[5].method(), "HEAD");
+    EXPECT_EQ(all[6].method(), "GET");
+    EXPECT_EQ(all[6].connection, all[5].connection);
 }
 
 // Every ending tells its kind beside its text, already while its event is handled.
