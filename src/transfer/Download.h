@@ -118,11 +118,6 @@ public:
         limits_.maxBytes = std::clamp<std::int64_t>(limits.maxBytes, 0, INT32_MAX);
     }
 
-    // Inspection of the connection-keeping session.
-    bool SessionOpen() const { return hSession != nullptr; }
-    // How many sessions this instance has opened so far.
-    int SessionsOpened() const { return sessionsOpened_; }
-
 signals:
     void DownloadComplete();
     void DownloadProgress(qint32& lProgress);
@@ -130,6 +125,8 @@ signals:
     void DownloadCancelled(qint32& lPosition);
 
 private:
+    // Tests look at the session through this.
+    friend struct DownloadProbe;
     class BusyScope;
     enum class Read { Data, End, Failed, Gone };
 

@@ -1,6 +1,7 @@
 // Transfers: the events and their order, the file written, cancellation, the failures and
 // their messages, and the session kept between a header request and a transfer.
 #include "DownloadEventLog.h"
+#include "DownloadProbe.h"
 #include "DownloadRig.h"
 #include "common/DoEvents.h"
 #include "support/http/ScriptServer.h"
@@ -187,7 +188,7 @@ TEST_F(Transfer, CancellationIsSeenAfterEachProgressEventOnly) {
     EXPECT_FALSE(d.StartDownload());
     EXPECT_EQ(log.events, Progress({2048, 4096}) << QStringLiteral("cancelled:4096"));
     EXPECT_EQ(FileBytes(path()), body.left(4096));
-    EXPECT_FALSE(d.SessionOpen());
+    EXPECT_FALSE(DownloadProbe::SessionOpen(d));
 
     // In the handler of the final, empty read: all data is there, yet the end is a cancel.
     log.events.clear();
@@ -223,7 +224,7 @@ TEST_F(Transfer, ServerClosingOrStallingMidBodyIsAReadFailure) {
     EXPECT_FALSE(d.StartDownload());
     EXPECT_EQ(log.events, Progress({20, 41, 50}) << QStringLiteral("error:Could not read URL"));
     EXPECT_EQ(FileBytes(path(QStringLiteral("closed.bin"))), body.left(5000));
-    EXPECT_FALSE(d.SessionOpen());
+    EXPECT_FALSE(DownloadProbe::SessionOpen(d));
 
     log.events.clear();
     d.setLocalFile(path(QStringLiteral("stalled.bin")));
@@ -259,8 +260,8 @@ TEST_F(Transfer, RefusedAddressIsNotFoundAndKeepsTheSession) {
     EXPECT_FALSE(d.StartDownload());
     EXPECT_EQ(log.events, QStringList({QStringLiteral("error:Could not find URL")}));
     EXPECT_FALSE(QFileInfo::exists(path()));
-    EXPECT_TRUE(d.SessionOpen());
-    EXPECT_EQ(d.SessionsOpened(), 1);
+    EXPECT_TRUE(DownloadProbe::SessionOpen(d));
+    EXPECT_EQ(DownloadProbe::SessionsOpened(d), 1);
     EXPECT_FALSE(d.FileExists()); // the header request inside could not be made either
 
     d.setUrl(QString()); // no address at all: not found either
@@ -272,8 +273,8 @@ TEST_F(Transfer, RefusedAddressIsNotFoundAndKeepsTheSession) {
     serve(PatternBytes(100), 100);
     EXPECT_TRUE(d.StartDownload());
     EXPECT_TRUE(server.requests("HEAD").empty()); // the first transfer already asked
-    EXPECT_EQ(d.SessionsOpened(), 1);
-    EXPECT_FALSE(d.SessionOpen());
+    EXPECT_EQ(DownloadProbe::SessionsOpened(d), 1);
+    EXPECT_FALSE(DownloadProbe::SessionOpen(d));
 }
 
 TEST_F(Transfer, UnwritableLocalFileEndsWithAWriteError) {
@@ -284,7 +285,7 @@ TEST_F(Transfer, UnwritableLocalFileEndsWithAWriteError) {
     EXPECT_TRUE(log.events[0].startsWith(QStringLiteral("error:Could not write file: ")))
         << log.events[0].toStdString();
     EXPECT_GT(log.events[0].size(), QStringLiteral("error:Could not write file: ").size());
-    EXPECT_FALSE(d.SessionOpen());
+    EXPECT_FALSE(DownloadProbe::SessionOpen(d));
 
     log.events.clear();
     d.setLocalFile(path() + QChar(0) + QStringLiteral("tail"));
@@ -321,9 +322,9 @@ TEST_F(Transfer, AHeaderRequestAndTheTransferAfterItShareOneConnection) {
 
     EXPECT_TRUE(d.StartDownload()); // the first: with a header request of its own
     d.RequestInformation();         // an entry's header request, then its file
-    EXPECT_TRUE(d.SessionOpen());
+    EXPECT_TRUE(DownloadProbe::SessionOpen(d));
     EXPECT_TRUE(d.StartDownload());
-    EXPECT_FALSE(d.SessionOpen());
+    EXPECT_FALSE(DownloadProbe::SessionOpen(d));
     EXPECT_TRUE(d.StartDownload()); // no header request before it: a connection of its own
     const auto& requests = server.requests();
     ASSERT_EQ(requests.size(), 5u);
@@ -337,7 +338,7 @@ TEST_F(Transfer, AHeaderRequestAndTheTransferAfterItShareOneConnection) {
     }
     // A server closes an HTTP/1.0 connection after its answer unless asked to keep it.
     EXPECT_EQ(requests[2].header("Connection"), "keep-alive");
-    EXPECT_EQ(d.SessionsOpened(), 3);
+    EXPECT_EQ(DownloadProbe::SessionsOpened(d), 3);
 
     // An explicit header request before the first transfer replaces the one inside it.
     Download fresh;

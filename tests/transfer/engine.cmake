@@ -4,5 +4,6 @@ foreach(name download_header_test download_transfer_test download_guard_test dow
     orvello_add_test(${name}
         ${CMAKE_CURRENT_SOURCE_DIR}/${name}.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/DownloadEventLog.h
+        ${CMAKE_CURRENT_SOURCE_DIR}/DownloadProbe.h
         ${CMAKE_CURRENT_SOURCE_DIR}/SlowPipe.h)
 endforeach()
