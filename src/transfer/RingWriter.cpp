@@ -1,9 +1,9 @@
 #include "transfer/RingWriter.h"
 
-#include <QMetaObject>
 #include <QThread>
 
 #include <fcntl.h>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -112,6 +112,10 @@ bool RingWriter::Close() {
         ok = false;
     }
     fd_ = -1;
+    wakeWatch_.reset();
+    if (wakeFd_ >= 0)
+        ::close(wakeFd_);
+    wakeFd_ = -1;
     return ok;
 }
 
@@ -164,8 +168,16 @@ void RingWriter::WakeAfterWrite() {
         wakeLoop_ = true;
 }
 
-// False, with the error as writeError_, when no thread can be started.
+// False, with the error as writeError_, when no thread (or no eventfd for its wake calls) can
+// be had.
 bool RingWriter::StartWriter() {
+    wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd_ < 0) {
+        writeError_ = errno;
+        return false;
+    }
+    wakeWatch_ = std::make_unique<QSocketNotifier>(wakeFd_, QSocketNotifier::Read);
+    QObject::connect(wakeWatch_.get(), &QSocketNotifier::activated, [this] { OnWake(); });
     try {
         writer_ = std::thread([this] { WriteOut(); });
     } catch (const std::system_error& e) {
@@ -214,12 +226,20 @@ void RingWriter::WriteOut() {
         if (wakeLoop_) {
             // Wakes the consumer waiting in the event loop, or goes on for a held one.
             wakeLoop_ = false;
-            QMetaObject::invokeMethod(
-                &waker_, [this] { ServeHeldLoop(); }, Qt::QueuedConnection);
+            const std::uint64_t one = 1;
+            [[maybe_unused]] const ssize_t sent = ::write(wakeFd_, &one, sizeof one);
         }
         if (n <= 0)
             return;
     }
+}
+
+// A wake call of the writer, on the loop's thread: wakes a consumer waiting in the event loop
+// (running this is enough), or goes on for a held one.
+void RingWriter::OnWake() {
+    std::uint64_t calls = 0;
+    [[maybe_unused]] const ssize_t got = ::read(wakeFd_, &calls, sizeof calls);
+    ServeHeldLoop();
 }
 
 } // namespace orvello

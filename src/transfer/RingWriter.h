@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QByteArray>
-#include <QObject>
+#include <QSocketNotifier>
 
 #include <atomic>
 #include <condition_variable>
@@ -22,14 +22,15 @@ namespace orvello {
 // the ring's own writes taken bytes to the file, so a slow disk never holds up the event loop
 // (a single write() of 256 KiB can take tens of milliseconds while the kernel writes back dirty
 // pages). Producer and consumer run on the thread that made the ring, the one with the event
-// loop; only the writes run on the writer.
+// loop; only the writes run on the writer, which touches nothing of Qt.
 //
 // Byte positions count from the start of the body: received (put) >= taken >= flushed (in the
 // file). The ring holds the bytes between flushed and received, and the producer's room is
 // counted from flushed, so it never fills bytes the writer has not written yet. The consumer
 // hands taken bytes to the writer 256 KiB at a time; the writer writes them and moves flushed
 // on (stored after the write). While the consumer waits for the writer it can wait in the
-// event loop: the writer wakes it with a posted call after its next write.
+// event loop: the writer wakes it after its next write through an eventfd that the loop
+// watches.
 //
 // A held loop: while a handler holds the event loop in a nested loop of its own (a message
 // box, a dialog), the consumer can't take blocks. The ring notices (the thread's loop level is
@@ -103,8 +104,8 @@ public:
     int WriteError() const { return writeError_; }
     // Hands every taken byte to the writer and tells whether the file holds the ring up to
     // `position` (at most what was taken), or the writer has failed or is not running. When
-    // not, the writer wakes the event loop with a posted call after its next write, so the
-    // consumer can wait there.
+    // not, the writer wakes the event loop after its next write, so the consumer can wait
+    // there.
     bool WrittenUpTo(std::uint64_t position);
     // Waits for the writer to write everything taken, ends it and closes the file. This wait
     // blocks; the consumer lets the writer catch up through the event loop first where it can
@@ -127,6 +128,7 @@ private:
     bool StartWriter();
     void StopWriter();
     void WriteOut();
+    void OnWake();
     std::size_t Room() const;
 
     const QByteArray path_;
@@ -159,7 +161,10 @@ private:
     bool wakeLoop_ = false;    // under lock_: the loop waits for the writer; wake it after a write
     std::atomic<int> failure_{0}; // errno of the write that failed; the writer ends after it
     std::uint64_t handed_ = 0;    // the loop's copy of the last wanted_ it set
-    QObject waker_;               // lives on the loop's thread; the writer posts wake calls to it
+    // The writer's wake calls: it adds to the counter of an eventfd, and the loop's notifier on
+    // it runs OnWake. Both live from the writer's start until the file is closed.
+    int wakeFd_ = -1;
+    std::unique_ptr<QSocketNotifier> wakeWatch_;
 };
 
 } // namespace orvello
