@@ -3,6 +3,7 @@
 #   ./setup.sh run            install, build, start the program
 #   ./setup.sh test           install, build, run the whole test suite
 #   ./setup.sh test-sanitize  the same with AddressSanitizer and UndefinedBehaviorSanitizer
+#   ./setup.sh test-thread    the core and the transfer tests with ThreadSanitizer
 #   ./setup.sh bench          install, build, run the download benchmark
 #   ./setup.sh fuzz [seconds] install clang, build the fuzz targets, run each (60 s by default)
 set -euo pipefail
@@ -57,6 +58,10 @@ test-sanitize)
     build build-sanitize -DORVELLO_SANITIZE=ON -DORVELLO_BUILD_BENCH=OFF
     ctest --test-dir build-sanitize --output-on-failure
     ;;
+test-thread)
+    build build-tsan -DORVELLO_TSAN=ON
+    ctest --test-dir build-tsan/tests/transfer --output-on-failure
+    ;;
 bench)
     build build
     ./build/bench/download_bench "${@:2}"
@@ -69,7 +74,7 @@ fuzz)
     exec fuzz/run.sh "${2:-60}"
     ;;
 *)
-    echo "usage: $0 run|test|test-sanitize|bench|fuzz [seconds]" >&2
+    echo "usage: $0 run|test|test-sanitize|test-thread|bench|fuzz [seconds]" >&2
     exit 2
     ;;
 esac

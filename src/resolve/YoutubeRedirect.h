@@ -49,30 +49,26 @@ public:
     // failure (socket error, peer close, time-out, stop, no usable Location), the empty text.
     QString GetYoutubePathLnik(const QString& sLink);
 
-    // Closes the socket, whatever it was doing, and starts connecting to wsHost.
-    void Connect();
-
     // How the latest resolution ended.
     RedirectEnd LastEnd() const { return lastEnd_; }
-
-    QString wsHost; // host being resolved; connected to and named in "Host:"
-    QString wsLink; // request target; kept from before when the address has no path
-    bool bFindYoutubeFinish = false; // the wait is over
-    QString sYoutubeDownLink;        // the raw answer, then the "/get_video" path
-    QTcpSocket WS;
 
     // The program always uses port 80; tests point it at their loopback peer.
     quint16 RemotePort = 80;
     // Longest wait for an answer once connecting has started.
     std::chrono::milliseconds WaitTimeout{30000};
 
-public slots:
+private slots:
     void WS_Connect();
     void WS_DataArrival();
     void WS_Error(QAbstractSocket::SocketError error);
     void WS_Close();
 
 private:
+    // Tests look at the resolution's state through this.
+    friend struct YoutubeRedirectProbe;
+
+    // Closes the socket, whatever it was doing, and starts connecting to wsHost.
+    void Connect();
     // False when an event inside the wait deleted this object.
     bool WaitForAnswer();
     void EndWait(RedirectEnd end);
@@ -81,6 +77,11 @@ private:
 
     Prompter& prompter_;
     const RunState& runState_;
+    QString wsHost; // host being resolved; connected to and named in "Host:"
+    QString wsLink; // request target; kept from before when the address has no path
+    bool bFindYoutubeFinish = false; // the wait is over
+    QString sYoutubeDownLink;        // the raw answer, then the "/get_video" path
+    QTcpSocket WS;
     RedirectEnd lastEnd_ = RedirectEnd::Pending;
     bool bResolving_ = false;
     QString pendingError_; // a socket error's text, until the wait shows it

@@ -29,6 +29,11 @@ struct Head;
 // (from one of its handlers, or from any event inside its waits) is refused. A handler may
 // delete the instance; the running call then returns at once (false, or nothing) and
 // touches it no more.
+//
+// Download keeps the calls, the waits in the event loop, the transfer's loop with the watch over
+// its limits, and the events. The rest has rooms of its own: EasyHandle owns one libcurl handle
+// with the options every request shares, HeadRequest makes a header request and reads its
+// answer, and RingWriter carries a transfer's body through its ring into the local file.
 class Download : public QObject {
     Q_OBJECT
 public:
@@ -68,6 +73,29 @@ public:
     // of this instance is already running.
     void RequestInformation();
 
+    // What ended the last StartDownload, beside the text of its DownloadError; set before the
+    // event is raised, so its handlers can read it. A refused call leaves it as it is.
+    enum class Failure {
+        None,     // completed or cancelled
+        NotFound, // "Could not find URL": the address could not be opened
+        Read,     // "Could not read URL": the answer broke off or failed
+        Write,    // "Could not write file: ...": the local file could not be made or written
+        TooSlow,  // "Could not read URL": headers or body slower than the limits allow
+        TooLarge, // "Could not read URL": more body than maxBytes, or a percentage past 32 bits
+    };
+    Failure lastFailure() const { return lastFailure_; }
+
+    // What a transfer's percentages are measured against.
+    enum class ProgressBase {
+        FileSize,       // FileSize: the last header request's size, or what setFileSize set
+        ResponseLength, // the Content-Length of the transfer's own final response
+    };
+    // The base of the next StartDownload only; that call takes it and leaves FileSize for the
+    // ones after it. A base of 0 or less (no size, or an answer without a Content-Length)
+    // makes the progress values byte counts.
+    void setProgressBase(ProgressBase base) { nextProgressBase_ = base; }
+    ProgressBase progressBase() const { return nextProgressBase_; }
+
     // What bounds a transfer and a header request, so a slow or endless server can't hold
     // the program. The defaults are the program's; tests shorten them.
     struct Limits {
@@ -90,11 +118,6 @@ public:
         limits_.maxBytes = std::clamp<std::int64_t>(limits.maxBytes, 0, INT32_MAX);
     }
 
-    // Inspection of the connection-keeping session.
-    bool SessionOpen() const { return hSession != nullptr; }
-    // How many sessions this instance has opened so far.
-    int SessionsOpened() const { return sessionsOpened_; }
-
 signals:
     void DownloadComplete();
     void DownloadProgress(qint32& lProgress);
@@ -102,15 +125,32 @@ signals:
     void DownloadCancelled(qint32& lPosition);
 
 private:
+    // Tests look at the session through this.
+    friend struct DownloadProbe;
     class BusyScope;
     enum class Read { Data, End, Failed, Gone };
+
+    // When the session (the libcurl multi handle, which keeps the connection cache) is opened
+    // and closed, and so which requests share a connection:
+    //  - a call opens it when there is none;
+    //  - a header request leaves it open, so the transfer after it (the same entry's file)
+    //    goes out on the header request's connection;
+    //  - a transfer closes it at its end (complete, cancelled or failed), so the next entry
+    //    starts afresh; one whose address could not be opened leaves it for the next call;
+    //  - the first transfer of an instance that has never made a header request makes one of
+    //    its own first, on the same session.
+    struct SessionPolicy {
+        enum class Call { HeaderRequest, Transfer, TransferNotOpened };
+        bool headerRequestMade = false;
+        // Whether a transfer starting now makes a header request of its own first.
+        bool TransferAsksFirst() const { return !headerRequestMade; }
+        // Whether the session closes at the end of a call.
+        static bool ClosesAfter(Call call) { return call == Call::Transfer; }
+    };
 
     // The workers behind the public calls; false when an event deleted the instance.
     bool TransferFile();
     bool AskServer();
-    // DoEvents() and WaitForEvents(), telling whether the instance survived them.
-    bool RunEvents();
-    bool AwaitEvents(std::chrono::milliseconds maxWait);
 
     void OpenSession();
     bool EnsureSession();
@@ -119,9 +159,10 @@ private:
     Read ReadBlock(detail::Fetch& f, std::size_t& length);
     bool SettleFile(detail::Fetch& f);
     bool EndFetch(detail::Fetch& f);
-    bool FailRead(detail::Fetch& f);
+    bool FailRead(detail::Fetch& f, Failure kind);
     bool FailWrite(detail::Fetch& f, const QString& reason);
     bool ReportWriteError(int error);
+    void Fail(Failure kind, const QString& text);
 
     bool m_FileExists = false;
     QString m_LastModified;
@@ -134,8 +175,7 @@ private:
     QString m_SitePassword;
 
     std::unique_ptr<CurlSession> hSession;
-    bool bInfoRequested = false;
-    bool bCloseSession = false;
+    SessionPolicy sessionPolicy_;
     bool bCancelRequested = false;
 
     bool busy_ = false;              // a public call runs
@@ -143,6 +183,8 @@ private:
     detail::Head* head_ = nullptr;   // the running header request's state, likewise
 
     Limits limits_;
+    ProgressBase nextProgressBase_ = ProgressBase::FileSize;
+    Failure lastFailure_ = Failure::None;
     int sessionsOpened_ = 0;
     int responseCode_ = 0;
 };

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstddef>
+
 namespace orvello {
 
 // The largest response header block (status line and header lines with their line ends,
@@ -21,6 +23,12 @@ struct HeaderValues {
     // is -1 then, as if the header were missing.
     bool badContentLength = false;
 };
+
+// Whether a header line as libcurl hands it over (with its line end) is the empty line that
+// ends a response's header block: CR LF, or a bare LF.
+inline bool IsHeaderBlockEnd(const char* line, std::size_t length) {
+    return (length == 2 && line[0] == '\r' && line[1] == '\n') || (length == 1 && line[0] == '\n');
+}
 
 // Reads the values out of a raw header block as the server sent it.
 //

@@ -15,6 +15,20 @@
 
 using orvello::RedirectEnd;
 
+namespace orvello {
+
+// What the tests look at inside a resolution.
+struct YoutubeRedirectProbe {
+    static const QString& Answer(const YoutubeRedirect& r) { return r.sYoutubeDownLink; }
+    static bool WaitOver(const YoutubeRedirect& r) { return r.bFindYoutubeFinish; }
+    static const QTcpSocket& Socket(const YoutubeRedirect& r) { return r.WS; }
+    static void DataArrival(YoutubeRedirect& r) { r.WS_DataArrival(); }
+};
+
+} // namespace orvello
+
+using Probe = orvello::YoutubeRedirectProbe;
+
 namespace {
 
 using orvello::test::RawPeer;
@@ -94,7 +108,7 @@ TEST_F(Redirect, EveryFailureGivesNothingNeverTheEarlierAddress) {
         peer.answer = f.answer;
         EXPECT_EQ(Resolve("/second"), "");
         EXPECT_EQ(redirect.LastEnd(), f.end);
-        EXPECT_EQ(redirect.sYoutubeDownLink, "");
+        EXPECT_EQ(Probe::Answer(redirect), "");
     }
     // An orderly close by the peer is no connection error.
     EXPECT_TRUE(prompter.shown.empty());
@@ -114,7 +128,7 @@ TEST_F(Redirect, AMutePeerEndsAtTheTimeOutOrWhenTheUserStops) {
     peer.onRequest = [this] { run.bStopRequested = true; };
     EXPECT_EQ(Resolve("/p?x=1"), "");
     EXPECT_EQ(redirect.LastEnd(), RedirectEnd::Stopped);
-    EXPECT_EQ(redirect.WS.state(), QAbstractSocket::UnconnectedState);
+    EXPECT_EQ(Probe::Socket(redirect).state(), QAbstractSocket::UnconnectedState);
     EXPECT_EQ(peer.connections, 2);
 }
 
@@ -122,8 +136,8 @@ TEST_F(Redirect, SocketErrorsShowConnectionErrorWithTheSocketsText) {
     bool finishedWhileShown = true;
     QString errorText;
     prompter.onShow = [&](const orvello::MsgRequest&) {
-        finishedWhileShown = redirect.bFindYoutubeFinish;
-        errorText = redirect.WS.errorString();
+        finishedWhileShown = Probe::WaitOver(redirect);
+        errorText = Probe::Socket(redirect).errorString();
     };
     redirect.RemotePort = ClosedPort();
     EXPECT_EQ(Resolve("/p?x=1"), "");
@@ -144,8 +158,8 @@ TEST_F(Redirect, SocketErrorsShowConnectionErrorWithTheSocketsText) {
 }
 
 TEST_F(Redirect, StrayDataAndNestedCallsLeaveTheWaitAlone) {
-    redirect.WS_DataArrival(); // not connected: left unread, the wait would go on
-    EXPECT_FALSE(redirect.bFindYoutubeFinish);
+    Probe::DataArrival(redirect); // not connected: left unread, the wait would go on
+    EXPECT_FALSE(Probe::WaitOver(redirect));
 
     QString nested = QStringLiteral("<not called>");
     peer.onRequest = [&] { nested = Resolve("/other?y=2"); };

@@ -1,6 +1,8 @@
 // Transfers: the events and their order, the file written, cancellation, the failures and
 // their messages, and the session kept between a header request and a transfer.
 #include "DownloadEventLog.h"
+#include "DownloadProbe.h"
+#include "DownloadRig.h"
 #include "common/DoEvents.h"
 #include "support/http/ScriptServer.h"
 #include "transfer/Download.h"
@@ -186,7 +188,7 @@ TEST_F(Transfer, CancellationIsSeenAfterEachProgressEventOnly) {
     EXPECT_FALSE(d.StartDownload());
     EXPECT_EQ(log.events, Progress({2048, 4096}) << QStringLiteral("cancelled:4096"));
     EXPECT_EQ(FileBytes(path()), body.left(4096));
-    EXPECT_FALSE(d.SessionOpen());
+    EXPECT_FALSE(DownloadProbe::SessionOpen(d));
 
     // In the handler of the final, empty read: all data is there, yet the end is a cancel.
     log.events.clear();
@@ -222,7 +224,7 @@ TEST_F(Transfer, ServerClosingOrStallingMidBodyIsAReadFailure) {
     EXPECT_FALSE(d.StartDownload());
     EXPECT_EQ(log.events, Progress({20, 41, 50}) << QStringLiteral("error:Could not read URL"));
     EXPECT_EQ(FileBytes(path(QStringLiteral("closed.bin"))), body.left(5000));
-    EXPECT_FALSE(d.SessionOpen());
+    EXPECT_FALSE(DownloadProbe::SessionOpen(d));
 
     log.events.clear();
     d.setLocalFile(path(QStringLiteral("stalled.bin")));
@@ -258,8 +260,8 @@ TEST_F(Transfer, RefusedAddressIsNotFoundAndKeepsTheSession) {
     EXPECT_FALSE(d.StartDownload());
     EXPECT_EQ(log.events, QStringList({QStringLiteral("error:Could not find URL")}));
     EXPECT_FALSE(QFileInfo::exists(path()));
-    EXPECT_TRUE(d.SessionOpen());
-    EXPECT_EQ(d.SessionsOpened(), 1);
+    EXPECT_TRUE(DownloadProbe::SessionOpen(d));
+    EXPECT_EQ(DownloadProbe::SessionsOpened(d), 1);
     EXPECT_FALSE(d.FileExists()); // the header request inside could not be made either
 
     d.setUrl(QString()); // no address at all: not found either
@@ -271,8 +273,8 @@ TEST_F(Transfer, RefusedAddressIsNotFoundAndKeepsTheSession) {
     serve(PatternBytes(100), 100);
     EXPECT_TRUE(d.StartDownload());
     EXPECT_TRUE(server.requests("HEAD").empty()); // the first transfer already asked
-    EXPECT_EQ(d.SessionsOpened(), 1);
-    EXPECT_FALSE(d.SessionOpen());
+    EXPECT_EQ(DownloadProbe::SessionsOpened(d), 1);
+    EXPECT_FALSE(DownloadProbe::SessionOpen(d));
 }
 
 TEST_F(Transfer, UnwritableLocalFileEndsWithAWriteError) {
@@ -283,7 +285,7 @@ TEST_F(Transfer, UnwritableLocalFileEndsWithAWriteError) {
     EXPECT_TRUE(log.events[0].startsWith(QStringLiteral("error:Could not write file: ")))
         << log.events[0].toStdString();
     EXPECT_GT(log.events[0].size(), QStringLiteral("error:Could not write file: ").size());
-    EXPECT_FALSE(d.SessionOpen());
+    EXPECT_FALSE(DownloadProbe::SessionOpen(d));
 
     log.events.clear();
     d.setLocalFile(path() + QChar(0) + QStringLiteral("tail"));
@@ -308,7 +310,9 @@ TEST_F(Transfer, CountsEndBeforeTheyPassTheLimit) {
     EXPECT_EQ(log.events, QStringList({QStringLiteral("error:Could not read URL")}));
 }
 
-TEST_F(Transfer, HeaderRequestRunsInsideOnlyTheFirstTransferOnOneConnection) {
+// The session policy: the first transfer makes its own header request, a header request
+// keeps its connection for the transfer after it, and a transfer closes the session at its end.
+TEST_F(Transfer, AHeaderRequestAndTheTransferAfterItShareOneConnection) {
     Reply head = Reply::Head({"HTTP/1.1 200 OK", "Content-Length: 3000"});
     head.after = Reply::After::KeepAlive;
     server.onHead(head);
@@ -316,27 +320,131 @@ TEST_F(Transfer, HeaderRequestRunsInsideOnlyTheFirstTransferOnOneConnection) {
     d.setUrl(server.url());
     d.setLocalFile(path());
 
+    EXPECT_TRUE(d.StartDownload()); // the first: with a header request of its own
+    d.RequestInformation();         // an entry's header request, then its file
+    EXPECT_TRUE(DownloadProbe::SessionOpen(d));
     EXPECT_TRUE(d.StartDownload());
-    EXPECT_TRUE(d.StartDownload());
+    EXPECT_FALSE(DownloadProbe::SessionOpen(d));
+    EXPECT_TRUE(d.StartDownload()); // no header request before it: a connection of its own
     const auto& requests = server.requests();
-    ASSERT_EQ(requests.size(), 3u);
-    EXPECT_EQ(requests[0].method(), "HEAD");
-    EXPECT_EQ(requests[1].method(), "GET");
-    EXPECT_EQ(requests[2].method(), "GET");
-    // The transfer used the connection its header request left open.
-    EXPECT_EQ(requests[1].connection, requests[0].connection);
-    EXPECT_EQ(requests[1].header("User-Agent"),
-              "Mozilla/4.0 (compatible; MSIE 5.0; Windows NT; DigExt)");
-    EXPECT_EQ(d.SessionsOpened(), 2); // the first transfer closed its session at the end
+    ASSERT_EQ(requests.size(), 5u);
+    const QByteArray methods[] = {"HEAD", "GET", "HEAD", "GET", "GET"};
+    const int connections[] = {1, 1, 2, 2, 3};
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        EXPECT_EQ(requests[i].method(), methods[i]) << i;
+        EXPECT_EQ(requests[i].connection, connections[i]) << i;
+        EXPECT_EQ(requests[i].header("User-Agent"),
+                  "Mozilla/4.0 (compatible; MSIE 5.0; Windows NT; DigExt)");
+    }
+    // A server closes an HTTP/1.0 connection after its answer unless asked to keep it.
+    EXPECT_EQ(requests[2].header("Connection"), "keep-alive");
+    EXPECT_EQ(DownloadProbe::SessionsOpened(d), 3);
 
     // An explicit header request before the first transfer replaces the one inside it.
     Download fresh;
     fresh.setUrl(server.url());
     fresh.setLocalFile(path(QStringLiteral("fresh.bin")));
     fresh.RequestInformation();
-    EXPECT_TRUE(fresh.SessionOpen()); // no transfer began yet: the session stays
     EXPECT_TRUE(fresh.StartDownload());
-    EXPECT_EQ(server.requests("HEAD").size(), 2u);
-    fresh.RequestInformation(); // after a transfer began, it closes the session at its end
-    EXPECT_FALSE(fresh.SessionOpen());
+    const auto& all = server.requests();
+    ASSERT_EQ(all.size(), 7u);
+    EXPECT_EQ(all[5].method(), "HEAD");
+    EXPECT_EQ(all[6].method(), "GET");
+    EXPECT_EQ(all[6].connection, all[5].connection);
+}
+
+// Every ending tells its kind beside its text, already while its event is handled.
+TEST(DownloadFailure, EachEndingHasItsKind) {
+    using F = Download::Failure;
+    const QByteArray body = PatternBytes(8192);
+    Reply cut = Reply::Ok(body), stall = Reply::Ok(body), mute;
+    cut.cutAt = 5000;
+    stall.cutAt = 3000;
+    stall.after = Reply::After::Hang;
+    mute.silent = true;
+    enum class Then { Nothing, Cancel, ClosedPort, NoFolder, DiskFull, TinySize };
+    const struct {
+        Reply get;
+        Then then;
+        std::int64_t maxBytes;
+        F kind;
+        QString last;
+    } rows[] = {
+        {Reply::Ok(body), Then::Nothing, INT32_MAX, F::None, "complete"},
+        {Reply::Ok(body), Then::Cancel, INT32_MAX, F::None, "cancelled:2048"},
+        {Reply::Ok(body), Then::ClosedPort, INT32_MAX, F::NotFound, "error:Could not find URL"},
+        {cut, Then::Nothing, INT32_MAX, F::Read, "error:Could not read URL"},
+        {stall, Then::Nothing, INT32_MAX, F::TooSlow, "error:Could not read URL"},
+        {mute, Then::Nothing, INT32_MAX, F::TooSlow, "error:Could not read URL"},
+        {Reply::Ok(body), Then::Nothing, 5000, F::TooLarge, "error:Could not read URL"},
+        {Reply::Ok(body), Then::TinySize, INT32_MAX, F::TooLarge, "error:Could not read URL"},
+        {Reply::Ok(body), Then::NoFolder, INT32_MAX, F::Write,
+         "error:Could not write file: No such file or directory"},
+        {Reply::Ok(body), Then::DiskFull, INT32_MAX, F::Write,
+         "error:Could not write file: No space left on device"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.last.toStdString());
+        Rig rig(r.get);
+        Download& d = *rig.d;
+        // Each call tells its own ending, not an earlier one's.
+        const QString closed =
+            QStringLiteral("http://127.0.0.1:%1/v").arg(ScriptServer::ClosedPort());
+        d.setUrl(closed);
+        d.StartDownload();
+        ASSERT_EQ(d.lastFailure(), F::NotFound);
+        rig.log.events.clear();
+        d.setUrl(r.then == Then::ClosedPort ? closed : rig.server.url());
+        d.setLimits({.headers = 300ms, .lowSpeedTime = 300ms, .maxBytes = r.maxBytes});
+        if (r.then == Then::NoFolder)
+            d.setLocalFile(rig.dir.filePath(QStringLiteral("none/out.bin")));
+        if (r.then == Then::DiskFull)
+            d.setLocalFile(QStringLiteral("/dev/full"));
+        rig.log.onProgress = [&](qint32) {
+            if (r.then == Then::Cancel)
+                d.CancelDownload();
+            if (r.then == Then::TinySize)
+                d.setFileSize(1e-7f);
+        };
+        F inHandler = F::None;
+        QObject::connect(&d, &Download::DownloadError, [&] { inHandler = d.lastFailure(); });
+        d.StartDownload();
+        EXPECT_EQ(rig.log.last(), r.last);
+        EXPECT_EQ(d.lastFailure(), r.kind);
+        EXPECT_EQ(inHandler, r.kind);
+    }
+}
+
+// A page fetch measures its percentages against its own answer's length, not against the
+// size the last header request left; the setting holds for that one call.
+TEST(DownloadProgressBase, ResponseLengthIsTheAnswersOwnContentLength) {
+    using B = Download::ProgressBase;
+    const QByteArray body = PatternBytes(5000);
+    Reply chunked;
+    chunked.head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    chunked.body = QByteArray::number(body.size(), 16) + "\r\n" + body + "\r\n0\r\n\r\n";
+    Reply moved;
+    moved.head = "HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 9\r\n\r\n";
+    moved.body = "moved on!";
+    const struct {
+        QList<Reply> gets;
+        B base;
+        QStringList events;
+    } rows[] = {
+        {{Reply::Ok(body)}, B::FileSize, Progress({0, 0, 0, 0})}, // against the earlier size
+        {{Reply::Ok(body)}, B::ResponseLength, Progress({41, 82, 100, 100})},
+        {{chunked}, B::ResponseLength, Progress({2048, 4096, 5000, 5000})},
+        {{moved, chunked}, B::ResponseLength, Progress({2048, 4096, 5000, 5000})},
+    };
+    for (const auto& r : rows) {
+        Rig rig(r.gets.front());
+        for (const Reply& next : r.gets.mid(1))
+            rig.server.onGet(next);
+        rig.d->RequestInformation(); // the transfer makes none of its own
+        rig.d->setFileSize(1e6f);    // the previous video's size
+        rig.d->setProgressBase(r.base);
+        EXPECT_TRUE(rig.d->StartDownload());
+        EXPECT_EQ(rig.log.events, QStringList(r.events) << "complete");
+        EXPECT_EQ(rig.d->progressBase(), B::FileSize);
+    }
 }

@@ -1,0 +1,245 @@
+#include "transfer/RingWriter.h"
+
+#include <QThread>
+
+#include <fcntl.h>
+#include <sys/eventfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+namespace orvello {
+
+namespace {
+constexpr std::size_t kMask = RingWriter::kSize - 1;
+} // namespace
+
+RingWriter::RingWriter(QByteArray path, std::int64_t maxBytes, Producer producer)
+    : path_(std::move(path)), maxBytes_(maxBytes), producer_(std::move(producer)),
+      ring_(std::make_unique_for_overwrite<char[]>(kSize)) {}
+
+RingWriter::~RingWriter() {
+    Close();
+}
+
+std::size_t RingWriter::Room() const {
+    return kSize - (received_ - flushed_.load(std::memory_order_acquire));
+}
+
+RingWriter::Put RingWriter::Store(const char* data, std::size_t length) {
+    if (length > Room()) {
+        if (length > kSize)
+            return Put::TooLong;
+        waiting_ = true;
+        return Put::Full;
+    }
+    const std::size_t at = received_ & kMask;
+    const std::size_t first = std::min(length, kSize - at);
+    std::memcpy(ring_.get() + at, data, first);
+    std::memcpy(ring_.get(), data + first, length - first);
+    received_ += length;
+    if (fd_ >= 0 && Held())
+        TakeForHeldLoop();
+    return Put::Stored;
+}
+
+void RingWriter::ResumeWhenRoom() {
+    if (waiting_ && Room() >= kSize / 2) {
+        waiting_ = false;
+        producer_.resume(); // may refill the ring at once
+    }
+}
+
+void RingWriter::Take(std::size_t length) {
+    taken_ += length;
+    if (taken_ - handed_ >= kChunk)
+        HandOver();
+}
+
+bool RingWriter::OpenFile() {
+    fd_ = ::open(path_.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd_ < 0) {
+        openError_ = errno;
+        return false;
+    }
+    // Only a file that holds something is emptied: on ext4, truncating a file, even an empty
+    // one, makes its closing write out everything written since, which would hold the window
+    // at the end of a large download.
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || (st.st_size > 0 && ::ftruncate(fd_, 0) != 0)) {
+        openError_ = errno;
+        return false;
+    }
+    if (!StartWriter()) {
+        openError_ = writeError_;
+        return false;
+    }
+    return true;
+}
+
+bool RingWriter::WriteFailed() {
+    const int error = failure_.load(std::memory_order_acquire);
+    if (error != 0)
+        writeError_ = error;
+    return error != 0;
+}
+
+bool RingWriter::WrittenUpTo(std::uint64_t position) {
+    position = std::min(position, taken_);
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        wanted_ = handed_ = taken_;
+        if (flushed_.load(std::memory_order_acquire) >= position ||
+            failure_.load(std::memory_order_relaxed) != 0 || !writer_.joinable())
+            return true;
+        wakeLoop_ = true;
+    }
+    more_.notify_one();
+    return false;
+}
+
+bool RingWriter::Close() {
+    if (fd_ < 0)
+        return true;
+    StopWriter();
+    bool ok = !WriteFailed();
+    if (::close(fd_) != 0 && ok) {
+        writeError_ = errno;
+        ok = false;
+    }
+    fd_ = -1;
+    wakeWatch_.reset();
+    if (wakeFd_ >= 0)
+        ::close(wakeFd_);
+    wakeFd_ = -1;
+    return ok;
+}
+
+void RingWriter::MarkLoopLevel() {
+    loopLevel_ = QThread::currentThread()->loopLevel();
+}
+
+bool RingWriter::Held() const {
+    return QThread::currentThread()->loopLevel() > loopLevel_;
+}
+
+void RingWriter::ServeHeldLoop() {
+    if (fd_ < 0 || !Held() || (producer_.live && !producer_.live()))
+        return;
+    TakeForHeldLoop();
+    if (!waiting_)
+        return;
+    if (Room() >= kSize / 2)
+        ResumeWhenRoom(); // may put data at once
+    else
+        WakeAfterWrite();
+}
+
+// Takes what arrived, never past the byte limit (the consumer fails the transfer there), and
+// hands it to the writer.
+void RingWriter::TakeForHeldLoop() {
+    if (fd_ < 0)
+        return;
+    const std::uint64_t upTo = std::min<std::uint64_t>(received_, std::uint64_t(maxBytes_));
+    if (upTo > taken_) {
+        backlog_ += upTo - taken_;
+        taken_ = upTo;
+    }
+    if (taken_ > handed_)
+        HandOver();
+}
+
+void RingWriter::HandOver() {
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        wanted_ = handed_ = taken_;
+    }
+    more_.notify_one();
+}
+
+// Has the writer call ServeHeldLoop after its next write, unless everything taken is written.
+void RingWriter::WakeAfterWrite() {
+    const std::lock_guard<std::mutex> hold(lock_);
+    if (flushed_.load(std::memory_order_acquire) < taken_ && writer_.joinable())
+        wakeLoop_ = true;
+}
+
+// False, with the error as writeError_, when no thread (or no eventfd for its wake calls) can
+// be had.
+bool RingWriter::StartWriter() {
+    wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd_ < 0) {
+        writeError_ = errno;
+        return false;
+    }
+    wakeWatch_ = std::make_unique<QSocketNotifier>(wakeFd_, QSocketNotifier::Read);
+    QObject::connect(wakeWatch_.get(), &QSocketNotifier::activated, [this] { OnWake(); });
+    try {
+        writer_ = std::thread([this] { WriteOut(); });
+    } catch (const std::system_error& e) {
+        writeError_ = e.code().value();
+        return false;
+    }
+    return true;
+}
+
+void RingWriter::StopWriter() {
+    if (!writer_.joinable())
+        return;
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        wanted_ = handed_ = taken_;
+        closing_ = true;
+    }
+    more_.notify_one();
+    writer_.join();
+}
+
+// The writer's thread: writes the ring from flushed_ up to wanted_ in pieces of at most kChunk
+// (never across the ring's end), until the file is closed or a write fails. Only this thread
+// moves flushed_.
+void RingWriter::WriteOut() {
+    std::unique_lock<std::mutex> hold(lock_);
+    for (;;) {
+        more_.wait(hold, [this] {
+            return closing_ || wanted_ > flushed_.load(std::memory_order_relaxed);
+        });
+        const std::uint64_t at = flushed_.load(std::memory_order_relaxed);
+        if (at >= wanted_)
+            return; // closing, and everything handed over is in the file
+        const std::size_t place = at & kMask;
+        const std::size_t length = std::min<std::uint64_t>({wanted_ - at, kSize - place, kChunk});
+        hold.unlock();
+        const ssize_t n = ::write(fd_, ring_.get() + place, length);
+        const int error = n < 0 ? errno : 0;
+        hold.lock();
+        if (n < 0 && error == EINTR)
+            continue;
+        if (n <= 0)
+            failure_.store(n < 0 ? error : ENOSPC, std::memory_order_release);
+        else
+            flushed_.store(at + std::uint64_t(n), std::memory_order_release);
+        if (wakeLoop_) {
+            // Wakes the consumer waiting in the event loop, or goes on for a held one.
+            wakeLoop_ = false;
+            const std::uint64_t one = 1;
+            [[maybe_unused]] const ssize_t sent = ::write(wakeFd_, &one, sizeof one);
+        }
+        if (n <= 0)
+            return;
+    }
+}
+
+// A wake call of the writer, on the loop's thread: wakes a consumer waiting in the event loop
+// (running this is enough), or goes on for a held one.
+void RingWriter::OnWake() {
+    std::uint64_t calls = 0;
+    [[maybe_unused]] const ssize_t got = ::read(wakeFd_, &calls, sizeof calls);
+    ServeHeldLoop();
+}
+
+} // namespace orvello
