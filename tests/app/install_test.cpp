@@ -94,15 +94,15 @@ protected:
 TEST_F(InstallTest, PutsEveryFileWhereItBelongs) {
     const QFileInfo program(Installed(BinDir() + QStringLiteral("/orvello")));
     EXPECT_TRUE(program.isFile() && program.isExecutable()) << qPrintable(program.filePath());
-    for (const char* file : {
-             // The UI surface: Main.qml, its components and the qmldir that declares them.
-             "/orvello/Main.qml", "/orvello/qmldir", "/orvello/Theme.qml",
-             "/orvello/AboutPage.qml", "/orvello/Badge.qml", "/orvello/CheckOption.qml",
-             "/orvello/DownloadPage.qml", "/orvello/PageTabButton.qml", "/orvello/PushButton.qml",
-             "/orvello/TitleBand.qml", "/orvello/WindowButton.qml",
-             // The help page, the desktop entry and its icon.
-             "/orvello/Help.html", "/applications/orvello.desktop",
-             "/icons/hicolor/scalable/apps/orvello.svg"}) {
+    for (const char* file :
+         {// The UI surface: Main.qml, its components and the qmldir that declares them.
+          "/orvello/Main.qml", "/orvello/qmldir", "/orvello/Theme.qml", "/orvello/AboutPage.qml",
+          "/orvello/Badge.qml", "/orvello/CheckOption.qml", "/orvello/DownloadPage.qml",
+          "/orvello/PageTabButton.qml", "/orvello/PushButton.qml", "/orvello/TitleBand.qml",
+          "/orvello/WindowButton.qml",
+          // The help page, the desktop entry and its icon.
+          "/orvello/Help.html", "/applications/orvello.desktop",
+          "/icons/hicolor/scalable/apps/orvello.svg"}) {
         const QFileInfo info(Installed(ShareDir() + QString::fromLatin1(file)));
         EXPECT_TRUE(info.isFile() && info.size() > 0) << qPrintable(info.filePath());
     }
