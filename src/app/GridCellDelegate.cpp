@@ -4,6 +4,24 @@
 
 namespace orvello {
 
+namespace {
+
+GridColours& coloursInForce() {
+    static GridColours colours;
+    return colours;
+}
+
+} // namespace
+
+const GridColours& CurrentGridColours() {
+    return coloursInForce();
+}
+
+void SetGridColours(const GridColours& colours) {
+    // Assigned in place: the GridColour names refer to these members.
+    coloursInForce() = colours;
+}
+
 void GridCellDelegate::initStyleOption(QStyleOptionViewItem* option,
                                        const QModelIndex& index) const {
     QStyledItemDelegate::initStyleOption(option, index);

@@ -4,7 +4,8 @@
 #include "FramePacer.h"
 #include "MessageBoxPrompter.h"
 #include "ProgramFiles.h"
-#include "frmMenu.h"
+#include "SurfaceBridge.h"
+#include "TrayIcon.h"
 #include "list/ListEditing.h"
 #include "list/modMain.h"
 #include "modhook.h"
@@ -16,11 +17,9 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
-#include <QPainter>
-#include <QPainterPath>
-#include <QQuickItem>
 #include <QQuickWidget>
 #include <QScopedValueRollback>
+#include <QSystemTrayIcon>
 #include <QWindow>
 
 #include <array>
@@ -28,35 +27,6 @@
 #include <cstdlib>
 
 namespace orvello {
-
-namespace {
-
-// The tray and window icon: a deep blue tile with a yellow arrow into a green tray.
-QIcon TrayPicture() {
-    QPixmap pixmap(64, 64);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(39, 104, 146));
-    p.drawRoundedRect(QRectF(2, 2, 60, 60), 12, 12);
-    p.setBrush(QColor(156, 184, 99));
-    p.drawRoundedRect(QRectF(12, 44, 40, 9), 3, 3);
-    QPainterPath arrow;
-    arrow.moveTo(26, 10);
-    arrow.lineTo(38, 10);
-    arrow.lineTo(38, 24);
-    arrow.lineTo(47, 24);
-    arrow.lineTo(32, 40);
-    arrow.lineTo(17, 24);
-    arrow.lineTo(26, 24);
-    arrow.closeSubpath();
-    p.setBrush(QColor(255, 199, 0));
-    p.drawPath(arrow);
-    return QIcon(pixmap);
-}
-
-} // namespace
 
 QString frmMain::AboutText(int major, int minor, int revision) {
     return QStringLiteral("Version %1.%2.0.%3\r\n").arg(major).arg(minor).arg(revision) +
@@ -91,11 +61,14 @@ frmMain::frmMain(Options options) : m_options(std::move(options)) {
 
     setWindowTitle(QStringLiteral("Orvello"));
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
-    setWindowIcon(TrayPicture());
+    setWindowIcon(TrayIcon::Picture());
     new FramePacer(this); // owned by the window
     Flash = new QQuickWidget(this);
     Flash->setObjectName(QStringLiteral("Flash"));
     Flash->setResizeMode(QQuickWidget::SizeRootObjectToView);
+    m_surface = std::make_unique<SurfaceBridge>(*Flash);
+    m_ui.setSurface(m_surface.get());
+    connect(m_surface.get(), &SurfaceBridge::fsCommand, this, &frmMain::Flash_FSCommand);
     DownloadGrid = new orvello::DownloadGrid(this);
 
     m_list = std::make_unique<modMain>(m_run, DownloadGrid, m_prompter);
@@ -111,24 +84,30 @@ frmMain::frmMain(Options options) : m_options(std::move(options)) {
                                   modhook::Grid{[this] { return focusWidget() == DownloadGrid; },
                                                 [this] { ScrollUp(); }, [this] { ScrollDown(); }});
 
-    tmrend.setSingleShot(true);
-    tmrend.setInterval(200);
-    connect(&tmrend, &QTimer::timeout, this, [this] {
-        tmrend.stop();
-        EndMe();
-    });
+    m_tray = std::make_unique<TrayIcon>(
+        *this,
+        TrayIcon::Actions{[this] { return m_settings.bMonitorClipboard; },
+                          [this](bool on) {
+                              m_monitor->Monitor(on);
+                              m_settingsStore->ShowSettings();
+                          },
+                          [this](const QString& command) { Flash_FSCommand(command, QString()); },
+                          [this] { EndMe(); }});
+    connect(&m_scheduler->startStop, &StartStop::mnuDownloadCaptionChanged, m_tray.get(),
+            &TrayIcon::SetDownloadCaption);
 
     // Start-up, in this order: the window and its surface, the tray menu, the settings
     // (which may switch the clipboard watching on and show themselves on the surface), and
     // last the event hooks.
     InitMainWindow();
-    LoadMenu();
+    m_tray->LoadMenu();
     m_settingsStore->LoadSettings();
     StartHook();
 }
 
 frmMain::~frmMain() {
     // The grid and the surface are children; the list must unbind before they go.
+    m_tray.reset();
     m_hooks.reset();
     m_editing.reset();
     m_monitor.reset();
@@ -137,59 +116,26 @@ frmMain::~frmMain() {
 }
 
 void frmMain::InitMainWindow() {
-    SysTray.setIcon(TrayPicture());
-    SysTray.setToolTip(QStringLiteral("Orvello"));
-    SysTray.show();
-    connect(&SysTray, &QSystemTrayIcon::activated, this, &frmMain::SysTray_Activated);
+    m_tray->ShowIcon();
 
     Flash->move(0, 0);
     Flash->raise();
     Flash->resize(kWidth, kHeight);
     setFixedSize(kWidth, kHeight);
-    const QString surface = m_options.surfacePath.isEmpty()
-                                ? FindProgramFile(QStringLiteral("Main.qml"))
-                                : m_options.surfacePath;
-    Flash->setSource(QUrl::fromLocalFile(surface));
-    if (QQuickItem* root = Flash->rootObject()) {
-        connect(root, SIGNAL(fsCommand(QString, QString)), this,
-                SLOT(Flash_FSCommand(QString, QString)));
-    }
+    m_surface->Load(m_options.surfacePath.isEmpty() ? FindProgramFile(QStringLiteral("Main.qml"))
+                                                    : m_options.surfacePath);
 
-    // The grid lies in the surface's list area and stays behind it until the Download page
-    // is shown.
-    DownloadGrid->setGeometry(23, 177, 572, 179);
+    // The grid takes its place and colours from the surface (before its layout, which makes
+    // its style sheet from the colours), and stays behind the surface until the Download
+    // page is shown.
+    SetGridColours(m_surface->GridColoursFromTheme(GridColours{}));
+    DownloadGrid->setGeometry(m_surface->GridArea(kGridArea));
     DownloadGrid->setVisible(false);
     m_list->FormatDownloadGrid(true);
 
-    SetUiVariable(
+    m_ui.SetUiVariable(
         QStringLiteral("_root.aboutTxt"),
         AboutText(ORVELLO_VERSION_MAJOR, ORVELLO_VERSION_MINOR, ORVELLO_VERSION_REVISION));
-}
-
-void frmMain::LoadMenu() {
-    menu = std::make_unique<frmMenu>();
-    SysTray.setContextMenu(&menu->TRAYMENU);
-    connect(&menu->TRAYMENU, &QMenu::aboutToShow, this, &frmMain::TRAYMENU_AboutToShow);
-    connect(menu->mnuOrvello, &QAction::triggered, this, &frmMain::mnuOrvello_Click);
-    connect(menu->mnuDownload, &QAction::triggered, this, &frmMain::mnuDownload_Click);
-    connect(menu->mnuMonitor, &QAction::triggered, this, &frmMain::mnuMonitor_Click);
-    connect(menu->mnuExit, &QAction::triggered, this, &frmMain::mnuExit_Click);
-    connect(&m_scheduler->startStop, &StartStop::mnuDownloadCaptionChanged, menu.get(),
-            [this](const QString& caption) { menu->mnuDownload->setText(caption); });
-}
-
-QString frmMain::GetUiVariable(const QString& name) const {
-    QVariant result;
-    if (QQuickItem* root = Flash ? Flash->rootObject() : nullptr)
-        QMetaObject::invokeMethod(root, "getVariable", Q_RETURN_ARG(QVariant, result),
-                                  Q_ARG(QVariant, name));
-    return result.toString();
-}
-
-void frmMain::SetVariable(const QString& name, const QString& value) {
-    if (QQuickItem* root = Flash ? Flash->rootObject() : nullptr)
-        QMetaObject::invokeMethod(root, "setVariable", Q_ARG(QVariant, name),
-                                  Q_ARG(QVariant, value));
 }
 
 void frmMain::Flash_FSCommand(const QString& command, const QString& /*args*/) {
@@ -206,7 +152,7 @@ void frmMain::Flash_FSCommand(const QString& command, const QString& /*args*/) {
                  return;
              }
              w.hide();
-             w.SysTray.show();
+             w.m_tray->SysTray.show();
          }},
         {"IDC_FS_Close", [](frmMain& w) { w.EndMe(); }},
         {"IDC_FS_Slider", [](frmMain& w) { w.HideDownloadGrid(); }},
@@ -267,8 +213,8 @@ void frmMain::Flash_FSCommand(const QString& command, const QString& /*args*/) {
 void frmMain::AddDownloadUrl() {
     // The trimmed copy only decides whether there is an address; the list gets the text as
     // the surface holds it, blanks and all.
-    if (!GetUiVariable(QStringLiteral("_root.video_url")).trimmed().isEmpty())
-        m_list->AddUrlToList(GetUiVariable(QStringLiteral("_root.video_url")));
+    if (!m_ui.VideoUrl().trimmed().isEmpty())
+        m_list->AddUrlToList(m_ui.VideoUrl());
     if (m_run.bDownloading)
         m_list->FindCurrentRow();
 }
@@ -289,7 +235,7 @@ void frmMain::cmdBrowse_Click() {
     if (path.isEmpty())
         return;
     const QString folder = modSettings::AbsoluteDownloadDir(path);
-    SetUiVariable(QStringLiteral("_root.download_dir"), folder);
+    m_ui.SetUiVariable(QStringLiteral("_root.download_dir"), folder);
     m_settings.sDownloadDir = folder;
 }
 
@@ -332,9 +278,7 @@ void frmMain::EndMe() {
     }
     StopHook();
     m_monitor->Monitor(false);
-    SysTray.setContextMenu(nullptr);
-    menu.reset();
-    SysTray.hide();
+    m_tray->Remove();
     hide();
     m_options.endProcess();
 }
@@ -343,39 +287,6 @@ void frmMain::closeEvent(QCloseEvent* event) {
     // Closing from the window manager (title bar, task bar, Alt+F4) is an ordinary exit.
     event->ignore();
     EndMe();
-}
-
-void frmMain::SysTray_Activated(QSystemTrayIcon::ActivationReason reason) {
-    // A left click brings a hidden window back; the right button opens the menu, which
-    // the tray icon does itself.
-    if (reason == QSystemTrayIcon::Trigger && !isVisible())
-        setVisible(true);
-}
-
-void frmMain::TRAYMENU_AboutToShow() {
-    activateWindow();
-    menu->mnuMonitor->setChecked(m_settings.bMonitorClipboard);
-}
-
-void frmMain::mnuOrvello_Click() {
-    setVisible(true);
-}
-
-void frmMain::mnuDownload_Click() {
-    Flash_FSCommand(menu->mnuDownload->text() == StartStop::kStart
-                        ? QStringLiteral("IDC_FS_startDownload")
-                        : QStringLiteral("IDC_FS_stopDownload"),
-                    QString());
-}
-
-void frmMain::mnuMonitor_Click() {
-    // The item has toggled its mark already: the new mark is the opposite of the old one.
-    m_monitor->Monitor(menu->mnuMonitor->isChecked());
-    m_settingsStore->ShowSettings();
-}
-
-void frmMain::mnuExit_Click() {
-    tmrend.start();
 }
 
 } // namespace orvello

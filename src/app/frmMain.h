@@ -5,8 +5,7 @@
 #include "common/UiVariables.h"
 #include "settings/CRegister.h"
 
-#include <QSystemTrayIcon>
-#include <QTimer>
+#include <QRect>
 #include <QUrl>
 #include <QWidget>
 
@@ -22,16 +21,17 @@ class DownloadGrid;
 class DownloadScheduler;
 class ListEditing;
 class Prompter;
-class frmMenu;
+class SurfaceBridge;
+class TrayIcon;
 class modMain;
 class modSettings;
 class modhook;
 
 // The main window: a fixed, frameless window filled by the UI surface (Main.qml), with the
 // download grid laid over the surface's list area and a tray icon that keeps the program
-// reachable while the window is hidden. It composes the subsystems and dispatches the
-// surface's commands to them; the behaviour lives in the subsystems.
-class frmMain : public QWidget, public UiSurface {
+// reachable while the window is hidden. It composes the subsystems, the surface's bridge and
+// the tray icon, and dispatches the surface's commands to them; the behaviour lives in them.
+class frmMain : public QWidget {
     Q_OBJECT
 public:
     // What tests replace; the program uses the defaults.
@@ -49,6 +49,8 @@ public:
 
     static constexpr int kWidth = 630;
     static constexpr int kHeight = 535;
+    // Where the grid goes when the surface names no place for it (it did not load).
+    static constexpr QRect kGridArea{23, 177, 572, 179};
     static inline const QString kHomePage = QStringLiteral("https://www.orvello.org/");
 
     frmMain();
@@ -75,15 +77,6 @@ public:
     // "Version <major>.<minor>.0.<revision>", CR LF, and the program's description.
     static QString AboutText(int major, int minor, int revision);
 
-    // Sets a variable of the UI surface ("_root.download_dir", ...); every write goes here.
-    void SetUiVariable(const QString& name, const QString& value) {
-        m_ui.SetUiVariable(name, value);
-    }
-    QString GetUiVariable(const QString& name) const;
-    // UiSurface: the QML surface's setVariable and getVariable.
-    void SetVariable(const QString& name, const QString& value) override;
-    QString GetVariable(const QString& name) override { return GetUiVariable(name); }
-
     modMain& list() { return *m_list; }
     DownloadScheduler& scheduler() { return *m_scheduler; }
     ClipboardMonitor& monitor() { return *m_monitor; }
@@ -92,33 +85,24 @@ public:
     UiVariables& ui() { return m_ui; }
     RunState& runState() { return m_run; }
 
+    SurfaceBridge& surface() { return *m_surface; }
+    TrayIcon& tray() { return *m_tray; }
+
     QQuickWidget* Flash = nullptr;
     orvello::DownloadGrid* DownloadGrid = nullptr;
-    QSystemTrayIcon SysTray;
-    std::unique_ptr<frmMenu> menu; // the tray menu, loaded at start-up, dropped by EndMe
-    QTimer tmrend;                 // 200 ms: runs EndMe after the tray menu has closed
-
-    // Tray events and menu items.
-    void SysTray_Activated(QSystemTrayIcon::ActivationReason reason);
-    void TRAYMENU_AboutToShow();
-    void mnuOrvello_Click();
-    void mnuDownload_Click();
-    void mnuMonitor_Click();
-    void mnuExit_Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void InitMainWindow();
-    void LoadMenu();
     void AddDownloadUrl();
     void HideDownloadGrid();
 
     Options m_options;
     RunState m_run;
     ProgramSettings m_settings;
-    UiVariables m_ui{this};
+    UiVariables m_ui;
     std::unique_ptr<Prompter> m_ownPrompter;
     Prompter* m_prompter = nullptr;
     std::unique_ptr<modMain> m_list;
@@ -127,6 +111,8 @@ private:
     std::unique_ptr<modSettings> m_settingsStore;
     std::unique_ptr<ListEditing> m_editing;
     std::unique_ptr<modhook> m_hooks;
+    std::unique_ptr<SurfaceBridge> m_surface;
+    std::unique_ptr<TrayIcon> m_tray;
     bool m_closeAsking = false; // EndMe's question about the running download is open
 };
 

@@ -4,14 +4,19 @@
 #include "app/ProgramFiles.h"
 #include "support/QtPrint.h"
 
+#include <QColor>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
 #include <QProcess>
+#include <QQmlComponent>
+#include <QQmlEngine>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 #include <gtest/gtest.h>
+
+#include <memory>
 
 namespace {
 
@@ -89,13 +94,32 @@ protected:
 TEST_F(InstallTest, PutsEveryFileWhereItBelongs) {
     const QFileInfo program(Installed(BinDir() + QStringLiteral("/orvello")));
     EXPECT_TRUE(program.isFile() && program.isExecutable()) << qPrintable(program.filePath());
-    for (const QString& file :
-         {QStringLiteral("/orvello/Main.qml"), QStringLiteral("/orvello/Help.html"),
-          QStringLiteral("/applications/orvello.desktop"),
-          QStringLiteral("/icons/hicolor/scalable/apps/orvello.svg")}) {
-        const QFileInfo info(Installed(ShareDir() + file));
+    for (const char* file :
+         {// The UI surface: Main.qml, its components and the qmldir that declares them.
+          "/orvello/Main.qml", "/orvello/qmldir", "/orvello/Theme.qml", "/orvello/AboutPage.qml",
+          "/orvello/Badge.qml", "/orvello/CheckOption.qml", "/orvello/DownloadPage.qml",
+          "/orvello/PageTabButton.qml", "/orvello/PushButton.qml", "/orvello/TitleBand.qml",
+          "/orvello/WindowButton.qml",
+          // The help page, the desktop entry and its icon.
+          "/orvello/Help.html", "/applications/orvello.desktop",
+          "/icons/hicolor/scalable/apps/orvello.svg"}) {
+        const QFileInfo info(Installed(ShareDir() + QString::fromLatin1(file)));
         EXPECT_TRUE(info.isFile() && info.size() > 0) << qPrintable(info.filePath());
     }
+}
+
+// The installed surface loads from the share folder with nothing beside it: every component
+// and the theme it names are installed, and it offers what the window reads.
+TEST_F(InstallTest, TheInstalledSurfaceLoadsWholeFromShare) {
+    QQmlEngine engine;
+    QQmlComponent surface(&engine, QUrl::fromLocalFile(orvello::FindProgramFile(
+                                       Installed(BinDir()), QStringLiteral("Main.qml"))));
+    std::unique_ptr<QObject> root(surface.create());
+    ASSERT_NE(root, nullptr) << qPrintable(surface.errorString());
+    EXPECT_NE(root->property("gridArea").value<QObject*>(), nullptr);
+    const QObject* theme = root->property("theme").value<QObject*>();
+    ASSERT_NE(theme, nullptr);
+    EXPECT_TRUE(theme->property("gridBackground").value<QColor>().isValid());
 }
 
 TEST_F(InstallTest, TheProgramInBinFindsItsFilesInShare) {

@@ -1,7 +1,10 @@
 // The desktop shell: start-up, the surface's commands, the tray menu, the wheel, shutdown.
 // The real window with its real surface, on the offscreen platform.
 #include "app/DownloadGrid.h"
+#include "app/GridCellDelegate.h"
 #include "app/MessageBoxPrompter.h"
+#include "app/SurfaceBridge.h"
+#include "app/TrayIcon.h"
 #include "app/frmMain.h"
 #include "app/frmMenu.h"
 #include "common/DoEvents.h"
@@ -20,6 +23,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -68,10 +72,12 @@ protected:
     QString chosenFolder;
     std::unique_ptr<frmMain> w;
 
+    QString surfacePath = QStringLiteral(ORVELLO_SURFACE);
+
     RegRoot store() const { return RegRoot{dir.filePath("store.ini")}; }
     void SetUp() override {
         frmMain::Options o;
-        o.surfacePath = QStringLiteral(ORVELLO_SURFACE);
+        o.surfacePath = surfacePath;
         o.store = store();
         o.prompter = &prompter;
         o.endProcess = [this] {
@@ -88,9 +94,24 @@ protected:
         w->scheduler().startStop.setConnectivity(offline);
         w->scheduler().pages.setParseFile(dir.filePath("Parse.tmp"));
     }
+    // A new window, as the program starts it; `fresh` with nothing stored yet.
+    void Restart(bool fresh = false) {
+        w.reset();
+        if (fresh)
+            QFile::remove(store().file);
+        SetUp();
+    }
     void Command(const QString& name) {
         QMetaObject::invokeMethod(w->Flash->rootObject(), "fsCommand", Q_ARG(QString, name),
                                   Q_ARG(QString, QStringLiteral("abc")));
+    }
+    QString Variable(const QString& name) { return w->surface().GetVariable(name); }
+    // The addresses of the list's entries, in their order.
+    QStringList Urls() const {
+        QStringList urls;
+        for (const DownloadItem& e : w->list().Entries())
+            urls << e.Video_URL;
+        return urls;
     }
     QString Stored(const QString& value) const {
         return CRegister().REGGetSetting(store(), modSettings::kSection, value, "<none>");
@@ -107,8 +128,8 @@ protected:
             w->close(); // the window manager's close
             break;
         case Route::TrayExit:
-            w->mnuExit_Click();
-            while (w->tmrend.remainingTime() > 0)
+            w->tray().mnuExit_Click();
+            while (w->tray().tmrend.remainingTime() > 0)
                 QThread::msleep(5);
             break;
         }
@@ -127,142 +148,273 @@ protected:
 
 TEST_F(Shell, StartUpShowsTheAboutTextAndTheSettingsWithTheGridHiddenAndWatchingOn) {
     EXPECT_EQ(frmMain::AboutText(2, 3, 12).section("\r\n", 0, 0), "Version 2.3.0.12");
-    const QString about = w->GetUiVariable("_root.aboutTxt");
+    const QString about = Variable("_root.aboutTxt");
     EXPECT_EQ(about, "Version 1.0.0.5\r\nOrvello is an easy to use program to download video "
                      "files from google,youtube,iFilm and other 9 video sharing sites to your PC.");
-    EXPECT_EQ(w->GetUiVariable("_root.autoToDownloadList_CB"), "1");
-    EXPECT_EQ(w->GetUiVariable("_root.Download_CB"), "1");
-    EXPECT_EQ(w->GetUiVariable("_root.Convert_CB"), "1");
-    EXPECT_EQ(w->GetUiVariable("_root.download_dir"), modSettings::DefaultDownloadDir());
+    EXPECT_EQ(Variable("_root.autoToDownloadList_CB"), "1");
+    EXPECT_EQ(Variable("_root.Download_CB"), "1");
+    EXPECT_EQ(Variable("_root.Convert_CB"), "1");
+    EXPECT_EQ(Variable("_root.download_dir"), modSettings::DefaultDownloadDir());
     EXPECT_TRUE(w->monitor().Listening());
     EXPECT_EQ(Stored("URL Mon"), "<none>"); // loading writes nothing
     EXPECT_FALSE(w->DownloadGrid->isVisible());
-    EXPECT_EQ(w->DownloadGrid->geometry(), QRect(23, 177, 572, 179));
     EXPECT_EQ(w->size(), QSize(630, 535));
     EXPECT_TRUE(w->windowFlags().testFlag(Qt::FramelessWindowHint));
     EXPECT_EQ(w->windowTitle(), "Orvello");
-    EXPECT_EQ(w->SysTray.toolTip(), "Orvello");
+    EXPECT_EQ(w->tray().SysTray.toolTip(), "Orvello");
     EXPECT_EQ(MessageBoxPrompter::DisplayText("An error\r5:x\r\ny"), "An error\n5:x\ny");
 }
 
-TEST_F(Shell, EveryCommandReachesItsOperationAndOnlyTheExactNameDoes) {
-    w->show();
-    for (const char* wrongCase : {"idc_fs_close", "IDC_FS_CLOSE", "IDC_FS_Close ", "nothing"})
-        Command(wrongCase);
-    EXPECT_EQ(ended, 0);
-
-    Command("IDC_FS_Download");
-    EXPECT_TRUE(w->DownloadGrid->isVisible());
-    EXPECT_EQ(w->ui().sCurrentTab, "Download");
-    Command("IDC_FS_Slider");
-    EXPECT_FALSE(w->DownloadGrid->isVisible());
-    EXPECT_EQ(w->ui().sCurrentTab, "Download");
-    Command("IDC_FS_About");
-    EXPECT_FALSE(w->DownloadGrid->isVisible());
-    EXPECT_EQ(w->ui().sCurrentTab, "About");
-
-    Command("IDC_FS_Help");
-    Command("ID_FS_webSite");
-    ASSERT_EQ(opened.size(), 2);
-    EXPECT_TRUE(opened[0].isLocalFile() && opened[0].path().endsWith("/Help.html"));
-    EXPECT_EQ(opened[1], QUrl(frmMain::kHomePage));
-
-    // The address keeps its blanks; an all-blank one adds nothing.
-    w->SetUiVariable("_root.video_url", "   ");
-    Command("IDC_FS_addDownloadURL");
-    EXPECT_TRUE(w->list().IsDownloadListEmpty());
-    w->SetUiVariable("_root.video_url", " http://www.youtube.com/watch?v=1 ");
-    Command("IDC_FS_addDownloadURL");
-    ASSERT_EQ(w->list().Entries().size(), 1u);
-    EXPECT_EQ(w->list().Entries()[0].Video_URL, " http://www.youtube.com/watch?v=1 ");
-    EXPECT_EQ(w->GetUiVariable("_root.video_url"), " http://www.youtube.com/watch?v=1 ");
-
-    // Start waits for the timer's tick; stop runs at once (both meet the offline refusal).
-    Command("IDC_FS_startDownload");
-    EXPECT_TRUE(w->scheduler().startStop.tmrDownload.isActive());
-    EXPECT_TRUE(prompter.shown.empty());
-    EXPECT_TRUE(WaitFor([&] { return !prompter.shown.empty(); }));
-    EXPECT_FALSE(w->scheduler().startStop.tmrDownload.isActive());
-    EXPECT_EQ(prompter.shown.size(), 1u);
-    Command("IDC_FS_stopDownload");
-    EXPECT_EQ(prompter.shown.size(), 2u);
-
-    // The folder chooser: a choice is shown and saved; a cancel saves the old values.
-    chosenFolder = dir.filePath("chosen");
-    Command("ID_FS_downloadBrowse");
-    EXPECT_EQ(w->programSettings().sDownloadDir, chosenFolder);
-    EXPECT_EQ(w->GetUiVariable("_root.download_dir"), chosenFolder);
-    EXPECT_EQ(Stored("Download Dir"), chosenFolder);
-    chosenFolder.clear();
-    Command("ID_FS_downloadBrowse");
-    EXPECT_EQ(w->programSettings().sDownloadDir, dir.filePath("chosen"));
-
-    Command("ID_FS_autoDownloadUncheck");
-    EXPECT_FALSE(w->monitor().Listening());
-    EXPECT_EQ(Stored("URL Mon"), "False");
-    Command("ID_FS_autoDownloadCheck");
-    EXPECT_TRUE(w->monitor().Listening());
-    EXPECT_EQ(Stored("URL Mon"), "True");
-
-    Command("IDC_FS_Minimize");
-    EXPECT_TRUE(w->isMinimized());
-    w->showNormal();
-    Command("IDC_FS_Tray"); // no system tray here: minimised, never hidden for good
-    EXPECT_TRUE(w->isVisible());
-    Command("IDC_FS_Drag"); // handed to the window system; nothing to see offscreen
-
-    Command("IDC_FS_Close");
-    EXPECT_EQ(ended, 1);
+// The grid's place and colours come from the loaded surface (its gridArea and its theme's
+// grid* colours); a surface without them, or none at all, leaves the usual ones.
+TEST_F(Shell, TheGridTakesItsPlaceAndColoursFromTheSurface) {
+    const QString threeMembers = QStringLiteral(R"(import QtQuick
+Rectangle {
+    signal fsCommand(string command, string args)
+    function setVariable(name, value) {}
+    function getVariable(name) { return "" }
+)");
+    GridColours changed;
+    changed.cell = QColor(0x10, 0x20, 0x30);
+    changed.lines = QColor(0x40, 0x50, 0x60);
+    const struct {
+        const char* surface;
+        QString qml; // empty: the program's surface; "-": a file that is not there
+        QRect place;
+        GridColours colours;
+    } cases[] = {
+        {"the program's surface", {}, QRect(23, 177, 572, 179), GridColours{}},
+        {"another place and two other colours", threeMembers + R"(
+    readonly property Item gridArea: area
+    readonly property QtObject theme: QtObject {
+        readonly property color gridCell: "#102030"
+        property string gridLines: "#405060"
+        property string gridSelected: "no colour"
+    }
+    Item { x: 10; y: 20; Item { id: area; x: 30; y: 40; width: 300; height: 100 } }
+})",
+         QRect(40, 60, 300, 100), changed},
+        {"a surface without them", threeMembers + "}", frmMain::kGridArea, GridColours{}},
+        {"a surface that does not load", "-", frmMain::kGridArea, GridColours{}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.surface);
+        surfacePath = QStringLiteral(ORVELLO_SURFACE);
+        if (!c.qml.isEmpty()) {
+            surfacePath = dir.filePath("Surface.qml");
+            QFile::remove(surfacePath);
+            QFile file(surfacePath);
+            if (c.qml != "-") {
+                ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+                file.write(c.qml.toUtf8());
+            }
+        }
+        Restart();
+        EXPECT_EQ(w->DownloadGrid->geometry(), c.place);
+        EXPECT_EQ(CurrentGridColours(), c.colours);
+        EXPECT_EQ(GridColour::Cell, c.colours.cell);
+        // The grid's style sheet is made after the colours are taken.
+        EXPECT_TRUE(
+            w->DownloadGrid->styleSheet().contains(QStringLiteral("gridline-color: rgb(%1,%2,%3)")
+                                                       .arg(c.colours.lines.red())
+                                                       .arg(c.colours.lines.green())
+                                                       .arg(c.colours.lines.blue())))
+            << w->DownloadGrid->styleSheet().toStdString();
+    }
+    surfacePath = QStringLiteral(ORVELLO_SURFACE);
+    Restart();
 }
 
-TEST_F(Shell, TheTrayMenuMirrorsTheRunAndTheWatchingAndExitsAfterItCloses) {
-    frmMenu& m = *w->menu;
-    QStringList shown;
-    for (QAction* a : m.TRAYMENU.actions()) {
-        if (a->isVisible())
-            shown << (a->isSeparator() ? "-" : a->text());
+// Each of the twenty commands on a new window, and names that are not exactly a command.
+TEST_F(Shell, EveryCommandReachesItsOperationAndOnlyTheExactNameDoes) {
+    const QString youtube = QStringLiteral(" http://www.youtube.com/watch?v=1 ");
+    auto threeEntriesCellSelected = [&](int row) {
+        for (int i = 1; i <= 3; ++i)
+            w->list().AddUrlToList(QStringLiteral("http://x.youtube.com/watch?v=%1").arg(i));
+        QItemSelectionModel* selection = w->DownloadGrid->selectionModel();
+        selection->select(w->DownloadGrid->model()->index(row, DownloadTableModel::ColID),
+                          QItemSelectionModel::Select);
+    };
+    auto entries = [](std::initializer_list<int> ids) {
+        QStringList urls;
+        for (int id : ids)
+            urls << QStringLiteral("http://x.youtube.com/watch?v=%1").arg(id);
+        return urls;
+    };
+    const struct {
+        const char* command;
+        const char* state; // what the row starts from
+        std::function<void()> before;
+        std::function<void()> check;
+    } cases[] = {
+        {"idc_fs_close", "", nullptr, [&] { EXPECT_EQ(ended, 0); }},
+        {"IDC_FS_CLOSE", "", nullptr, [&] { EXPECT_EQ(ended, 0); }},
+        {"IDC_FS_Close ", "", nullptr, [&] { EXPECT_EQ(ended, 0); }},
+        {"nothing", "", nullptr, [&] { EXPECT_EQ(ended, 0); }},
+        {"IDC_FS_Download", "", nullptr,
+         [&] {
+             EXPECT_TRUE(w->DownloadGrid->isVisible());
+             EXPECT_EQ(w->ui().sCurrentTab, "Download");
+         }},
+        {"IDC_FS_Slider", "grid shown", [&] { Command("IDC_FS_Download"); },
+         [&] {
+             EXPECT_FALSE(w->DownloadGrid->isVisible());
+             EXPECT_EQ(w->ui().sCurrentTab, "Download");
+         }},
+        {"IDC_FS_About", "grid shown", [&] { Command("IDC_FS_Download"); },
+         [&] {
+             EXPECT_FALSE(w->DownloadGrid->isVisible());
+             EXPECT_EQ(w->ui().sCurrentTab, "About");
+         }},
+        {"IDC_FS_Help", "", nullptr,
+         [&] {
+             ASSERT_EQ(opened.size(), 1);
+             EXPECT_TRUE(opened[0].isLocalFile() && opened[0].path().endsWith("/Help.html"));
+         }},
+        {"ID_FS_webSite", "", nullptr, [&] { EXPECT_EQ(opened, QList{QUrl(frmMain::kHomePage)}); }},
+        // The address keeps its blanks; an all-blank one adds nothing.
+        {"IDC_FS_addDownloadURL", "blanks typed",
+         [&] { w->ui().SetUiVariable("_root.video_url", "   "); },
+         [&] { EXPECT_TRUE(w->list().IsDownloadListEmpty()); }},
+        {"IDC_FS_addDownloadURL", "an address typed",
+         [&] { w->ui().SetUiVariable("_root.video_url", youtube); },
+         [&] {
+             EXPECT_EQ(Urls(), QStringList{youtube});
+             EXPECT_EQ(Variable("_root.video_url"), youtube);
+         }},
+        // Start waits for the timer's tick; stop runs at once (both meet the offline refusal).
+        {"IDC_FS_startDownload", "an entry", [&] { w->list().AddUrlToList(youtube); },
+         [&] {
+             EXPECT_TRUE(w->scheduler().startStop.tmrDownload.isActive());
+             EXPECT_TRUE(prompter.shown.empty());
+             EXPECT_TRUE(WaitFor([&] { return !prompter.shown.empty(); }));
+             EXPECT_FALSE(w->scheduler().startStop.tmrDownload.isActive());
+             EXPECT_EQ(prompter.shown.size(), 1u);
+         }},
+        {"IDC_FS_stopDownload", "an entry", [&] { w->list().AddUrlToList(youtube); },
+         [&] { EXPECT_EQ(prompter.shown.size(), 1u); }},
+        {"IDC_FS_selectAllD", "three entries", [&] { threeEntriesCellSelected(1); },
+         [&] { EXPECT_EQ(w->DownloadGrid->selectionModel()->selectedRows().size(), 3); }},
+        {"IDC_FS_removeSelectedD", "the second entry's cell selected",
+         [&] { threeEntriesCellSelected(1); },
+         [&] {
+             EXPECT_EQ(Urls(), entries({1, 3}));
+         }},
+        {"IDC_FS_moveUp", "the second entry's cell selected", [&] { threeEntriesCellSelected(1); },
+         [&] {
+             EXPECT_EQ(Urls(), entries({2, 1, 3}));
+         }},
+        {"IDC_FS_moveDown", "the second entry's cell selected",
+         [&] { threeEntriesCellSelected(1); },
+         [&] {
+             EXPECT_EQ(Urls(), entries({1, 3, 2}));
+         }},
+        {"ID_FS_clearComplete", "the second entry complete",
+         [&] {
+             threeEntriesCellSelected(0);
+             w->list().SetState(w->list().Entries()[1].Key, EntryState::Complete);
+             ASSERT_TRUE(w->list().FillDownloadList());
+         },
+         [&] {
+             EXPECT_EQ(Urls(), entries({1, 3}));
+         }},
+        // The folder chooser: a choice is shown and saved; a cancel saves the old values.
+        {"ID_FS_downloadBrowse", "a folder chosen", [&] { chosenFolder = dir.filePath("chosen"); },
+         [&] {
+             EXPECT_EQ(w->programSettings().sDownloadDir, chosenFolder);
+             EXPECT_EQ(Variable("_root.download_dir"), chosenFolder);
+             EXPECT_EQ(Stored("Download Dir"), chosenFolder);
+         }},
+        {"ID_FS_downloadBrowse", "the chooser cancelled", [&] { chosenFolder.clear(); },
+         [&] {
+             EXPECT_EQ(w->programSettings().sDownloadDir, dir.filePath("videos"));
+             EXPECT_EQ(Stored("Download Dir"), dir.filePath("videos"));
+         }},
+        {"ID_FS_autoDownloadUncheck", "", nullptr,
+         [&] {
+             EXPECT_FALSE(w->monitor().Listening());
+             EXPECT_EQ(Stored("URL Mon"), "False");
+         }},
+        {"ID_FS_autoDownloadCheck", "watching off", [&] { Command("ID_FS_autoDownloadUncheck"); },
+         [&] {
+             EXPECT_TRUE(w->monitor().Listening());
+             EXPECT_EQ(Stored("URL Mon"), "True");
+         }},
+        {"IDC_FS_Minimize", "", nullptr, [&] { EXPECT_TRUE(w->isMinimized()); }},
+        // No system tray here: minimised, never hidden for good.
+        {"IDC_FS_Tray", "", nullptr, [&] { EXPECT_TRUE(w->isVisible()); }},
+        // Handed to the window system; nothing to see offscreen.
+        {"IDC_FS_Drag", "", nullptr, [&] { EXPECT_EQ(ended, 0); }},
+        {"IDC_FS_Close", "", nullptr, [&] { EXPECT_EQ(ended, 1); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("\"") + c.command + "\" " + c.state);
+        Restart(true);
+        chosenFolder = dir.filePath("chosen");
+        opened.clear();
+        prompter.shown.clear();
+        ended = 0;
+        w->show();
+        if (c.before)
+            c.before();
+        Command(c.command);
+        c.check();
     }
-    EXPECT_EQ(shown, QStringList({"Orvello", "-", "Start Downloading", "-",
-                                  "Monitor Video URL's in Clipboard", "-", "Exit Orvello"}));
+}
 
-    // The mark is refreshed at every opening, so a switch made on the surface shows.
-    Command("ID_FS_autoDownloadUncheck");
-    emit m.TRAYMENU.aboutToShow();
-    EXPECT_FALSE(m.mnuMonitor->isChecked());
-    Command("ID_FS_autoDownloadCheck");
-    emit m.TRAYMENU.aboutToShow();
-    EXPECT_TRUE(m.mnuMonitor->isChecked());
-    // Toggled from the tray: the surface follows, the store does not.
-    m.mnuMonitor->trigger();
-    EXPECT_FALSE(w->monitor().Listening());
-    EXPECT_EQ(w->GetUiVariable("_root.autoToDownloadList_CB"), "0");
-    EXPECT_EQ(Stored("URL Mon"), "True");
-
-    // The download item follows the start/stop caption and sends the matching command.
-    emit w->scheduler().startStop.mnuDownloadCaptionChanged("Stop Downloading");
-    EXPECT_EQ(m.mnuDownload->text(), "Stop Downloading");
-    emit w->scheduler().startStop.mnuDownloadCaptionChanged("Start Downloading");
-    m.mnuDownload->trigger();
-    EXPECT_TRUE(w->scheduler().startStop.tmrDownload.isActive());
-    w->scheduler().startStop.tmrDownload.stop();
-
-    // A hidden window comes back with a left click or the menu's first item.
-    w->hide();
-    w->SysTray_Activated(QSystemTrayIcon::Context);
-    EXPECT_FALSE(w->isVisible());
-    w->SysTray_Activated(QSystemTrayIcon::Trigger);
-    EXPECT_TRUE(w->isVisible());
-    w->hide();
-    m.mnuOrvello->trigger();
-    EXPECT_TRUE(w->isVisible());
-
-    QElapsedTimer sinceExit;
-    sinceExit.start();
-    m.mnuExit->trigger();
-    EXPECT_EQ(ended, 0); // not while the menu is still open
-    EXPECT_TRUE(WaitFor([&] { return ended == 1; }));
-    EXPECT_GE(sinceExit.elapsed(), 150); // about 200 ms: a coarse timer may fire 5% early
-    EXPECT_EQ(w->menu, nullptr);
+// The tray icon's actions reach the window's operations.
+TEST_F(Shell, TheTrayMenuReachesTheWindowsOperations) {
+    const struct {
+        const char* action;
+        std::function<void(frmMenu&)> act;
+        std::function<void(frmMenu&)> check;
+    } cases[] = {
+        // The mark is refreshed at every opening, so a switch made on the surface shows.
+        {"opened after watching was switched off",
+         [&](frmMenu& m) {
+             Command("ID_FS_autoDownloadUncheck");
+             emit m.TRAYMENU.aboutToShow();
+         },
+         [&](frmMenu& m) { EXPECT_FALSE(m.mnuMonitor->isChecked()); }},
+        // Toggled from the tray: the surface follows, the store does not.
+        {"watching switched off",
+         [&](frmMenu& m) {
+             emit m.TRAYMENU.aboutToShow();
+             m.mnuMonitor->trigger();
+         },
+         [&](frmMenu&) {
+             EXPECT_FALSE(w->monitor().Listening());
+             EXPECT_EQ(Variable("_root.autoToDownloadList_CB"), "0");
+             EXPECT_EQ(Stored("URL Mon"), "<none>");
+         }},
+        // The download item follows the start/stop caption and sends the matching command.
+        {"caption changed",
+         [&](frmMenu&) {
+             emit w->scheduler().startStop.mnuDownloadCaptionChanged("Stop Downloading");
+         },
+         [&](frmMenu& m) { EXPECT_EQ(m.mnuDownload->text(), "Stop Downloading"); }},
+        {"Start Downloading chosen", [&](frmMenu& m) { m.mnuDownload->trigger(); },
+         [&](frmMenu&) { EXPECT_TRUE(w->scheduler().startStop.tmrDownload.isActive()); }},
+        {"Exit chosen",
+         [&](frmMenu& m) {
+             m.mnuExit->trigger();
+             EXPECT_EQ(ended, 0); // not while the menu is still open
+             EXPECT_TRUE(WaitFor([&] { return ended == 1; }));
+         },
+         [&](frmMenu&) {
+             EXPECT_EQ(w->tray().menu, nullptr);
+             EXPECT_FALSE(w->monitor().Listening());
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.action);
+        Restart(true);
+        ASSERT_NE(w->tray().menu, nullptr);
+        frmMenu& m = *w->tray().menu;
+        c.act(m);
+        c.check(m);
+        w->scheduler().startStop.tmrDownload.stop();
+    }
 }
 
 TEST_F(Shell, TheWheelOverTheSurfaceScrollsTheGridOneRowWhenTheGridIsActive) {
@@ -318,7 +470,7 @@ TEST_F(Shell, ClosingDuringARunAsksOnceAndEndsOnlyWhenTheStopIsConfirmed) {
                     if (++asked > 1)
                         return;
                     CloseBy(route);
-                    EXPECT_TRUE(WaitFor([&] { return !w->tmrend.isActive(); }));
+                    EXPECT_TRUE(WaitFor([&] { return !w->tray().tmrend.isActive(); }));
                     EXPECT_EQ(ended, 0);
                 };
             }
@@ -347,7 +499,7 @@ TEST_F(Shell, ClosingDuringARunAsksOnceAndEndsOnlyWhenTheStopIsConfirmed) {
                 EXPECT_EQ(ended, 0);
                 EXPECT_TRUE(w->isVisible());
                 EXPECT_TRUE(w->monitor().Listening());
-                EXPECT_NE(w->menu, nullptr);
+                EXPECT_NE(w->tray().menu, nullptr);
                 EXPECT_EQ(w->list().Entries()[0].Status, "Complete");
                 ASSERT_EQ(files.size(), 1);
                 QFile video(QDir(folder).filePath(files[0]));
@@ -356,7 +508,7 @@ TEST_F(Shell, ClosingDuringARunAsksOnceAndEndsOnlyWhenTheStopIsConfirmed) {
             } else {
                 EXPECT_EQ(ended, 1);
                 EXPECT_FALSE(w->monitor().Listening());
-                EXPECT_EQ(w->menu, nullptr);
+                EXPECT_EQ(w->tray().menu, nullptr);
                 EXPECT_EQ(w->list().Entries()[0].Status, "Cancelled");
                 // The running transfer's partial file goes with the program, before it ends;
                 // nothing left holds the whole video.
@@ -390,7 +542,7 @@ TEST_F(Shell, AChosenFolderThatIsNotAbsoluteReadsAsTheDefault) {
         chosenFolder = c.chosen;
         Command("ID_FS_downloadBrowse");
         EXPECT_EQ(w->programSettings().sDownloadDir, c.taken);
-        EXPECT_EQ(w->GetUiVariable("_root.download_dir"), c.taken);
+        EXPECT_EQ(w->surface().GetVariable("_root.download_dir"), c.taken);
         EXPECT_EQ(Stored("Download Dir"), c.taken);
     }
 }

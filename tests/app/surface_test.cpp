@@ -23,9 +23,6 @@
 
 namespace {
 
-// Where the program lays its grid over the Download page.
-constexpr QRect kGridRect(23, 177, 572, 179);
-
 class CommandLog : public QObject {
     Q_OBJECT
 public:
@@ -119,6 +116,15 @@ protected:
     // Whether a control can be used now, as an assistive technology learns it.
     bool available(QAccessibleInterface* c) {
         return !c->state().disabled && c->text(QAccessible::Description) != "Unavailable";
+    }
+
+    // Where the program lays its grid over the Download page: the surface's gridArea.
+    QRect gridRect() {
+        auto* area = root->property("gridArea").value<QQuickItem*>();
+        if (!area)
+            return {};
+        return area->mapRectToItem(root, QRectF(0, 0, area->width(), area->height()))
+            .toAlignedRect();
     }
 
     // The rectangle of a control in the surface's own coordinates.
@@ -441,6 +447,9 @@ TEST_F(SurfaceTest, VariablesRoundTripAndShow) {
 
 TEST_F(SurfaceTest, EveryControlIsNamedAndInItsPlace) {
     const QRect window(0, 0, 630, 535);
+    const QRect grid = gridRect();
+    ASSERT_TRUE(window.contains(grid)) << grid.x() << "," << grid.y();
+    ASSERT_GT(grid.width() * grid.height(), 0);
     for (const QString page : {"Download", "About"}) {
         SCOPED_TRACE(page.toStdString());
         if (page == "About")
@@ -464,7 +473,7 @@ TEST_F(SurfaceTest, EveryControlIsNamedAndInItsPlace) {
             const QRect r = place(c);
             EXPECT_TRUE(window.contains(r)) << r.x() << "," << r.y();
             if (page == "Download") {
-                EXPECT_FALSE(r.intersects(kGridRect)) << r.x() << "," << r.y();
+                EXPECT_FALSE(r.intersects(grid)) << r.x() << "," << r.y();
             }
             for (QAccessibleInterface* other : visible) {
                 EXPECT_FALSE(r.intersects(place(other)))
@@ -485,6 +494,12 @@ TEST_F(SurfaceTest, TheSurfaceIsDrawn) {
         for (int x = 0; x < image.width(); x += 3)
             colours.insert(image.pixel(x, y));
     EXPECT_GE(colours.size(), 40);
+    // Where the grid goes, the surface shows the grid's own background colour from the theme.
+    const QObject* theme = root->property("theme").value<QObject*>();
+    ASSERT_NE(theme, nullptr);
+    const QColor background = theme->property("gridBackground").value<QColor>();
+    ASSERT_TRUE(background.isValid());
+    EXPECT_EQ(image.pixelColor(gridRect().center()), background);
 }
 
 #include "surface_test.moc"

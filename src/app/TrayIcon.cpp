@@ -1,0 +1,115 @@
+#include "app/TrayIcon.h"
+
+#include "app/frmMenu.h"
+#include "scheduler/StartStop.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QWidget>
+
+namespace orvello {
+
+TrayIcon::TrayIcon(QWidget& window, Actions actions)
+    : window_(window), actions_(std::move(actions)) {
+    tmrend.setSingleShot(true);
+    tmrend.setInterval(200);
+    connect(&tmrend, &QTimer::timeout, this, [this] {
+        tmrend.stop();
+        if (actions_.exit)
+            actions_.exit();
+    });
+}
+
+TrayIcon::~TrayIcon() {
+    // The icon must not keep a menu that goes before it.
+    SysTray.setContextMenu(nullptr);
+}
+
+QIcon TrayIcon::Picture() {
+    QPixmap pixmap(64, 64);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(39, 104, 146));
+    p.drawRoundedRect(QRectF(2, 2, 60, 60), 12, 12);
+    p.setBrush(QColor(156, 184, 99));
+    p.drawRoundedRect(QRectF(12, 44, 40, 9), 3, 3);
+    QPainterPath arrow;
+    arrow.moveTo(26, 10);
+    arrow.lineTo(38, 10);
+    arrow.lineTo(38, 24);
+    arrow.lineTo(47, 24);
+    arrow.lineTo(32, 40);
+    arrow.lineTo(17, 24);
+    arrow.lineTo(26, 24);
+    arrow.closeSubpath();
+    p.setBrush(QColor(255, 199, 0));
+    p.drawPath(arrow);
+    return QIcon(pixmap);
+}
+
+void TrayIcon::ShowIcon() {
+    SysTray.setIcon(Picture());
+    SysTray.setToolTip(QStringLiteral("Orvello"));
+    SysTray.show();
+    connect(&SysTray, &QSystemTrayIcon::activated, this, &TrayIcon::SysTray_Activated,
+            Qt::UniqueConnection);
+}
+
+void TrayIcon::LoadMenu() {
+    menu = std::make_unique<frmMenu>();
+    SysTray.setContextMenu(&menu->TRAYMENU);
+    connect(&menu->TRAYMENU, &QMenu::aboutToShow, this, &TrayIcon::TRAYMENU_AboutToShow);
+    connect(menu->mnuOrvello, &QAction::triggered, this, &TrayIcon::mnuOrvello_Click);
+    connect(menu->mnuDownload, &QAction::triggered, this, &TrayIcon::mnuDownload_Click);
+    connect(menu->mnuMonitor, &QAction::triggered, this, &TrayIcon::mnuMonitor_Click);
+    connect(menu->mnuExit, &QAction::triggered, this, &TrayIcon::mnuExit_Click);
+}
+
+void TrayIcon::SetDownloadCaption(const QString& caption) {
+    if (menu)
+        menu->mnuDownload->setText(caption);
+}
+
+void TrayIcon::Remove() {
+    SysTray.setContextMenu(nullptr);
+    menu.reset();
+    SysTray.hide();
+}
+
+void TrayIcon::SysTray_Activated(QSystemTrayIcon::ActivationReason reason) {
+    // A left click brings a hidden window back; the right button opens the menu, which the
+    // tray icon does itself.
+    if (reason == QSystemTrayIcon::Trigger && !window_.isVisible())
+        window_.setVisible(true);
+}
+
+void TrayIcon::TRAYMENU_AboutToShow() {
+    window_.activateWindow();
+    menu->mnuMonitor->setChecked(actions_.monitoring && actions_.monitoring());
+}
+
+void TrayIcon::mnuOrvello_Click() {
+    window_.setVisible(true);
+}
+
+void TrayIcon::mnuDownload_Click() {
+    if (actions_.command)
+        actions_.command(menu->mnuDownload->text() == StartStop::kStart
+                             ? QStringLiteral("IDC_FS_startDownload")
+                             : QStringLiteral("IDC_FS_stopDownload"));
+}
+
+void TrayIcon::mnuMonitor_Click() {
+    // The item has toggled its mark already: the new mark is the opposite of the old one.
+    if (actions_.setMonitoring)
+        actions_.setMonitoring(menu->mnuMonitor->isChecked());
+}
+
+void TrayIcon::mnuExit_Click() {
+    tmrend.start();
+}
+
+} // namespace orvello

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QIcon>
+#include <QObject>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+class QWidget;
+
+namespace orvello {
+
+class frmMenu;
+
+// The tray icon that keeps the program reachable while its window is hidden, and its menu
+// (frmMenu): a left click or the menu's first item brings the window back, the download item
+// starts or stops a run, the watch item switches the clipboard watching, and Exit ends the
+// program once the menu has closed. What the items do is the window's, handed in as Actions.
+class TrayIcon : public QObject {
+    Q_OBJECT
+public:
+    struct Actions {
+        std::function<bool()> monitoring;           // whether the clipboard is watched
+        std::function<void(bool on)> setMonitoring; // the watch item chosen: its new mark
+        // The download item: "IDC_FS_startDownload" or "IDC_FS_stopDownload", by its caption.
+        std::function<void(const QString& command)> command;
+        std::function<void()> exit; // Exit, 200 ms after it was chosen
+    };
+
+    TrayIcon(QWidget& window, Actions actions);
+    ~TrayIcon() override;
+
+    // The tray and window icon: a deep blue tile with a yellow arrow into a green tray.
+    static QIcon Picture();
+
+    // Shows the icon in the tray.
+    void ShowIcon();
+    // Makes the menu and attaches it to the icon.
+    void LoadMenu();
+    // The download item's caption, which follows the start/stop operation's.
+    void SetDownloadCaption(const QString& caption);
+    // Drops the menu and takes the icon out of the tray, for good.
+    void Remove();
+
+    QSystemTrayIcon SysTray;
+    std::unique_ptr<frmMenu> menu; // loaded at start-up, dropped by Remove
+    QTimer tmrend;                 // 200 ms: runs the exit after the tray menu has closed
+
+    // Tray events and menu items.
+    void SysTray_Activated(QSystemTrayIcon::ActivationReason reason);
+    void TRAYMENU_AboutToShow();
+    void mnuOrvello_Click();
+    void mnuDownload_Click();
+    void mnuMonitor_Click();
+    void mnuExit_Click();
+
+private:
+    QWidget& window_;
+    Actions actions_;
+};
+
+} // namespace orvello
