@@ -23,7 +23,8 @@ ScratchFileError Failure(const QString& path, const QString& why) {
 }
 
 // For the length of the page fetch, also when a handler throws: tells the event handling
-// that a page comes, and bounds what the transfer may receive to a page's size.
+// that a page comes, measures its progress against its own length, and bounds what the
+// transfer may receive to a page's size.
 struct PageFetchScope {
     Download& download;
     TransferPurpose* purpose;
@@ -32,6 +33,9 @@ struct PageFetchScope {
         Download::Limits page = saved;
         page.maxBytes = std::min<std::int64_t>(page.maxBytes, PageDriver::kMaxPageBytes);
         download.setLimits(page);
+        // A page's progress is measured against the page's own length, never against the
+        // size of the file the last header request asked about.
+        download.setProgressBase(Download::ProgressBase::ResponseLength);
         if (purpose)
             purpose->BeginPageFetch();
     }
