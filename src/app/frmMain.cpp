@@ -87,10 +87,7 @@ frmMain::frmMain(Options options) : m_options(std::move(options)) {
     m_tray = std::make_unique<TrayIcon>(
         *this,
         TrayIcon::Actions{[this] { return m_settings.bMonitorClipboard; },
-                          [this](bool on) {
-                              m_monitor->Monitor(on);
-                              m_settingsStore->ShowSettings();
-                          },
+                          [this](bool on) { SwitchClipboardWatch(on, WatchSwitch::FromTray); },
                           [this](const QString& command) { Flash_FSCommand(command, QString()); },
                           [this] { EndMe(); }});
     connect(&m_scheduler->startStop, &StartStop::mnuDownloadCaptionChanged, m_tray.get(),
@@ -190,17 +187,9 @@ void frmMain::Flash_FSCommand(const QString& command, const QString& /*args*/) {
              w.m_settingsStore->SaveSettings();
          }},
         {"ID_FS_autoDownloadCheck",
-         [](frmMain& w) {
-             w.m_monitor->Monitor(true);
-             w.m_settings.bMonitorClipboard = true;
-             w.m_settingsStore->SaveSettings();
-         }},
+         [](frmMain& w) { w.SwitchClipboardWatch(true, WatchSwitch::FromSurface); }},
         {"ID_FS_autoDownloadUncheck",
-         [](frmMain& w) {
-             w.m_monitor->Monitor(false);
-             w.m_settings.bMonitorClipboard = false;
-             w.m_settingsStore->SaveSettings();
-         }},
+         [](frmMain& w) { w.SwitchClipboardWatch(false, WatchSwitch::FromSurface); }},
     }};
     for (const auto& [name, action] : kCommands) {
         if (command == QLatin1String(name)) {
@@ -257,6 +246,14 @@ void frmMain::ScrollUp() {
 void frmMain::ScrollDown() {
     if (focusWidget() == DownloadGrid)
         DownloadGrid->ScrollDown();
+}
+
+void frmMain::SwitchClipboardWatch(bool on, WatchSwitch from) {
+    m_monitor->Monitor(on);
+    if (from == WatchSwitch::FromSurface)
+        m_settingsStore->SaveSettings(); // the surface's check box shows it already
+    else
+        m_settingsStore->ShowSettings(); // the tray's item: the surface learns of it; not saved
 }
 
 void frmMain::EndMe() {

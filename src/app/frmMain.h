@@ -66,6 +66,10 @@ public:
     // if nothing happened; otherwise removes the running transfer's partial file and the
     // hooks, stops the clipboard watching, drops the tray menu, and ends the process.
     void EndMe();
+    // Switches the clipboard watching. From the surface's check box both settings are saved;
+    // from the tray menu's item the surface is shown the new state and nothing is saved.
+    enum class WatchSwitch { FromSurface, FromTray };
+    void SwitchClipboardWatch(bool on, WatchSwitch from);
     void BeginWindowDrag();
     // Asks for the download folder; one that is not an absolute path becomes the default.
     void cmdBrowse_Click();
