@@ -17,6 +17,7 @@ PACKAGES=(
     libcurl4-openssl-dev libgtest-dev libgmock-dev
     nginx-light curl
     xvfb libgl1-mesa-dri
+    clang-format
 )
 
 # The fuzz targets need clang and its sanitizer and libFuzzer runtimes.
@@ -52,11 +53,11 @@ run)
     exec ./build/orvello
     ;;
 test)
-    build build
+    build build -DORVELLO_WERROR=ON
     ctest --test-dir build --output-on-failure
     ;;
 test-sanitize)
-    build build-sanitize -DORVELLO_SANITIZE=ON -DORVELLO_BUILD_BENCH=OFF
+    build build-sanitize -DORVELLO_SANITIZE=ON -DORVELLO_BUILD_BENCH=OFF -DORVELLO_WERROR=ON
     ctest --test-dir build-sanitize --output-on-failure
     ;;
 test-thread)
