@@ -127,11 +127,13 @@ void YoutubeRedirect::Connect() {
 
 bool YoutubeRedirect::WaitForAnswer() {
     using Clock = std::chrono::steady_clock;
-    const QPointer<YoutubeRedirect> self(this);
-    const auto runEvents = [&self] {
-        for (int i = 0; i < 7 && self; ++i)
-            DoEvents();
-        return !self.isNull();
+    // Each pass lets the pending events run several times; false once one deleted this.
+    const auto runEvents = [this] {
+        for (int i = 0; i < 7; ++i) {
+            if (!DoEventsFor(this))
+                return false;
+        }
+        return true;
     };
     const auto deadline = Clock::now() + WaitTimeout;
     for (;;) {
@@ -151,8 +153,7 @@ bool YoutubeRedirect::WaitForAnswer() {
             return true;
         }
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-        WaitForEvents(std::min(left, kWaitSlice));
-        if (!self || !runEvents())
+        if (!WaitForEventsFor(this, std::min(left, kWaitSlice)) || !runEvents())
             return false;
     }
 }
