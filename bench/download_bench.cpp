@@ -61,8 +61,13 @@ DownloadResult runDownload(const QString& url, const QString& out) {
         return r;
     }
     item.FileSize = FormatFileSize(download.FileSize());
-    model.appendRecord(
-        {QVariant(int(item.ID)), item.Video_URL, item.FileName, item.Status, item.FileSize, 0, {}});
+    DownloadTableModel::Record record;
+    record.ID = int(item.ID);
+    record.Video_URL = item.Video_URL;
+    record.FileName = item.FileName;
+    record.Status = item.Status;
+    record.FileSize = item.FileSize;
+    model.appendRecord(record);
 
     qint32 shown = std::numeric_limits<qint32>::min();
     QObject::connect(

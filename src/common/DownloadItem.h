@@ -41,6 +41,14 @@ struct DownloadItem {
     // and an entry whose file was not reported either ends "ERROR".
     qint64 ExpectedBytes = -1;
     bool FileReported = false;
+    // The page address as it was added; Video_URL may be replaced by a message since.
+    QString PageAddress;
+    // Why the entry ended "ERROR", in words a user understands; empty otherwise.
+    QString Reason;
+    // Where the finished file was written ("Complete" entries); empty otherwise.
+    QString SavedPath;
+    // While its file comes in: the speed and the time left ("1.2 MB/s, 35 s left").
+    QString TransferNote;
 };
 
 // The fixed texts of the list's fields.

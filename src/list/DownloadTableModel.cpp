@@ -20,6 +20,8 @@ QVariant DownloadTableModel::data(const QModelIndex& index, int role) const {
     const Record& r = m_records[std::size_t(index.row())];
     if (role == PercentRole)
         return index.column() == ColStatus ? r.Percent : QVariant();
+    if (role == Qt::ToolTipRole || role == Qt::AccessibleDescriptionRole)
+        return r.Note.isEmpty() ? QVariant() : QVariant(r.Note);
     if (role != Qt::DisplayRole && role != Qt::EditRole)
         return {};
     switch (index.column()) {
@@ -144,7 +146,23 @@ bool DownloadTableModel::assignEntry(Record& r, const DownloadItem& e) {
         r.Percent = percent;
         changed = true;
     }
+    const QString note = noteOf(e);
+    if (r.Note != note) {
+        r.Note = note;
+        changed = true;
+    }
     return changed;
+}
+
+QString DownloadTableModel::noteOf(const DownloadItem& e) {
+    QStringList lines;
+    if (!e.Reason.isEmpty())
+        lines << e.Reason;
+    if (!e.TransferNote.isEmpty())
+        lines << e.TransferNote;
+    if (!e.PageAddress.isEmpty() && e.PageAddress != e.Video_URL)
+        lines << QStringLiteral("Page: ") + e.PageAddress;
+    return lines.join(QLatin1Char('\n'));
 }
 
 QVariant DownloadTableModel::percentOf(const DownloadItem& e) {
@@ -176,7 +194,8 @@ void DownloadTableModel::showChanges(const std::vector<DownloadItem>& entries,
     }
     if (first >= 0)
         emit dataChanged(index(first, 0), index(last, ColumnCount - 1),
-                         {Qt::DisplayRole, Qt::EditRole, PercentRole});
+                         {Qt::DisplayRole, Qt::EditRole, PercentRole, Qt::ToolTipRole,
+                          Qt::AccessibleDescriptionRole});
     if (entries.size() > m_records.size()) {
         const std::size_t from = m_records.size();
         beginInsertRows({}, int(from), int(entries.size()) - 1);
@@ -193,6 +212,14 @@ void DownloadTableModel::setStatus(int row, const DownloadItem& entry) {
     Record& r = m_records[std::size_t(row)];
     r.Status = entry.Status;
     r.Percent = percentOf(entry);
+    const QString note = noteOf(entry);
+    if (r.Note != note) { // the whole row's tooltip
+        r.Note = note;
+        emit dataChanged(index(row, 0), index(row, ColumnCount - 1),
+                         {Qt::DisplayRole, Qt::EditRole, PercentRole, Qt::ToolTipRole,
+                          Qt::AccessibleDescriptionRole});
+        return;
+    }
     const QModelIndex i = index(row, ColStatus);
     emit dataChanged(i, i, {Qt::DisplayRole, Qt::EditRole, PercentRole});
 }
@@ -223,7 +250,8 @@ void DownloadTableModel::showEntries(const std::vector<DownloadItem>& entries) {
     // them keeps what the user is typing.
     if (first >= 0)
         emit dataChanged(index(first, 0), index(last, ColumnCount - 1),
-                         {Qt::DisplayRole, Qt::EditRole, PercentRole});
+                         {Qt::DisplayRole, Qt::EditRole, PercentRole, Qt::ToolTipRole,
+                          Qt::AccessibleDescriptionRole});
     if (entries.size() > m_records.size()) {
         beginInsertRows({}, int(m_records.size()), int(entries.size()) - 1);
         m_records.resize(entries.size());

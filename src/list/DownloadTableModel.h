@@ -48,6 +48,9 @@ public:
         QString FileSize;
         quint64 Key = 0;  // the entry's identity; 0 for records not made from an entry
         QVariant Percent; // see PercentRole
+        // Every cell's tooltip and accessible description: why the entry failed, its speed
+        // and time left while it comes in, and its page address when that was replaced.
+        QString Note;
     };
 
     using QAbstractTableModel::QAbstractTableModel;
@@ -101,6 +104,7 @@ private:
     // Writes the entry's texts into the record; true when any of them changed.
     static bool assignEntry(Record& record, const DownloadItem& entry);
     static QVariant percentOf(const DownloadItem& entry);
+    static QString noteOf(const DownloadItem& entry);
 
     std::vector<Record> m_records;
     quint64 m_rowsGeneration = 0;

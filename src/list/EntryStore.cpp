@@ -35,6 +35,7 @@ bool EntryStore::Add(const QString& url, const QString& fileName, QString& statu
         item.State = EntryStateOfText(status);
         item.Progress = kUnrendered;
         item.Key = ++lastKey_;
+        item.PageAddress = url;
         entries_.push_back(std::move(item));
         changed_.push_back(0);
         positions_.insert(entries_.back().Key, int(before));
@@ -47,6 +48,7 @@ bool EntryStore::Add(const QString& url, const QString& fileName, QString& statu
         reordered_ = true;
         return false;
     }
+    changed();
     return true;
 }
 
@@ -75,6 +77,7 @@ DownloadItem* EntryStore::edit(int index) {
         changed_[std::size_t(index)] = 1;
         changedRows_.push_back(index);
     }
+    changed();
     return &entries_[std::size_t(index)];
 }
 
@@ -160,6 +163,7 @@ bool EntryStore::Remove(const QSet<int16_t>& ids) {
     entries_ = std::move(kept);
     reindex();
     reordered_ = true;
+    changed();
     return true;
 }
 
@@ -169,6 +173,7 @@ void EntryStore::swap(int a, int b) {
     positions_[entries_[std::size_t(a)].Key] = a;
     positions_[entries_[std::size_t(b)].Key] = b;
     reordered_ = true;
+    changed();
 }
 
 void EntryStore::MoveUp(int16_t id) {
@@ -181,6 +186,68 @@ void EntryStore::MoveDown(int16_t id) {
     const int i = int(id) - 1;
     if (i >= 0 && std::size_t(i) + 1 < entries_.size())
         swap(i, i + 1);
+}
+
+void EntryStore::SetReason(quint64 key, const QString& reason) {
+    if (DownloadItem* item = edit(indexOf(key)))
+        item->Reason = reason;
+}
+
+void EntryStore::SetSavedPath(quint64 key, const QString& path) {
+    if (DownloadItem* item = edit(indexOf(key)))
+        item->SavedPath = path;
+}
+
+void EntryStore::SetTransferNote(quint64 key, const QString& note) {
+    const DownloadItem* now = ByKey(key);
+    if (!now || now->TransferNote == note)
+        return;
+    edit(indexOf(key))->TransferNote = note;
+}
+
+bool EntryStore::Retry(quint64 key) {
+    const DownloadItem* now = ByKey(key);
+    if (!now || (now->State != EntryState::Error && now->State != EntryState::Cancelled))
+        return false;
+    if (!now->PageAddress.isEmpty())
+        SetVideoUrl(key, now->PageAddress);
+    DownloadItem* item = edit(indexOf(key));
+    // The names a failure writes are no names the user gave: the resolution finds one again.
+    if (item->FileName == EntryText::ProcessFailed ||
+        item->FileName == EntryText::UnsupportedLink ||
+        item->FileName.startsWith(QLatin1String("Could not replace the scratch file ")))
+        item->FileName = EntryText::AutoDetect;
+    item->State = EntryState::Waiting;
+    item->Progress = 0;
+    item->Status = EntryText::Waiting;
+    item->FileSize = EntryText::UnknownSize;
+    item->ExpectedBytes = -1;
+    item->FileReported = false;
+    item->Reason.clear();
+    item->SavedPath.clear();
+    item->TransferNote.clear();
+    return true;
+}
+
+void EntryStore::Restore(std::vector<DownloadItem> entries) {
+    std::vector<DownloadItem> kept;
+    QSet<QString> seen;
+    for (DownloadItem& item : entries) {
+        if (kept.size() >= std::size_t(kCapacity))
+            break;
+        if (seen.contains(item.Video_URL))
+            continue;
+        seen.insert(item.Video_URL);
+        item.ID = int16_t(kept.size() + 1);
+        item.Key = ++lastKey_;
+        if (item.PageAddress.isEmpty())
+            item.PageAddress = item.Video_URL;
+        kept.push_back(std::move(item));
+    }
+    entries_ = std::move(kept);
+    reindex();
+    reordered_ = true;
+    changed();
 }
 
 void EntryStore::reindex() {

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace orvello {
@@ -49,6 +50,19 @@ public:
     void SetFileName(quint64 key, const QString& name);
     void SetFileSize(quint64 key, const QString& sizeText, qint64 expectedBytes, bool fileReported);
     void SetVideoUrl(quint64 key, const QString& url);
+    void SetReason(quint64 key, const QString& reason);
+    void SetSavedPath(quint64 key, const QString& path);
+    void SetTransferNote(quint64 key, const QString& note);
+    // Puts an "ERROR" or "Cancelled" entry back to "Waiting", as it was added: its page
+    // address back in place, a file name the failure wrote back to the placeholder, no
+    // reason. False (nothing changes) for an entry in any other state, or one that is gone.
+    bool Retry(quint64 key);
+    // Replaces the whole list with these entries (a list read back from disk): they get new
+    // identities and IDs in their order, and an entry whose address repeats an earlier one is
+    // dropped; at most kCapacity are taken.
+    void Restore(std::vector<DownloadItem> entries);
+    // Called after every change of the list (an entry added, changed, removed or moved).
+    void SetChangeListener(std::function<void()> listener) { listener_ = std::move(listener); }
     // Replaces each non-empty text of the entry with this ID (a status text sets the state
     // it stands for).
     void Update(int16_t id, const QString& url, const QString& fileName, const QString& status,
@@ -79,6 +93,11 @@ private:
     std::vector<char> changed_;
     std::vector<int> changedRows_;
     bool reordered_ = false;
+    std::function<void()> listener_;
+    void changed() {
+        if (listener_)
+            listener_();
+    }
 };
 
 } // namespace orvello

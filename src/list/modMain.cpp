@@ -61,6 +61,38 @@ void modMain::FindCurrentRow() {
     feed_.FindRow(iCurrentItem(), m_run.currentKey);
 }
 
+bool modMain::RetryEntries(const QSet<quint64>& keys) {
+    bool any = false;
+    for (quint64 key : keys)
+        any |= store_.Retry(key);
+    if (any)
+        FillDownloadList();
+    return any;
+}
+
+void modMain::RestoreEntries(std::vector<DownloadItem> entries) {
+    for (DownloadItem& item : entries) {
+        switch (item.State) {
+        case EntryState::Preparing:
+        case EntryState::StartDownloading:
+        case EntryState::Transferring:
+        case EntryState::TransferringUnsized:
+            // It was under way when the list was written: the program ended during it.
+            item.State = EntryState::Cancelled;
+            item.Progress = 0;
+            item.Status = EntryText::Cancelled;
+            item.TransferNote.clear();
+            break;
+        default:
+            break;
+        }
+    }
+    store_.Restore(std::move(entries));
+    if (store_.empty())
+        feed_.ResetLayout();
+    FillDownloadList();
+}
+
 void modMain::ShowRunningStatus(quint64 key, EntryState state, qint64 progress) {
     if (!store_.SetState(key, state, progress))
         return; // nothing changes on screen

@@ -79,6 +79,18 @@ public:
         store_.SetFileSize(key, sizeText, expectedBytes, fileReported);
     }
     void SetVideoUrl(quint64 key, const QString& url) override { store_.SetVideoUrl(key, url); }
+    void SetReason(quint64 key, const QString& reason) override { store_.SetReason(key, reason); }
+    void SetSavedPath(quint64 key, const QString& path) { store_.SetSavedPath(key, path); }
+    void SetTransferNote(quint64 key, const QString& note) { store_.SetTransferNote(key, note); }
+    // See EntryStore::Retry; refills when any entry went back to "Waiting".
+    bool RetryEntries(const QSet<quint64>& keys);
+    // Replaces the list with entries read back from disk (see EntryStore::Restore): an entry
+    // that was under way when they were written comes back "Cancelled". Refills.
+    void RestoreEntries(std::vector<DownloadItem> entries);
+    // Called after every change of the list.
+    void SetChangeListener(std::function<void()> listener) {
+        store_.SetChangeListener(std::move(listener));
+    }
     // Writes the running entry's state into its grid row at once, without a refill: the
     // progress of a video comes once a block.
     void ShowRunningStatus(quint64 key, EntryState state, qint64 progress);

@@ -24,6 +24,8 @@ public:
     virtual void SetFileSize(quint64 key, const QString& sizeText, qint64 expectedBytes,
                              bool fileReported) = 0;
     virtual void SetVideoUrl(quint64 key, const QString& url) = 0;
+    // Why the entry ended "ERROR", in words a user understands.
+    virtual void SetReason(quint64 key, const QString& reason) = 0;
     // Rebuilds what the grid shows from the list.
     virtual bool FillDownloadList() = 0;
 };
