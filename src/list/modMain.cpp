@@ -93,6 +93,12 @@ void modMain::RestoreEntries(std::vector<DownloadItem> entries) {
     FillDownloadList();
 }
 
+void modMain::ShowTransferNote(quint64 key, const QString& note) {
+    store_.SetTransferNote(key, note);
+    if (const DownloadItem* entry = store_.ByKey(key))
+        feed_.ShowRunningStatus(*entry);
+}
+
 void modMain::ShowRunningStatus(quint64 key, EntryState state, qint64 progress) {
     if (!store_.SetState(key, state, progress))
         return; // nothing changes on screen

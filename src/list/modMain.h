@@ -82,6 +82,8 @@ public:
     void SetReason(quint64 key, const QString& reason) override { store_.SetReason(key, reason); }
     void SetSavedPath(quint64 key, const QString& path) { store_.SetSavedPath(key, path); }
     void SetTransferNote(quint64 key, const QString& note) { store_.SetTransferNote(key, note); }
+    // Sets the running entry's speed note and writes it into its row at once.
+    void ShowTransferNote(quint64 key, const QString& note);
     // See EntryStore::Retry; refills when any entry went back to "Waiting".
     bool RetryEntries(const QSet<quint64>& keys);
     // Replaces the list with entries read back from disk (see EntryStore::Restore): an entry

@@ -25,10 +25,15 @@ QString EntryResolver::ResolveEntry(quint64 key) {
     } catch (const ScratchFileError& e) {
         list_.SetState(key, EntryState::Error);
         list_.SetFileName(key, QString::fromStdString(e.what()));
+        list_.SetReason(key, QString::fromStdString(e.what()) + QLatin1Char('.'));
         return nothing;
     }
 
     // The fetch let events run: the entry may have gone meanwhile (then nothing is written).
+    // A code instead of a link: the reason goes with it.
+    if (link == PageDriver::kNotSupported || link == PageDriver::kNoLink ||
+        link == PageDriver::kFetchFailed)
+        list_.SetReason(key, pages_.LastFailureReason());
     if (link == PageDriver::kNotSupported) {
         list_.SetState(key, EntryState::Error);
         list_.SetFileName(key, EntryText::UnsupportedLink);

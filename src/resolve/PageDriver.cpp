@@ -65,8 +65,11 @@ void PageDriver::ClearParseFile() const {
 }
 
 QString PageDriver::GetDownloadLink(const QString& sLink) {
-    if (IdentifySite(sLink) == kSiteNotSupported)
+    reason_.clear();
+    if (IdentifySite(sLink) == kSiteNotSupported) {
+        reason_ = QStringLiteral("No supported site has this address.");
         return kNotSupported;
+    }
     download_.setUrl(sLink);
     ClearParseFile();
     download_.setLocalFile(parseFile_);
@@ -82,10 +85,18 @@ QString PageDriver::GetDownloadLink(const QString& sLink) {
         // What part of the page arrived is never read, and a page cut off at its size limit
         // would take disk room for nothing.
         QFile::remove(parseFile_);
+        reason_ = download_.lastFailure() == Download::Failure::TooLarge
+                      ? QStringLiteral("The page was larger than the %1 MiB a page may have.")
+                            .arg(kMaxPageBytes >> 20)
+                      : download_.FailureReason();
         return kFetchFailed;
     }
 
+    const int status = download_.ResponseCode();
     const QString link = RunExtractor(IdentifySite(sLink), sLink, parseFile_, redirect_);
+    if (link.isEmpty())
+        reason_ = status >= 400 ? Download::StatusReason(status)
+                                : QStringLiteral("The page held no video.");
     return link.isEmpty() ? kNoLink : link;
 }
 

@@ -44,6 +44,10 @@ public:
     // ScratchFileError when the scratch file can't be replaced; nothing is fetched then.
     QString GetDownloadLink(const QString& sLink);
 
+    // Why the last GetDownloadLink gave no link, in words a user understands; empty after a
+    // link, and after a fetch that a stop cancelled.
+    const QString& LastFailureReason() const { return reason_; }
+
     // The scratch file: Parse.tmp in the user's cache folder unless set otherwise.
     const QString& ParseFile() const { return parseFile_; }
     void setParseFile(const QString& path) { parseFile_ = path; }
@@ -58,6 +62,7 @@ private:
     YoutubeRedirect* redirect_;
     TransferPurpose* purpose_;
     QString parseFile_;
+    QString reason_;
 };
 
 } // namespace orvello

@@ -23,8 +23,23 @@ QByteArray Encoded(const QString& folder, const QString& name) {
     return QFile::encodeName(QDir(folder).filePath(name));
 }
 
+// What went wrong with a file of the download folder, in words a user understands.
 QString Reason(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("The disk is full.");
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return QStringLiteral("The download folder can't be written.");
+    case ENOENT:
+    case ENOTDIR:
+        return QStringLiteral("The download folder is missing.");
+    default:
+        return QStringLiteral("The file could not be made in the download folder (%1).")
+            .arg(QString::fromLocal8Bit(std::strerror(error)));
+    }
 }
 
 // Moves `from` to `to` unless something is at `to`: 0, EEXIST, or another errno.

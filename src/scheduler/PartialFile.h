@@ -13,7 +13,7 @@ namespace PartialFile {
 // free of "<name (2)>.part", "<name (3)>.part", ... (the number goes before the name's
 // extension), created exclusively, so an existing file or link of that name, another
 // entry's partial file included, is never touched. The path, or the empty text with the
-// reason in `error`.
+// reason in `error`, in words a user understands.
 QString Create(const QString& folder, const QString& finalName, QString* error);
 
 // Renames the partial file at `partialPath` to the first free of `finalName`,

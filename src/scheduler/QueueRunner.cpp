@@ -46,6 +46,7 @@ void QueueRunner::StartDownloading() {
         QDir().mkdir(settings_.sDownloadDir);
 
     RunScope scope(run_);
+    tally_ = {};
     // The position is compared with the list's length as it is now, so entries added during
     // the run are reached, also after the last earlier entry was passed over.
     int next = 0;
@@ -66,6 +67,8 @@ void QueueRunner::StartDownloading() {
             return;
         }
         const DownloadItem* resolved = list_.EntryByKey(key);
+        if (resolved && resolved->State == EntryState::Error)
+            ++tally_.failed;
         if (resolved && resolved->State != EntryState::Error && !DownloadCurrent(link))
             return;
         // Go on after the entry where it stands now; if it was removed, its place holds the
@@ -80,7 +83,7 @@ bool QueueRunner::DownloadCurrent(const QString& link) {
     const QString& folder = settings_.sDownloadDir;
     if (folder.isEmpty()) {
         // No folder at all: a bare name would land in whatever folder the program runs in.
-        FinishCurrent(EntryState::Error);
+        FinishCurrent(EntryState::Error, QStringLiteral("No download folder is set."));
         return true;
     }
     // The data goes into a partial file of the entry's own, created new: no file in the
@@ -92,7 +95,7 @@ bool QueueRunner::DownloadCurrent(const QString& link) {
     const QString startName = item->FileName;
     partialPath_ = PartialFile::Create(folder, startName, &why);
     if (partialPath_.isEmpty()) {
-        FinishCurrent(EntryState::Error);
+        FinishCurrent(EntryState::Error, why);
         return true;
     }
     download_.setUrl(link);
@@ -120,7 +123,11 @@ bool QueueRunner::DownloadCurrent(const QString& link) {
     const bool noFile = item && item->ExpectedBytes < 0 && !item->FileReported;
     if (!complete || download_.ResponseCode() >= 400 || noFile) {
         RemovePartialFile();
-        FinishCurrent(EntryState::Error);
+        FinishCurrent(EntryState::Error,
+                      !complete ? download_.FailureReason()
+                      : download_.ResponseCode() >= 400
+                          ? Download::StatusReason(download_.ResponseCode())
+                          : QStringLiteral("The server reported neither the file nor its length."));
         return true;
     }
     // The finished file takes the entry's name as it is now (the user may have renamed it
@@ -129,11 +136,12 @@ bool QueueRunner::DownloadCurrent(const QString& link) {
         PartialFile::Finish(partialPath_, folder, item ? item->FileName : startName, &why);
     if (finalName.isEmpty()) {
         RemovePartialFile();
-        FinishCurrent(EntryState::Error);
+        FinishCurrent(EntryState::Error, why);
         return true;
     }
     partialPath_.clear();
     list_.SetFileName(key, finalName);
+    list_.SetSavedPath(key, QDir(folder).filePath(finalName));
     FinishCurrent(EntryState::Complete);
     return true;
 }
@@ -143,8 +151,14 @@ void QueueRunner::RemovePartialFile() {
     partialPath_.clear();
 }
 
-void QueueRunner::FinishCurrent(EntryState state) {
+void QueueRunner::FinishCurrent(EntryState state, const QString& reason) {
+    if (state == EntryState::Complete)
+        ++tally_.complete;
+    else if (state == EntryState::Error)
+        ++tally_.failed;
     list_.SetState(run_.currentKey, state);
+    list_.SetReason(run_.currentKey, reason);
+    list_.SetTransferNote(run_.currentKey, QString());
     list_.FillDownloadList();
 }
 

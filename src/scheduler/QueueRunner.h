@@ -25,6 +25,13 @@ public:
                 TransferEvents& events, UiVariables& ui, const ProgramSettings& settings);
 
     void StartDownloading();
+
+    // How the entries the last run worked on ended.
+    struct Tally {
+        int complete = 0;
+        int failed = 0;
+    };
+    const Tally& LastRun() const { return tally_; }
     // Removes the partial file of the transfer under way, if there is one. For the end of
     // the program during a run: the process ends from inside the transfer, so the run never
     // gets to remove it itself.
@@ -33,8 +40,9 @@ public:
 private:
     // Downloads the resolved running entry; false when the run must end.
     bool DownloadCurrent(const QString& link);
-    // Puts the running entry, if it is still in the list, in its final state, and refills.
-    void FinishCurrent(EntryState state);
+    // Puts the running entry, if it is still in the list, in its final state (with the reason
+    // of a failure), and refills.
+    void FinishCurrent(EntryState state, const QString& reason = QString());
 
     RunState& run_;
     modMain& list_;
@@ -44,6 +52,7 @@ private:
     UiVariables& ui_;
     const ProgramSettings& settings_;
     QString partialPath_; // the running transfer's partial file, empty when none
+    Tally tally_;
 };
 
 } // namespace orvello

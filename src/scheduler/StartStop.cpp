@@ -83,6 +83,7 @@ void StartStop::cmdStartDownload_Click() {
     setRunVariables("0", false);
 
     runner_.StartDownloading();
+    emit RunEnded(runner_.LastRun().complete, runner_.LastRun().failed);
 
     if (!run_.bStopRequested) {
         stopOffered_ = false;

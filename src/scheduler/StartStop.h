@@ -48,6 +48,8 @@ public:
 signals:
     // The tray menu's item shows this caption.
     void mnuDownloadCaptionChanged(const QString& caption);
+    // A run has ended (by itself or stopped): how many of its entries completed and failed.
+    void RunEnded(int complete, int failed);
 
 private:
     void setMenuCaption(const QString& caption);

@@ -2,12 +2,14 @@
 
 #include "resolve/PageDriver.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
 namespace orvello {
 
 class Download;
+class UiVariables;
 class modMain;
 struct RunState;
 
@@ -20,7 +22,12 @@ class TransferEvents : public QObject, public TransferPurpose {
 public:
     enum class Kind { None, PageFetch, Video };
 
-    TransferEvents(Download& download, RunState& run, modMain& list);
+    TransferEvents(Download& download, RunState& run, modMain& list, UiVariables& ui);
+
+    // The surface variable that shows the running video's speed and time left.
+    static inline const QString kSpeedVariable = QStringLiteral("_root.downloadSpeed");
+    // "1.2 MB/s, 35 s left" (without the time when the length is unknown).
+    static QString SpeedNote(double bytesPerSecond, qint64 bytesLeft);
 
     void BeginPageFetch() override;
     // The running entry's video: with a length the progress values are percentages; without
@@ -40,8 +47,16 @@ private:
     Download& download_;
     RunState& run_;
     modMain& list_;
+    UiVariables& ui_;
     Kind kind_ = Kind::None;
     bool soFar_ = false;
+    // The video's speed, measured over the last half second or more and smoothed.
+    void measureSpeed();
+    qint64 expected_ = -1;
+    QElapsedTimer clock_;
+    qint64 lastMeasured_ = 0; // ms on clock_
+    qint64 lastBytes_ = 0;
+    double speed_ = -1; // bytes a second; -1 until measured
 };
 
 } // namespace orvello

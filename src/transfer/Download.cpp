@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QPointer>
 #include <QTimer>
+#include <QUrl>
 
 #include <curl/curl.h>
 #include <strings.h>
@@ -402,9 +403,76 @@ bool Download::EndFetch(Fetch& f) {
     return f.ring.Close();
 }
 
-void Download::Fail(Failure kind, const QString& text) {
+void Download::Fail(Failure kind, const QString& text, int curlCode, int error) {
     lastFailure_ = kind;
+    lastCurlCode_ = curlCode;
+    lastErrno_ = error;
     emit DownloadError(text);
+}
+
+QString Download::StatusReason(int code) {
+    static const std::pair<int, const char*> kNames[] = {
+        {400, "Bad Request"}, {401, "Unauthorized"},        {403, "Forbidden"},
+        {404, "Not Found"},   {405, "Method Not Allowed"},  {408, "Request Timeout"},
+        {410, "Gone"},        {429, "Too Many Requests"},   {500, "Internal Server Error"},
+        {502, "Bad Gateway"}, {503, "Service Unavailable"}, {504, "Gateway Timeout"},
+    };
+    for (const auto& [number, name] : kNames) {
+        if (number == code)
+            return QStringLiteral("The server answered %1 (%2).")
+                .arg(code)
+                .arg(QLatin1String(name));
+    }
+    return QStringLiteral("The server answered %1.").arg(code);
+}
+
+QString Download::FailureReason() const {
+    const QString host = QUrl::fromUserInput(m_Url).host();
+    switch (lastFailure_) {
+    case Failure::None:
+        return QString();
+    case Failure::NotFound:
+        switch (lastCurlCode_) {
+        case CURLE_COULDNT_RESOLVE_HOST:
+            return QStringLiteral("The host %1 was not found.").arg(host);
+        case CURLE_COULDNT_CONNECT:
+            return QStringLiteral("The connection to %1 was refused.").arg(host);
+        case CURLE_OPERATION_TIMEDOUT:
+            return QStringLiteral("The connection to %1 timed out.").arg(host);
+        case CURLE_UNSUPPORTED_PROTOCOL:
+        case CURLE_URL_MALFORMAT:
+            return QStringLiteral("The address is not a web address.");
+        default:
+            return QStringLiteral("The address could not be opened (%1).")
+                .arg(QString::fromUtf8(curl_easy_strerror(CURLcode(lastCurlCode_))));
+        }
+    case Failure::Read:
+        return QStringLiteral("The server broke off the transfer.");
+    case Failure::TooSlow:
+        return QStringLiteral("The server was too slow: its answer did not begin within %1 s, or "
+                              "it sent less than %2 bytes a second for %3 s.")
+            .arg(limits_.headers.count() / 1000.0)
+            .arg(limits_.lowSpeedBytesPerSecond)
+            .arg(limits_.lowSpeedTime.count() / 1000.0);
+    case Failure::TooLarge:
+        return QStringLiteral("The answer was larger than the %1 MiB allowed.")
+            .arg(double(limits_.maxBytes) / (1 << 20), 0, 'g', 4);
+    case Failure::Write:
+        switch (lastErrno_) {
+        case ENOSPC:
+        case EDQUOT:
+            return QStringLiteral("The disk is full.");
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return QStringLiteral("The download folder can't be written.");
+        case 0:
+            return QStringLiteral("The file name can't be used.");
+        default:
+            return QStringLiteral("The file could not be written (%1).").arg(ErrorText(lastErrno_));
+        }
+    }
+    return QString();
 }
 
 // Every end closes the file before its event, so the event tells what the file holds: when
@@ -412,20 +480,21 @@ void Download::Fail(Failure kind, const QString& text) {
 bool Download::FailRead(Fetch& f, Failure kind) {
     if (!DoEventsFor(this) || !SettleFile(f))
         return false;
+    const int curlCode = f.easy.end().done ? int(f.easy.end().result) : 0;
     if (!EndFetch(f))
         return ReportWriteError(f.ring.WriteError());
-    Fail(kind, QStringLiteral("Could not read URL"));
+    Fail(kind, QStringLiteral("Could not read URL"), curlCode);
     return false;
 }
 
-bool Download::FailWrite(Fetch& f, const QString& reason) {
+bool Download::FailWrite(Fetch& f, int error, const QString& reason) {
     EndFetch(f);
-    Fail(Failure::Write, QStringLiteral("Could not write file: ") + reason);
+    Fail(Failure::Write, QStringLiteral("Could not write file: ") + reason, 0, error);
     return false;
 }
 
 bool Download::ReportWriteError(int error) {
-    Fail(Failure::Write, QStringLiteral("Could not write file: ") + ErrorText(error));
+    Fail(Failure::Write, QStringLiteral("Could not write file: ") + ErrorText(error), 0, error);
     return false;
 }
 
@@ -435,6 +504,7 @@ bool Download::TransferFile() {
     bCancelRequested = false;
     responseCode_ = 0;
     lastFailure_ = Failure::None;
+    bytesSoFar_ = 0;
     const ProgressBase base = std::exchange(nextProgressBase_, ProgressBase::FileSize);
     if (!EnsureSession())
         return false;
@@ -459,7 +529,8 @@ bool Download::TransferFile() {
         f.easy.Release();
         if (SessionPolicy::ClosesAfter(SessionPolicy::Call::TransferNotOpened))
             CloseSession();
-        Fail(Failure::NotFound, QStringLiteral("Could not find URL"));
+        Fail(Failure::NotFound, QStringLiteral("Could not find URL"),
+             f.easy.end().done ? int(f.easy.end().result) : 0);
         return false;
     }
 
@@ -471,10 +542,10 @@ bool Download::TransferFile() {
     if (!DoEventsFor(this))
         return false;
     if (m_LocalFile.contains(QChar(0)))
-        return FailWrite(f, QStringLiteral("the file name contains a NUL character"));
+        return FailWrite(f, 0, QStringLiteral("the file name contains a NUL character"));
     // A held loop may have opened it already, once the body began.
     if (f.ring.OpenError() != 0 || (!f.ring.FileOpen() && !f.ring.OpenFile()))
-        return FailWrite(f, ErrorText(f.ring.OpenError()));
+        return FailWrite(f, f.ring.OpenError(), ErrorText(f.ring.OpenError()));
 
     std::int64_t count = 0;
     for (;;) {
@@ -486,7 +557,7 @@ bool Download::TransferFile() {
             return false;
         if (got == Read::Failed) {
             if (f.ring.WriteError() != 0)
-                return FailWrite(f, ErrorText(f.ring.WriteError()));
+                return FailWrite(f, f.ring.WriteError(), ErrorText(f.ring.WriteError()));
             return FailRead(f, f.tooSlow ? Failure::TooSlow : Failure::Read);
         }
         // What was taken on the held loop's behalf is reported with this block.
@@ -495,11 +566,12 @@ bool Download::TransferFile() {
         if (count + merged + std::int64_t(length) > limits_.maxBytes)
             return FailRead(f, Failure::TooLarge);
         count += merged + std::int64_t(length);
+        bytesSoFar_ = count;
         // The block is written from the ring in large pieces, not one write per block, and
         // by the writer: a failed write shows here at the next block.
         f.ring.Take(length);
         if (f.ring.WriteFailed())
-            return FailWrite(f, ErrorText(f.ring.WriteError()));
+            return FailWrite(f, f.ring.WriteError(), ErrorText(f.ring.WriteError()));
         if (!DoEventsFor(this))
             return false;
 

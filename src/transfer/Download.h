@@ -84,6 +84,13 @@ public:
         TooLarge, // "Could not read URL": more body than maxBytes, or a percentage past 32 bits
     };
     Failure lastFailure() const { return lastFailure_; }
+    // The last failure in words a user understands ("The host www.example.com was not
+    // found.", "The disk is full.", ...); empty after a transfer that did not fail.
+    QString FailureReason() const;
+    // An HTTP error status in words: "The server answered 404 (Not Found)."
+    static QString StatusReason(int code);
+    // The body bytes the running (or last) transfer has received so far.
+    qint64 BytesSoFar() const { return bytesSoFar_; }
 
     // What a transfer's percentages are measured against.
     enum class ProgressBase {
@@ -160,9 +167,9 @@ private:
     bool SettleFile(detail::Fetch& f);
     bool EndFetch(detail::Fetch& f);
     bool FailRead(detail::Fetch& f, Failure kind);
-    bool FailWrite(detail::Fetch& f, const QString& reason);
+    bool FailWrite(detail::Fetch& f, int error, const QString& reason);
     bool ReportWriteError(int error);
-    void Fail(Failure kind, const QString& text);
+    void Fail(Failure kind, const QString& text, int curlCode = 0, int error = 0);
 
     bool m_FileExists = false;
     QString m_LastModified;
@@ -185,6 +192,9 @@ private:
     Limits limits_;
     ProgressBase nextProgressBase_ = ProgressBase::FileSize;
     Failure lastFailure_ = Failure::None;
+    int lastCurlCode_ = 0; // libcurl's result behind the last failure, 0 when none applies
+    int lastErrno_ = 0;    // the system's error behind a failed write
+    qint64 bytesSoFar_ = 0;
     int sessionsOpened_ = 0;
     int responseCode_ = 0;
 };
