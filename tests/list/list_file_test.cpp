@@ -80,11 +80,12 @@ TEST_F(ListFileFixture, EveryFieldComesBackInOrderAndARunningEntryCancelled) {
     list.SetSavedPath(key(0), QStringLiteral("/home/u/Downloaded Videos/clip (2).flv"));
     list.SetState(key(1), EntryState::Error);
     list.SetVideoUrl(key(1), EntryText::ProcessFailed);
-    list.SetReason(key(1), QStringLiteral("The server answered 404 Not Found."));
+    list.SetReason(key(1), QStringLiteral("Server:\t404\nNot Found \x1f \U0001F600"));
     list.SetState(key(2), EntryState::Transferring, 57);
     list.SetTransferNote(key(2), QStringLiteral("1.2 MB/s, 35 s left"));
     ASSERT_TRUE(ListFile(list, path).SaveNow());
     EXPECT_TRUE(bytesOf(path).contains("\"state\": \"Complete\""));
+    EXPECT_FALSE(bytesOf(path).contains('\t')); // escaped, as JSON requires
 
     std::vector<DownloadItem> want = list.Entries();
     want[2].State = EntryState::Cancelled;
