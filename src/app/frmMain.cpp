@@ -7,6 +7,7 @@
 #include "SurfaceBridge.h"
 #include "TrayIcon.h"
 #include "list/ListEditing.h"
+#include "list/ListFile.h"
 #include "list/modMain.h"
 #include "modhook.h"
 #include "monitor/ClipboardMonitor.h"
@@ -100,9 +101,20 @@ frmMain::frmMain(Options options) : m_options(std::move(options)) {
     m_tray->LoadMenu();
     m_settingsStore->LoadSettings();
     StartHook();
+    LoadList();
+}
+
+void frmMain::LoadList() {
+    // The list of the last run comes back; from now on every change is written to disk.
+    m_listFile = std::make_unique<ListFile>(
+        *m_list, m_options.listFile.isEmpty() ? ListFile::DefaultPath() : m_options.listFile);
+    const ListFile::LoadResult loaded = m_listFile->Load();
+    if (!loaded.message.isEmpty())
+        m_prompter->MsgBox({loaded.message, MsgButtons::Ok, MsgIcon::Exclamation, kAppTitle});
 }
 
 frmMain::~frmMain() {
+    m_listFile.reset();
     // The grid and the surface are children; the list must unbind before they go.
     m_tray.reset();
     m_hooks.reset();
@@ -273,6 +285,8 @@ void frmMain::EndMe() {
         // partial file itself.
         m_scheduler->runner.RemovePartialFile();
     }
+    if (m_listFile)
+        m_listFile->SaveNow(); // an entry under way comes back "Cancelled" at the next start
     StopHook();
     m_monitor->Monitor(false);
     m_tray->Remove();

@@ -26,6 +26,7 @@ class TrayIcon;
 class modMain;
 class modSettings;
 class modhook;
+class ListFile;
 
 // The main window: a fixed, frameless window filled by the UI surface (Main.qml), with the
 // download grid laid over the surface's list area and a tray icon that keeps the program
@@ -45,6 +46,8 @@ public:
         std::function<QString(QWidget* owner, const QString& title)> browseForFolder;
         // Opens the help page and the web site; the default is the desktop's handler.
         std::function<void(const QUrl&)> openUrl;
+        // Where the download list is kept between runs; empty: ListFile::DefaultPath().
+        QString listFile;
     };
 
     static constexpr int kWidth = 630;
@@ -100,6 +103,7 @@ protected:
 
 private:
     void InitMainWindow();
+    void LoadList();
     void AddDownloadUrl();
     void HideDownloadGrid();
 
@@ -117,6 +121,7 @@ private:
     std::unique_ptr<modhook> m_hooks;
     std::unique_ptr<SurfaceBridge> m_surface;
     std::unique_ptr<TrayIcon> m_tray;
+    std::unique_ptr<ListFile> m_listFile;
     bool m_closeAsking = false; // EndMe's question about the running download is open
 };
 

@@ -74,12 +74,15 @@ protected:
 
     QString surfacePath = QStringLiteral(ORVELLO_SURFACE);
 
+    int windows = 0;
     RegRoot store() const { return RegRoot{dir.filePath("store.ini")}; }
     void SetUp() override {
         frmMain::Options o;
         o.surfacePath = surfacePath;
         o.store = store();
         o.prompter = &prompter;
+        // Each window its own list file: a window made again in a test starts empty.
+        o.listFile = dir.filePath(QStringLiteral("list%1.json").arg(++windows));
         o.endProcess = [this] {
             ++ended;
             partsAtEnd = QDir(w->programSettings().sDownloadDir).entryList({"*.part"});
@@ -599,6 +602,7 @@ TEST(ShellExit, EndMeFromInsideARunningTransferEndsTheProcessAtOnce) {
             frmMain::Options o;
             o.surfacePath = QStringLiteral(ORVELLO_SURFACE);
             o.store = RegRoot{dir.filePath("store.ini")};
+            o.listFile = dir.filePath("list.json");
             o.prompter = &prompter; // the real way to end the process is kept
             frmMain w(o);
             w.scheduler().startStop.setConnectivity(online);
@@ -667,5 +671,55 @@ TEST_F(Shell, TheClickedNameIsEditedOnlyWhileTheGridKeepsTheKeyboard) {
         EXPECT_TRUE(messages.filter("edit").isEmpty()) << messages.join('\n').toStdString();
         w.reset();
         SetUp();
+    }
+}
+
+// The window keeps its list between runs: written when it ends, read when it starts; a file
+// that can't be read is set aside with one message, and the list starts empty.
+TEST_F(Shell, TheListComesBackAfterARestartAndADamagedOneIsSetAside) {
+    const QString file = dir.filePath("kept.json");
+    const struct {
+        const char* what;
+        QByteArray written; // empty: the file the first window left
+        QStringList urls;   // what the second window starts with
+        int messages;
+    } cases[] = {
+        {"the list of the last run",
+         {},
+         {"http://www.youtube.com/watch?v=1", "http://example.org/x"},
+         0},
+        {"a damaged file", "{ not json", {}, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile::remove(file);
+        frmMain::Options o;
+        o.surfacePath = surfacePath;
+        o.store = store();
+        o.prompter = &prompter;
+        o.listFile = file;
+        o.endProcess = [] {};
+        {
+            frmMain first(o);
+            first.list().AddUrlToList("http://www.youtube.com/watch?v=1");
+            first.list().AddUrlToList("http://example.org/x");
+            first.EndMe();
+        }
+        if (!c.written.isEmpty()) {
+            QFile damaged(file);
+            ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+            damaged.write(c.written);
+        }
+        prompter.shown.clear();
+        frmMain second(o);
+        QStringList urls;
+        for (const DownloadItem& e : second.list().Entries())
+            urls << e.Video_URL;
+        EXPECT_EQ(urls, c.urls);
+        EXPECT_EQ(int(prompter.shown.size()), c.messages);
+        if (c.messages > 0) {
+            EXPECT_TRUE(prompter.shown[0].text.contains(file + ".damaged"))
+                << prompter.shown[0].text.toStdString();
+        }
     }
 }

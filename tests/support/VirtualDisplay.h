@@ -49,6 +49,7 @@ public:
         env.insert("HOME", home.path());
         env.insert("XDG_CONFIG_HOME", home.filePath("config"));
         env.insert("XDG_CACHE_HOME", home.filePath("cache"));
+        env.insert("XDG_DATA_HOME", home.filePath("data"));
         env.insert("XDG_RUNTIME_DIR", home.path());
         return env;
     }
