@@ -19,6 +19,7 @@
 #include <QPointer>
 #include <QScrollBar>
 #include <QTest>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
 
@@ -441,4 +442,64 @@ TEST_F(GridFixture, AnOpenEditorStaysWithItsEntryThroughFillsAndEndsWithIt) {
         for (const DownloadItem& e : list.Entries())
             EXPECT_EQ(e.FileName, e.Key == entry ? name : "clip.flv") << e.ID;
     }
+}
+
+// What the core notes about an entry (why it failed, its speed, its page address when that
+// was replaced) shows as the tooltip of every cell of its row and is each cell's accessible
+// description; a row without a note has neither.
+TEST_F(GridFixture, EveryCellOfARowShowsItsNoteAsTooltipAndAccessibleDescription) {
+    const struct {
+        const char* entry;
+        std::function<void(modMain&, quint64)> change;
+        QString note;
+    } cases[] = {
+        {"waiting", [](modMain&, quint64) {}, QString()},
+        {"failed",
+         [](modMain& l, quint64 key) {
+             l.SetState(key, EntryState::Error);
+             l.SetReason(key, "The server did not answer");
+         },
+         "The server did not answer"},
+        {"coming in",
+         [](modMain& l, quint64 key) {
+             l.SetState(key, EntryState::Transferring, 40);
+             l.SetTransferNote(key, "1.2 MB/s, 35 s left");
+         },
+         "1.2 MB/s, 35 s left"},
+        {"failed, its address replaced",
+         [](modMain& l, quint64 key) {
+             l.SetState(key, EntryState::Error);
+             l.SetReason(key, "No video on the page");
+             l.SetVideoUrl(key, "Process failed.");
+         },
+         "No video on the page\nPage: http://www.youtube.com/watch?v=2"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.entry);
+        refill(3);
+        c.change(list, list.Entries()[1].Key);
+        ASSERT_TRUE(list.FillDownloadList());
+        // Offscreen, accessibility is never active, so the view tells its accessible table
+        // nothing of the refill: the cells it made before are dropped here, as the view's
+        // reset drops them while a screen reader listens.
+        QAccessible::deleteAccessibleInterface(
+            QAccessible::uniqueId(QAccessible::queryAccessibleInterface(grid)));
+        QAccessibleInterface* table = QAccessible::queryAccessibleInterface(grid);
+        ASSERT_NE(table, nullptr);
+        for (int column = 0; column < DownloadTableModel::ColumnCount; ++column) {
+            SCOPED_TRACE(column);
+            QToolTip::hideText();
+            const QPoint at = grid->visualRect(cell(1, column)).center();
+            QHelpEvent help(QEvent::ToolTip, at, grid->viewport()->mapToGlobal(at));
+            QCoreApplication::sendEvent(grid->viewport(), &help);
+            EXPECT_EQ(QToolTip::isVisible() ? QToolTip::text() : QString(), c.note);
+            QAccessibleInterface* accessible = table->tableInterface()->cellAt(1, column);
+            ASSERT_NE(accessible, nullptr);
+            EXPECT_EQ(accessible->text(QAccessible::Description), c.note);
+            // The rows around it have no note.
+            EXPECT_EQ(table->tableInterface()->cellAt(0, column)->text(QAccessible::Description),
+                      QString());
+        }
+    }
+    QToolTip::hideText();
 }
