@@ -46,8 +46,10 @@ frmMain::frmMain(Options options) : m_options(std::move(options)) {
         };
     }
     if (!m_options.browseForFolder) {
-        m_options.browseForFolder = [](QWidget* owner, const QString& title) {
-            return QDir::toNativeSeparators(QFileDialog::getExistingDirectory(owner, title));
+        m_options.browseForFolder = [](QWidget* owner, const QString& title,
+                                       const QString& startFolder) {
+            return QDir::toNativeSeparators(
+                QFileDialog::getExistingDirectory(owner, title, startFolder));
         };
     }
     if (!m_options.openUrl)
@@ -220,7 +222,8 @@ void frmMain::BeginWindowDrag() {
 
 void frmMain::cmdBrowse_Click() {
     const QString path = m_options.browseForFolder(
-        this, QStringLiteral("Please select the desired Download directory then press Ok."));
+        this, QStringLiteral("Please select the desired Download directory then press Ok."),
+        m_settings.sDownloadDir);
     if (path.isEmpty())
         return;
     const QString folder = modSettings::AbsoluteDownloadDir(path);

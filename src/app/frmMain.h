@@ -41,8 +41,10 @@ public:
         Prompter* prompter = nullptr;        // null: message boxes over this window
         // Ends the process for EndMe; the default ends it at once.
         std::function<void()> endProcess;
-        // The folder chooser; the default is the system's folder dialog.
-        std::function<QString(QWidget* owner, const QString& title)> browseForFolder;
+        // The folder chooser, opened at startFolder; the default is the system's folder
+        // dialog.
+        std::function<QString(QWidget* owner, const QString& title, const QString& startFolder)>
+            browseForFolder;
         // Opens the help page and the web site; the default is the desktop's handler.
         std::function<void(const QUrl&)> openUrl;
     };
@@ -71,7 +73,8 @@ public:
     enum class WatchSwitch { FromSurface, FromTray };
     void SwitchClipboardWatch(bool on, WatchSwitch from);
     void BeginWindowDrag();
-    // Asks for the download folder; one that is not an absolute path becomes the default.
+    // Asks for the download folder, starting in the current one; a chosen folder that is not
+    // an absolute path becomes the default.
     void cmdBrowse_Click();
     void StartHook();
     void StopHook();

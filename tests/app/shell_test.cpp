@@ -70,6 +70,7 @@ protected:
     QStringList partsAtEnd; // the partial files in the download folder when the program ended
     QList<QUrl> opened;
     QString chosenFolder;
+    QStringList browsedFrom; // the folder the chooser opened at, at each opening
     std::unique_ptr<frmMain> w;
 
     QString surfacePath = QStringLiteral(ORVELLO_SURFACE);
@@ -85,8 +86,9 @@ protected:
             partsAtEnd = QDir(w->programSettings().sDownloadDir).entryList({"*.part"});
         };
         o.openUrl = [this](const QUrl& url) { opened << url; };
-        o.browseForFolder = [this](QWidget*, const QString& title) {
+        o.browseForFolder = [this](QWidget*, const QString& title, const QString& startFolder) {
             EXPECT_EQ(title, "Please select the desired Download directory then press Ok.");
+            browsedFrom << startFolder;
             return chosenFolder;
         };
         w = std::make_unique<frmMain>(o);
@@ -528,19 +530,30 @@ TEST_F(Shell, ClosingDuringARunAsksOnceAndEndsOnlyWhenTheStopIsConfirmed) {
     }
 }
 
+// The chooser opens at the download folder in force; what it answers becomes the new one.
 TEST_F(Shell, AChosenFolderThatIsNotAbsoluteReadsAsTheDefault) {
     const QString fallback = modSettings::DefaultDownloadDir();
+    const QString earlier = dir.filePath("earlier");
     const struct {
+        QString current; // empty: the folder the row before left
         QString chosen, taken;
-    } cases[] = {{dir.filePath("chosen"), dir.filePath("chosen")},
-                 {"videos", fallback},
-                 {"../videos", fallback},
-                 {"  ", fallback}};
+    } cases[] = {{"/before", dir.filePath("chosen"), dir.filePath("chosen")},
+                 {{}, earlier, earlier},
+                 {{}, "", earlier}, // cancelled
+                 {{}, "videos", fallback},
+                 {"/before", "../videos", fallback},
+                 {{}, "  ", fallback}};
+    QString left = w->programSettings().sDownloadDir;
     for (const auto& c : cases) {
         SCOPED_TRACE("chosen \"" + c.chosen.toStdString() + "\"");
-        w->programSettings().sDownloadDir = "/before";
+        if (!c.current.isEmpty())
+            w->programSettings().sDownloadDir = c.current;
+        const QString current = c.current.isEmpty() ? left : c.current;
+        browsedFrom.clear();
         chosenFolder = c.chosen;
         Command("ID_FS_downloadBrowse");
+        EXPECT_EQ(browsedFrom, QStringList{current});
+        left = w->programSettings().sDownloadDir;
         EXPECT_EQ(w->programSettings().sDownloadDir, c.taken);
         EXPECT_EQ(w->surface().GetVariable("_root.download_dir"), c.taken);
         EXPECT_EQ(Stored("Download Dir"), c.taken);
