@@ -134,5 +134,11 @@ Rectangle {
 
     Accessible.role: Accessible.TitleBar
     Accessible.name: "Orvello"
-    Accessible.onPressAction: band.command("IDC_FS_Drag")
+    // Answered at once; the band acts right after, on the event loop (see PushButton).
+    Accessible.onPressAction: pressLater.start()
+    Timer {
+        id: pressLater
+        interval: 0
+        onTriggered: band.command("IDC_FS_Drag")
+    }
 }

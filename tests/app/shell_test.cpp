@@ -17,6 +17,7 @@
 #include "support/ScriptedPrompter.h"
 #include "support/http/ScriptServer.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDir>
@@ -528,6 +529,72 @@ TEST_F(Shell, ClosingDuringARunAsksOnceAndEndsOnlyWhenTheStopIsConfirmed) {
             SetUp();
         }
     }
+}
+
+// A press through the accessibility interface returns before what it starts: the stop's
+// question, the folder chooser and the end of the program come after the call has returned,
+// once the events run, so none of them holds the assistive tool that pressed.
+TEST_F(Shell, PressesThroughAccessibilityReturnBeforeTheirCommandRuns) {
+    const struct {
+        const char* control;
+        bool duringRun; // pressed while a video comes in
+        std::function<bool()> happened;
+    } cases[] = {
+        {"Stop", true,
+         [&] {
+             return prompter.shown.size() == 1 &&
+                    prompter.shown[0].text == "Are you sure that you want to cancel downloading?";
+         }},
+        {"Browse", false, [&] { return browsedFrom.size() == 1; }},
+        {"Close", false, [&] { return ended == 1; }},
+        {"Close", true, [&] { return prompter.shown.size() == 1 && ended == 1; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.control) + (c.duringRun ? " during a run" : ""));
+        Restart(true);
+        w->show();
+        prompter.defaultAnswer = MsgAnswer::Yes;
+        prompter.shown.clear();
+        browsedFrom.clear();
+        ended = 0;
+        QAccessibleInterface* control = nullptr;
+        std::vector<QAccessibleInterface*> all{QAccessible::queryAccessibleInterface(w->Flash)};
+        for (std::size_t i = 0; i < all.size() && !control; ++i) {
+            for (int k = 0; k < all[i]->childCount(); ++k)
+                all.push_back(all[i]->child(k));
+            if (all[i]->role() == QAccessible::Button &&
+                all[i]->text(QAccessible::Name) == c.control)
+                control = all[i];
+        }
+        ASSERT_NE(control, nullptr);
+        auto press = [&] {
+            control->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+            EXPECT_FALSE(c.happened()); // the call came back first
+            EXPECT_TRUE(prompter.shown.empty());
+            EXPECT_TRUE(browsedFrom.isEmpty());
+            EXPECT_EQ(ended, 0);
+        };
+        if (c.duringRun) {
+            ScriptServer server;
+            offline.online = true;
+            w->list().AddUrlToList(ServeSlowVideo(server));
+            bool pressed = false;
+            QObject::connect(&w->scheduler().download, &Download::DownloadProgress, [&](qint32&) {
+                if (pressed || w->scheduler().events.Current() != TransferEvents::Kind::Video)
+                    return;
+                pressed = true;
+                press();
+            });
+            w->scheduler().startStop.cmdStartDownload_Click();
+            EXPECT_TRUE(pressed);
+            EXPECT_TRUE(c.happened());
+            EXPECT_EQ(w->list().Entries()[0].State, EntryState::Cancelled);
+        } else {
+            press();
+            EXPECT_TRUE(WaitFor(c.happened));
+        }
+    }
+    prompter.defaultAnswer = MsgAnswer::Ok;
 }
 
 // The chooser opens at the download folder in force; what it answers becomes the new one.

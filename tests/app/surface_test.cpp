@@ -150,11 +150,22 @@ protected:
         QCoreApplication::sendEvent(&view, &release);
     }
 
+    // Presses (or toggles) a control as an assistive tool does. The surface answers at once:
+    // nothing is sent before the call returns, and the control's command follows right after,
+    // on the event loop, which this lets run.
+    void press(QAccessibleInterface* c,
+               const QString& action = QAccessibleActionInterface::pressAction()) {
+        const QStringList before = log.commands;
+        c->actionInterface()->doAction(action);
+        EXPECT_EQ(log.commands, before) << "sent before the press was answered";
+        settle(50);
+    }
+
     // Chooses a page by its tab and waits until the page has been shown.
     void showPage(const QString& tab) {
         QAccessibleInterface* t = find(QAccessible::PageTab, tab);
         ASSERT_NE(t, nullptr);
-        t->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        press(t);
         const QString shown = tab == "About" ? "IDC_FS_About" : "IDC_FS_Download";
         ASSERT_TRUE(waitFor([&] { return log.commands.contains(shown); }));
         log.commands.clear();
@@ -207,7 +218,7 @@ TEST_F(SurfaceTest, EveryControlSendsItsCommandWhenPressedOrClicked) {
                 click(c.role == QAccessible::TitleBar ? QPoint(400, 60) : r.center());
             } else {
                 ASSERT_TRUE(hasAction(iface, QAccessibleActionInterface::pressAction()));
-                iface->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+                press(iface);
             }
             EXPECT_EQ(log.commands, QStringList{c.command});
             if (c.page != QStringLiteral("Download"))
@@ -279,7 +290,7 @@ TEST_F(SurfaceTest, TheRunVariablesSwitchTheRunControls) {
                 if (byMouse)
                     click(place(iface).center());
                 else
-                    iface->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+                    press(iface);
                 EXPECT_EQ(log.commands, k.enabled ? QStringList{k.command} : QStringList{});
                 if (k.role == QAccessible::PageTab && k.enabled)
                     showPage("Download");
@@ -299,7 +310,7 @@ TEST_F(SurfaceTest, PagesSwitchWithTheSliderCommandFirst) {
     QAccessibleInterface* aboutTab = find(QAccessible::PageTab, "About");
     QAccessibleInterface* downloadTab = find(QAccessible::PageTab, "Download");
     EXPECT_TRUE(downloadTab->state().selected);
-    aboutTab->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    press(aboutTab);
     EXPECT_EQ(log.commands, QStringList{"IDC_FS_Slider"}); // the grid goes before the slide
     ASSERT_TRUE(waitFor([&] { return log.commands.size() == 2; }));
     EXPECT_EQ(log.commands, (QStringList{"IDC_FS_Slider", "IDC_FS_About"}));
@@ -308,14 +319,13 @@ TEST_F(SurfaceTest, PagesSwitchWithTheSliderCommandFirst) {
     EXPECT_TRUE(aboutTab->state().selected);
 
     log.commands.clear(); // choosing the page that is shown does nothing
-    aboutTab->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    press(aboutTab);
     settle(400);
     EXPECT_TRUE(log.commands.isEmpty());
 
     // Going back halfway through a slide ends on the page chosen last.
-    downloadTab->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-    settle(60);
-    aboutTab->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    press(downloadTab);
+    press(aboutTab);
     ASSERT_TRUE(waitFor([&] { return log.commands.contains("IDC_FS_About"); }));
     settle(400);
     EXPECT_EQ(log.commands, (QStringList{"IDC_FS_Slider", "IDC_FS_Slider", "IDC_FS_About"}));
@@ -387,16 +397,14 @@ TEST_F(SurfaceTest, CheckBoxesSendOnlyWhenTheUserChangesThem) {
         if (s.step == Program)
             set(s.variable, s.value);
         else if (s.step == Toggle)
-            box->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+            press(box, QAccessibleActionInterface::toggleAction());
         else
             click(place(box).topLeft() + QPoint(9, 9)); // on the box itself
         EXPECT_EQ(log.commands, s.commands);
         EXPECT_EQ(bool(box->state().checked), s.checked);
     }
     // The user's choice is what the program reads back.
-    find(QAccessible::CheckBox, clipboard)
-        ->actionInterface()
-        ->doAction(QAccessibleActionInterface::toggleAction());
+    press(find(QAccessible::CheckBox, clipboard), QAccessibleActionInterface::toggleAction());
     EXPECT_EQ(get("_root.autoToDownloadList_CB"), "1");
 }
 
