@@ -54,6 +54,8 @@ frmMain::frmMain(Options options) : m_options(std::move(options)) {
     }
     if (!m_options.openUrl)
         m_options.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    if (!m_options.notify)
+        m_options.notify = [this](const QString& message) { m_tray->ShowMessage(message); };
     if (m_options.prompter) {
         m_prompter = m_options.prompter;
     } else {
@@ -94,6 +96,7 @@ frmMain::frmMain(Options options) : m_options(std::move(options)) {
                           [this] { EndMe(); }});
     connect(&m_scheduler->startStop, &StartStop::mnuDownloadCaptionChanged, m_tray.get(),
             &TrayIcon::SetDownloadCaption);
+    connect(&m_scheduler->startStop, &StartStop::RunEnded, this, &frmMain::RunEnded);
 
     // Start-up, in this order: the window and its surface, the tray menu, the settings
     // (which may switch the clipboard watching on and show themselves on the surface), and
@@ -199,6 +202,13 @@ void frmMain::Flash_FSCommand(const QString& command, const QString& /*args*/) {
             return;
         }
     }
+}
+
+void frmMain::RunEnded(int complete, int failed) {
+    // Shown, the window tells it all itself.
+    if (isVisible() && !isMinimized())
+        return;
+    m_options.notify(TrayIcon::RunSummary(complete, failed));
 }
 
 void frmMain::AddDownloadUrl() {

@@ -47,6 +47,8 @@ public:
             browseForFolder;
         // Opens the help page and the web site; the default is the desktop's handler.
         std::function<void(const QUrl&)> openUrl;
+        // Shows a message from the tray icon; the default is the tray icon's balloon.
+        std::function<void(const QString& message)> notify;
     };
 
     static constexpr int kWidth = 630;
@@ -83,6 +85,9 @@ public:
 
     // "Version <major>.<minor>.0.<revision>", CR LF, and the program's description.
     static QString AboutText(int major, int minor, int revision);
+    // A run has ended: while the window is hidden or minimised, the tray icon sums it up
+    // (TrayIcon::RunSummary).
+    void RunEnded(int complete, int failed);
 
     modMain& list() { return *m_list; }
     DownloadScheduler& scheduler() { return *m_scheduler; }

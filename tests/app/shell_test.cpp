@@ -70,6 +70,7 @@ protected:
     int ended = 0;
     QStringList partsAtEnd; // the partial files in the download folder when the program ended
     QList<QUrl> opened;
+    QStringList notified; // the tray icon's messages
     QString chosenFolder;
     QStringList browsedFrom; // the folder the chooser opened at, at each opening
     std::unique_ptr<frmMain> w;
@@ -87,6 +88,7 @@ protected:
             partsAtEnd = QDir(w->programSettings().sDownloadDir).entryList({"*.part"});
         };
         o.openUrl = [this](const QUrl& url) { opened << url; };
+        o.notify = [this](const QString& message) { notified << message; };
         o.browseForFolder = [this](QWidget*, const QString& title, const QString& startFolder) {
             EXPECT_EQ(title, "Please select the desired Download directory then press Ok.");
             browsedFrom << startFolder;
@@ -363,6 +365,51 @@ TEST_F(Shell, EveryCommandReachesItsOperationAndOnlyTheExactNameDoes) {
         Command(c.command);
         c.check();
     }
+}
+
+// A run's end is summed up from the tray icon while the window is out of sight, once.
+TEST_F(Shell, TheEndOfARunIsSummedUpFromTheTrayWhileTheWindowIsOutOfSight) {
+    enum class Window { Shown, Minimised, Hidden };
+    const struct {
+        int complete, failed;
+        Window window;
+        const char* message; // nullptr: none
+    } cases[] = {
+        {3, 1, Window::Hidden, "3 videos downloaded, 1 failed"},
+        {1, 0, Window::Hidden, "1 video downloaded"},
+        {2, 0, Window::Minimised, "2 videos downloaded"},
+        {1, 2, Window::Minimised, "1 video downloaded, 2 failed"},
+        {0, 0, Window::Hidden, "no video downloaded"},
+        {0, 1, Window::Minimised, "no video downloaded, 1 failed"},
+        {3, 1, Window::Shown, nullptr},
+        {0, 0, Window::Shown, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.complete << " " << c.failed << " " << int(c.window));
+        Restart();
+        notified.clear();
+        w->show();
+        if (c.window == Window::Minimised)
+            w->showMinimized();
+        else if (c.window == Window::Hidden)
+            w->hide();
+        emit w->scheduler().startStop.RunEnded(c.complete, c.failed);
+        EXPECT_EQ(notified, c.message ? QStringList{c.message} : QStringList());
+    }
+    // A whole run whose window goes to the tray while its video comes in: the run's own count.
+    Restart();
+    notified.clear();
+    ScriptServer server;
+    offline.online = true;
+    w->list().AddUrlToList(ServeSlowVideo(server));
+    w->list().AddUrlToList(server.url("/putfile.com/missing"));
+    QObject::connect(&w->scheduler().download, &Download::DownloadProgress, [&](qint32&) {
+        if (w->scheduler().events.Current() == TransferEvents::Kind::Video)
+            w->hide();
+    });
+    w->show();
+    w->scheduler().startStop.cmdStartDownload_Click();
+    EXPECT_EQ(notified, QStringList{"1 video downloaded, 1 failed"});
 }
 
 // The tray icon's actions reach the window's operations.
