@@ -2,6 +2,7 @@
 
 #include "DownloadGrid.h"
 #include "FramePacer.h"
+#include "LinkDrops.h"
 #include "MessageBoxPrompter.h"
 #include "ProgramFiles.h"
 #include "SurfaceBridge.h"
@@ -97,6 +98,11 @@ frmMain::frmMain(Options options) : m_options(std::move(options)) {
     connect(&m_scheduler->startStop, &StartStop::mnuDownloadCaptionChanged, m_tray.get(),
             &TrayIcon::SetDownloadCaption);
     connect(&m_scheduler->startStop, &StartStop::RunEnded, this, &frmMain::RunEnded);
+    // Addresses dropped on the surface or the grid are added. The surface takes drags for
+    // its items; the grid takes none, so what is dropped on it reaches the window.
+    m_drops = std::make_unique<LinkDrops>([this](const QString& url) { AddAddress(url); });
+    m_drops->Watch(*Flash);
+    m_drops->Watch(*this);
 
     // Start-up, in this order: the window and its surface, the tray menu, the settings
     // (which may switch the clipboard watching on and show themselves on the surface), and
@@ -109,6 +115,7 @@ frmMain::frmMain(Options options) : m_options(std::move(options)) {
 
 frmMain::~frmMain() {
     // The grid and the surface are children; the list must unbind before they go.
+    m_drops.reset();
     m_tray.reset();
     m_hooks.reset();
     m_editing.reset();
@@ -216,6 +223,12 @@ void frmMain::AddDownloadUrl() {
     // the surface holds it, blanks and all.
     if (!m_ui.VideoUrl().trimmed().isEmpty())
         m_list->AddUrlToList(m_ui.VideoUrl());
+    if (m_run.bDownloading)
+        m_list->FindCurrentRow();
+}
+
+void frmMain::AddAddress(const QString& url) {
+    m_list->AddUrlToList(url);
     if (m_run.bDownloading)
         m_list->FindCurrentRow();
 }

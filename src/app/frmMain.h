@@ -19,6 +19,7 @@ namespace orvello {
 class ClipboardMonitor;
 class DownloadGrid;
 class DownloadScheduler;
+class LinkDrops;
 class ListEditing;
 class Prompter;
 class SurfaceBridge;
@@ -109,6 +110,8 @@ protected:
 private:
     void InitMainWindow();
     void AddDownloadUrl();
+    // Adds a page address as the Add command does.
+    void AddAddress(const QString& url);
     void HideDownloadGrid();
 
     Options m_options;
@@ -125,6 +128,7 @@ private:
     std::unique_ptr<modhook> m_hooks;
     std::unique_ptr<SurfaceBridge> m_surface;
     std::unique_ptr<TrayIcon> m_tray;
+    std::unique_ptr<LinkDrops> m_drops;
     bool m_closeAsking = false; // EndMe's question about the running download is open
 };
 

@@ -21,12 +21,14 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDir>
+#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QQuickItem>
 #include <QQuickWidget>
@@ -410,6 +412,98 @@ TEST_F(Shell, TheEndOfARunIsSummedUpFromTheTrayWhileTheWindowIsOutOfSight) {
     w->show();
     w->scheduler().startStop.cmdStartDownload_Click();
     EXPECT_EQ(notified, QStringList{"1 video downloaded, 1 failed"});
+}
+
+// Text or links dropped on the surface or the grid: each address of a supported site is
+// added, as the Add command adds it; a drop that brings none is refused and adds nothing.
+TEST_F(Shell, DroppedAddressesOfSupportedSitesAreAdded) {
+    const QString a = QStringLiteral("http://www.youtube.com/watch?v=a");
+    const QString b = QStringLiteral("http://www.dailymotion.com/video/b");
+    auto text = [](const QString& t) {
+        auto* data = new QMimeData;
+        data->setText(t);
+        return data;
+    };
+    auto links = [](const QStringList& l, const QString& t = {}) {
+        auto* data = new QMimeData;
+        QList<QUrl> urls;
+        for (const QString& u : l)
+            urls << QUrl(u);
+        data->setUrls(urls);
+        if (!t.isEmpty())
+            data->setText(t);
+        return data;
+    };
+    enum Target { Surface, Grid };
+    const struct {
+        const char* drop;
+        Target target;
+        std::function<QMimeData*()> data;
+        QStringList added; // empty: the drop is refused
+    } cases[] = {
+        {"three lines, two of supported sites",
+         Surface,
+         [&] { return text(a + "\nhttp://example.com/page\n" + b); },
+         {a, b}},
+        {"three lines, two of supported sites",
+         Grid,
+         [&] { return text(a + "\r\nhttp://example.com/page\r\n" + b + "\r\n"); },
+         {a, b}},
+        {"blanks around addresses and blank lines",
+         Surface,
+         [&] { return text("\n  " + a + "\t\n\n   \r" + b + " "); },
+         {a, b}},
+        {"an address already in the list", Surface, [&] { return text(a + "\n" + a); }, {a}},
+        {"links, a file and another site among them",
+         Surface,
+         [&] {
+             return links({a, "file:///home/me/youtube.com.flv", "http://example.com/x", b});
+         },
+         {a, b}},
+        {"a link with other text beside it",
+         Grid,
+         [&] { return links({b}, "Some video on DailyMotion"); },
+         {b}},
+        {"text of no supported site", Surface, [&] { return text("http://example.com/page"); }, {}},
+        {"a file whose name has a site in it",
+         Grid,
+         [&] { return links({"file:///home/me/youtube.com.flv"}, a); },
+         {}},
+        {"neither text nor links",
+         Grid,
+         [&] {
+             auto* data = new QMimeData;
+             data->setHtml("<a href=\"" + a + "\">a</a>");
+             return data;
+         },
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.drop) + (c.target == Grid ? " on the grid" : " on the surface"));
+        Restart(true);
+        w->show();
+        Command("IDC_FS_Download");
+        QWidget* target = c.target == Grid ? w->DownloadGrid->viewport() : w->Flash;
+        const QPoint at(20, 20);
+        const std::unique_ptr<QMimeData> data(c.data());
+        QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, data.get(), Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        EXPECT_EQ(enter.isAccepted(), !c.added.isEmpty());
+        QDragMoveEvent move(at + QPoint(5, 5), Qt::CopyAction | Qt::MoveAction, data.get(),
+                            Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &move);
+        EXPECT_EQ(move.isAccepted(), !c.added.isEmpty());
+        QDropEvent drop(at + QPoint(5, 5), Qt::CopyAction | Qt::MoveAction, data.get(),
+                        Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &drop);
+        EXPECT_EQ(drop.isAccepted(), !c.added.isEmpty());
+        if (drop.isAccepted()) {
+            EXPECT_EQ(drop.dropAction(), Qt::CopyAction); // the text stays where it came from
+        }
+        EXPECT_EQ(Urls(), c.added);
+        EXPECT_EQ(Variable("_root.video_url"), ""); // the address field is left alone
+    }
 }
 
 // The tray icon's actions reach the window's operations.
