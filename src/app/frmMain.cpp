@@ -5,6 +5,7 @@
 #include "LinkDrops.h"
 #include "MessageBoxPrompter.h"
 #include "ProgramFiles.h"
+#include "RowMenu.h"
 #include "SurfaceBridge.h"
 #include "TrayIcon.h"
 #include "list/ListEditing.h"
@@ -14,10 +15,12 @@
 #include "scheduler/DownloadScheduler.h"
 #include "settings/modSettings.h"
 
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QQuickWidget>
 #include <QScopedValueRollback>
 #include <QSystemTrayIcon>
@@ -54,7 +57,7 @@ frmMain::frmMain(Options options) : m_options(std::move(options)) {
         };
     }
     if (!m_options.openUrl)
-        m_options.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+        m_options.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     if (!m_options.notify)
         m_options.notify = [this](const QString& message) { m_tray->ShowMessage(message); };
     if (m_options.prompter) {
@@ -103,6 +106,13 @@ frmMain::frmMain(Options options) : m_options(std::move(options)) {
     m_drops = std::make_unique<LinkDrops>([this](const QString& url) { AddAddress(url); });
     m_drops->Watch(*Flash);
     m_drops->Watch(*this);
+    // The grid's row menu and its Delete key.
+    m_rowMenu = std::make_unique<RowMenu>(
+        *DownloadGrid, *m_list, *m_prompter,
+        RowMenu::Actions{m_options.openUrl, [this](const QString& text) { CopyText(text); }});
+    connect(DownloadGrid, &DownloadGrid::rowMenuRequested, m_rowMenu.get(), &RowMenu::Popup);
+    connect(DownloadGrid, &DownloadGrid::removeRequested, this,
+            [this] { m_editing->RemoveSelected(DownloadGrid->selectionModel()); });
 
     // Start-up, in this order: the window and its surface, the tray menu, the settings
     // (which may switch the clipboard watching on and show themselves on the surface), and
@@ -115,6 +125,7 @@ frmMain::frmMain(Options options) : m_options(std::move(options)) {
 
 frmMain::~frmMain() {
     // The grid and the surface are children; the list must unbind before they go.
+    m_rowMenu.reset();
     m_drops.reset();
     m_tray.reset();
     m_hooks.reset();
@@ -225,6 +236,20 @@ void frmMain::AddDownloadUrl() {
         m_list->AddUrlToList(m_ui.VideoUrl());
     if (m_run.bDownloading)
         m_list->FindCurrentRow();
+}
+
+void frmMain::CopyText(const QString& text) {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (!clipboard)
+        return;
+    // The program's own copy is no address for the clipboard watch to pick up: a page address
+    // copied from the list would otherwise start a run.
+    const bool watching = m_monitor->Listening();
+    if (watching)
+        m_monitor->Monitor(false);
+    clipboard->setText(text);
+    if (watching)
+        m_monitor->Monitor(true);
 }
 
 void frmMain::AddAddress(const QString& url) {

@@ -22,6 +22,7 @@ class DownloadScheduler;
 class LinkDrops;
 class ListEditing;
 class Prompter;
+class RowMenu;
 class SurfaceBridge;
 class TrayIcon;
 class modMain;
@@ -46,8 +47,9 @@ public:
         // dialog.
         std::function<QString(QWidget* owner, const QString& title, const QString& startFolder)>
             browseForFolder;
-        // Opens the help page and the web site; the default is the desktop's handler.
-        std::function<void(const QUrl&)> openUrl;
+        // Opens the help page, the web site and the row menu's files and folders; the default
+        // is the desktop's handler. False when nothing could open it.
+        std::function<bool(const QUrl&)> openUrl;
         // Shows a message from the tray icon; the default is the tray icon's balloon.
         std::function<void(const QString& message)> notify;
     };
@@ -100,6 +102,7 @@ public:
 
     SurfaceBridge& surface() { return *m_surface; }
     TrayIcon& tray() { return *m_tray; }
+    RowMenu& rowMenu() { return *m_rowMenu; }
 
     QQuickWidget* Flash = nullptr;
     orvello::DownloadGrid* DownloadGrid = nullptr;
@@ -112,6 +115,8 @@ private:
     void AddDownloadUrl();
     // Adds a page address as the Add command does.
     void AddAddress(const QString& url);
+    // Puts text on the clipboard, unseen by the clipboard watch.
+    void CopyText(const QString& text);
     void HideDownloadGrid();
 
     Options m_options;
@@ -129,6 +134,7 @@ private:
     std::unique_ptr<SurfaceBridge> m_surface;
     std::unique_ptr<TrayIcon> m_tray;
     std::unique_ptr<LinkDrops> m_drops;
+    std::unique_ptr<RowMenu> m_rowMenu;
     bool m_closeAsking = false; // EndMe's question about the running download is open
 };
 

@@ -3,6 +3,7 @@
 #include "app/DownloadGrid.h"
 #include "app/GridCellDelegate.h"
 #include "app/MessageBoxPrompter.h"
+#include "app/RowMenu.h"
 #include "app/SurfaceBridge.h"
 #include "app/TrayIcon.h"
 #include "app/frmMain.h"
@@ -19,6 +20,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QDropEvent>
@@ -28,6 +30,7 @@
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QQuickItem>
@@ -72,6 +75,7 @@ protected:
     int ended = 0;
     QStringList partsAtEnd; // the partial files in the download folder when the program ended
     QList<QUrl> opened;
+    bool opens = true;    // whether the desktop has an application for what is opened
     QStringList notified; // the tray icon's messages
     QString chosenFolder;
     QStringList browsedFrom; // the folder the chooser opened at, at each opening
@@ -89,7 +93,10 @@ protected:
             ++ended;
             partsAtEnd = QDir(w->programSettings().sDownloadDir).entryList({"*.part"});
         };
-        o.openUrl = [this](const QUrl& url) { opened << url; };
+        o.openUrl = [this](const QUrl& url) {
+            opened << url;
+            return opens;
+        };
         o.notify = [this](const QString& message) { notified << message; };
         o.browseForFolder = [this](QWidget*, const QString& title, const QString& startFolder) {
             EXPECT_EQ(title, "Please select the desired Download directory then press Ok.");
@@ -504,6 +511,259 @@ TEST_F(Shell, DroppedAddressesOfSupportedSitesAreAdded) {
         EXPECT_EQ(Urls(), c.added);
         EXPECT_EQ(Variable("_root.video_url"), ""); // the address field is left alone
     }
+}
+
+// The grid's row menu, opened by a right click, the menu key or Shift+F10, on a list of four
+// entries: finished, failed (its address replaced by a message), waiting, and finished with
+// its file gone since. Its items act on the entries with a selected cell; an item that
+// applies to none of them is disabled, as a screen reader reads the menu too. The Delete key
+// removes the selected entries without the menu.
+TEST_F(Shell, TheRowMenuActsOnTheSelectedEntries) {
+    const QString page[] = {"http://www.youtube.com/watch?v=1", "http://www.youtube.com/watch?v=2",
+                            "http://www.youtube.com/watch?v=3", "http://www.youtube.com/watch?v=4"};
+    const QString videos = dir.filePath("videos");
+    const QString file = videos + "/one.flv";
+    const QString gone = videos + "/gone.flv";
+    const QStringList all{"Open file", "Open containing folder", "Copy page address", "Try again",
+                          "Remove"};
+    const QStringList neitherOpenNorRetry{"Copy page address", "Remove"};
+    const QStringList noRetry{"Open file", "Open containing folder", "Copy page address", "Remove"};
+    const QStringList noOpen{"Copy page address", "Try again", "Remove"};
+    // The page addresses of the entries left.
+    auto left = [&] {
+        QStringList urls;
+        for (const DownloadItem& e : w->list().Entries())
+            urls << e.PageAddress;
+        return urls;
+    };
+    auto pages = [&](std::initializer_list<int> entries) {
+        QStringList urls;
+        for (int e : entries)
+            urls << page[e];
+        return urls;
+    };
+    enum class Open { RightClick, RightClickOnRowSelector, MenuKey, ShiftF10, DeleteKey };
+    const struct {
+        const char* name;
+        std::vector<int> selected; // rows with a selected cell before
+        Open open;
+        int at;              // the row a right click lands on
+        QStringList enabled; // the menu's enabled items; empty: no menu
+        QAction* RowMenu::*item;
+        std::function<void()> check;
+    } cases[] = {
+        {"Open file of a finished entry",
+         {0},
+         Open::RightClick,
+         0,
+         noRetry,
+         &RowMenu::openFile,
+         [&] {
+             EXPECT_EQ(opened, QList{QUrl::fromLocalFile(file)});
+             EXPECT_TRUE(prompter.shown.empty());
+         }},
+        {"Open file that nothing opens",
+         {0},
+         Open::MenuKey,
+         0,
+         noRetry,
+         &RowMenu::openFile,
+         [&] {
+             EXPECT_EQ(opened, QList{QUrl::fromLocalFile(file)});
+             ASSERT_EQ(prompter.shown.size(), 1u);
+             EXPECT_EQ(prompter.shown[0].text, "No application is set up to open " + file + ".");
+             EXPECT_EQ(prompter.shown[0].icon, MsgIcon::Exclamation);
+         }},
+        {"Open file whose file is gone",
+         {3},
+         Open::RightClick,
+         3,
+         noRetry,
+         &RowMenu::openFile,
+         [&] {
+             EXPECT_TRUE(opened.isEmpty());
+             ASSERT_EQ(prompter.shown.size(), 1u);
+             EXPECT_EQ(prompter.shown[0].text, "The file " + gone + " is no longer there.");
+         }},
+        {"a waiting entry: nothing to open or try again",
+         {2},
+         Open::ShiftF10,
+         0,
+         neitherOpenNorRetry,
+         nullptr,
+         [] {}},
+        {"a failed entry: nothing to open", {1}, Open::RightClick, 1, noOpen, nullptr, [] {}},
+        {"Open containing folder of two finished entries",
+         {0, 3},
+         Open::RightClick,
+         0,
+         noRetry,
+         &RowMenu::openFolder,
+         [&] { EXPECT_EQ(opened, QList{QUrl::fromLocalFile(videos)}); }},
+        {"Copy page address of two, one replaced",
+         {1, 0},
+         Open::RightClick,
+         1,
+         all,
+         &RowMenu::copyAddress,
+         [&] { EXPECT_EQ(QGuiApplication::clipboard()->text(), page[0] + "\n" + page[1]); }},
+        // Watching is on: the program's own copy neither adds nor starts anything.
+        {"Copy page address of one",
+         {2},
+         Open::MenuKey,
+         0,
+         neitherOpenNorRetry,
+         &RowMenu::copyAddress,
+         [&] {
+             EXPECT_EQ(QGuiApplication::clipboard()->text(), page[2]);
+             EXPECT_TRUE(w->monitor().Listening());
+             EXPECT_FALSE(w->scheduler().startStop.tmrDownload.isActive());
+             EXPECT_EQ(Variable("_root.video_url"), "");
+         }},
+        {"Try again on the failed entry",
+         {1},
+         Open::RightClick,
+         1,
+         noOpen,
+         &RowMenu::tryAgain,
+         [&] {
+             const DownloadItem& e = w->list().Entries()[1];
+             EXPECT_EQ(e.State, EntryState::Waiting);
+             EXPECT_EQ(e.Status, "Waiting");
+             EXPECT_EQ(e.Video_URL, page[1]);
+             EXPECT_EQ(w->list().Entries()[0].State, EntryState::Complete);
+         }},
+        {"Remove two",
+         {1, 2},
+         Open::ShiftF10,
+         0,
+         noOpen,
+         &RowMenu::remove,
+         [&] {
+             EXPECT_EQ(left(), pages({0, 3}));
+         }},
+        // A right click on a row none of whose cells is selected selects that row's cell.
+        {"Remove after a right click beside the selection",
+         {0},
+         Open::RightClick,
+         2,
+         neitherOpenNorRetry,
+         &RowMenu::remove,
+         [&] {
+             EXPECT_EQ(left(), pages({0, 1, 3}));
+         }},
+        {"Remove after a right click on a row selector",
+         {0},
+         Open::RightClickOnRowSelector,
+         1,
+         noOpen,
+         &RowMenu::remove,
+         [&] {
+             EXPECT_EQ(left(), pages({0, 2, 3}));
+         }},
+        {"Remove after a right click within the selection",
+         {0, 1},
+         Open::RightClick,
+         1,
+         all,
+         &RowMenu::remove,
+         [&] {
+             EXPECT_EQ(left(), pages({2, 3}));
+         }},
+        {"the Delete key",
+         {1, 3},
+         Open::DeleteKey,
+         0,
+         {},
+         nullptr,
+         [&] {
+             EXPECT_EQ(left(), pages({0, 2}));
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Restart(true);
+        opened.clear();
+        opens = std::string(c.name) != "Open file that nothing opens";
+        prompter.shown.clear();
+        w->programSettings().sDownloadDir = videos;
+        ASSERT_TRUE(QDir().mkpath(videos));
+        QFile(file).open(QIODevice::WriteOnly);
+        QGuiApplication::clipboard()->clear();
+        for (const QString& p : page)
+            w->list().AddUrlToList(p);
+        const std::vector<DownloadItem>& entries = w->list().Entries();
+        w->list().SetState(entries[0].Key, EntryState::Complete);
+        w->list().SetSavedPath(entries[0].Key, file);
+        w->list().SetState(entries[1].Key, EntryState::Error);
+        w->list().SetReason(entries[1].Key, "The page held no video");
+        w->list().SetVideoUrl(entries[1].Key, "Process failed.");
+        w->list().SetState(entries[3].Key, EntryState::Complete);
+        w->list().SetSavedPath(entries[3].Key, gone);
+        ASSERT_TRUE(w->list().FillDownloadList());
+        w->show();
+        w->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+        Command("IDC_FS_Download");
+        DownloadGrid* grid = w->DownloadGrid;
+        grid->setFocus();
+        for (int row : c.selected) {
+            const QModelIndex cell = grid->model()->index(row, DownloadTableModel::ColFileName);
+            grid->selectionModel()->setCurrentIndex(cell, QItemSelectionModel::Select);
+        }
+
+        const QRect r =
+            grid->visualRect(grid->model()->index(c.at, DownloadTableModel::ColFileName));
+        switch (c.open) {
+        case Open::RightClick:
+            QTest::mouseClick(w->windowHandle(), Qt::RightButton, {},
+                              grid->viewport()->mapTo(w.get(), r.center()));
+            break;
+        case Open::RightClickOnRowSelector:
+            QTest::mouseClick(w->windowHandle(), Qt::RightButton, {},
+                              grid->viewport()->mapTo(w.get(), QPoint(-4, r.center().y())));
+            break;
+        case Open::MenuKey:
+            QTest::keyClick(w->windowHandle(), Qt::Key_Menu);
+            break;
+        case Open::ShiftF10:
+            QTest::keyClick(w->windowHandle(), Qt::Key_F10, Qt::ShiftModifier);
+            break;
+        case Open::DeleteKey:
+            QTest::keyClick(w->windowHandle(), Qt::Key_Delete);
+            break;
+        }
+        QMenu* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (c.enabled.isEmpty()) {
+            EXPECT_EQ(menu, nullptr);
+        } else {
+            ASSERT_EQ(menu, w->rowMenu().menu());
+            // What a screen reader finds: the menu and its items, named, the ones that don't
+            // apply disabled.
+            QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(menu);
+            ASSERT_NE(reader, nullptr);
+            EXPECT_EQ(reader->role(), QAccessible::PopupMenu);
+            QStringList items, enabled;
+            for (int i = 0; i < reader->childCount(); ++i) {
+                QAccessibleInterface* item = reader->child(i);
+                if (item->role() != QAccessible::MenuItem)
+                    continue;
+                items << item->text(QAccessible::Name);
+                if (!item->state().disabled)
+                    enabled << item->text(QAccessible::Name);
+            }
+            EXPECT_EQ(items, all);
+            EXPECT_EQ(enabled, c.enabled);
+            if (c.item) {
+                QAction* action = w->rowMenu().*(c.item);
+                ASSERT_TRUE(action->isEnabled());
+                action->trigger();
+            }
+            menu->hide();
+        }
+        c.check();
+    }
+    QGuiApplication::clipboard()->clear();
 }
 
 // The tray icon's actions reach the window's operations.
