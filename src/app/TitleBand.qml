@@ -120,7 +120,6 @@ Rectangle {
             anchors.verticalCenter: parent.verticalCenter
             Text {
                 id: runningText
-                objectName: "runningText"
                 width: parent.width
                 text: runningBadge.twoLines ? "Downloading" : runningBadge.fullText
                 color: Theme.onYellowInk
