@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -158,7 +159,13 @@ protected:
         const QStringList before = log.commands;
         c->actionInterface()->doAction(action);
         EXPECT_EQ(log.commands, before) << "sent before the press was answered";
-        settle(50);
+        // The control acts when its timer runs out.
+        EXPECT_TRUE(waitFor([&] {
+            const auto all = root->findChildren<QObject*>();
+            return std::none_of(all.begin(), all.end(), [](const QObject* o) {
+                return o->inherits("QQmlTimer") && o->property("running").toBool();
+            });
+        }));
     }
 
     // Chooses a page by its tab and waits until the page has been shown.
