@@ -17,6 +17,20 @@ Item {
         checked = !checked
         toggled(checked)
     }
+    // An assistive tool's toggle or press: the mark changes at once, and the program hears
+    // of it right after, on the event loop, so the tool's call is answered first. Toggled
+    // twice before then, the program hears once, of the mark as it is.
+    function toggleLater() {
+        if (!enabled || locked)
+            return
+        checked = !checked
+        toggledLater.start()
+    }
+    Timer {
+        id: toggledLater
+        interval: 0
+        onTriggered: option.toggled(option.checked)
+    }
 
     implicitHeight: Math.max(20, label.implicitHeight)
 
@@ -82,6 +96,6 @@ Item {
     Accessible.checked: checked
     Accessible.readOnly: locked
     Accessible.focusable: !locked
-    Accessible.onToggleAction: toggle()
-    Accessible.onPressAction: toggle()
+    Accessible.onToggleAction: toggleLater()
+    Accessible.onPressAction: toggleLater()
 }

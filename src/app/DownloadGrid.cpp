@@ -5,6 +5,7 @@
 #include "list/DownloadTableModel.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QEvent>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -229,6 +230,15 @@ void DownloadGrid::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHi
 
 void DownloadGrid::mousePressEvent(QMouseEvent* event) {
     cancelClickEdit();
+    if (event->button() == Qt::RightButton) {
+        // The selection is the row menu's (contextMenuEvent): a right press on a selected
+        // row keeps the rest of the selection.
+        m_pressedCell = QPersistentModelIndex();
+        m_pressedSelected = false;
+        setFocus(Qt::MouseFocusReason);
+        event->accept();
+        return;
+    }
     const QModelIndex cell = indexAt(event->position().toPoint());
     m_pressedCell = cell;
     m_pressedSelected = cell.isValid() && event->button() == Qt::LeftButton && selectionModel() &&
@@ -257,6 +267,22 @@ void DownloadGrid::mouseDoubleClickEvent(QMouseEvent* event) {
 
 void DownloadGrid::keyPressEvent(QKeyEvent* event) {
     cancelClickEdit();
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (state() != EditingState) {
+        // The menu key comes as a context menu where the window system makes one of it; then
+        // the menu is open by now and takes the key itself.
+        if ((event->key() == Qt::Key_Menu && modifiers == Qt::NoModifier) ||
+            (event->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier)) {
+            event->accept();
+            requestRowMenu(true, QPoint());
+            return;
+        }
+        if (event->key() == Qt::Key_Delete && modifiers == Qt::NoModifier) {
+            event->accept();
+            emit removeRequested();
+            return;
+        }
+    }
     // Return and Enter edit the current cell. While an editor is open they come up from it
     // (it commits on them) and are left to the view.
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
@@ -270,6 +296,62 @@ void DownloadGrid::keyPressEvent(QKeyEvent* event) {
         }
     }
     QTableView::keyPressEvent(event);
+}
+
+bool DownloadGrid::event(QEvent* event) {
+    // A right click on a row selector comes up from the header; the scroll area would drop
+    // it, as it takes only the clicks on its cells.
+    if (event->type() == QEvent::ContextMenu) {
+        contextMenuEvent(static_cast<QContextMenuEvent*>(event));
+        return true;
+    }
+    return QTableView::event(event);
+}
+
+void DownloadGrid::contextMenuEvent(QContextMenuEvent* event) {
+    event->accept();
+    requestRowMenu(event->reason() == QContextMenuEvent::Keyboard, event->globalPos());
+}
+
+void DownloadGrid::requestRowMenu(bool fromKeyboard, const QPoint& globalPos) {
+    QItemSelectionModel* selection = selectionModel();
+    if (!model() || !selection || state() == EditingState)
+        return;
+    const auto rowSelected = [&](int row) {
+        for (int c = 0; c < model()->columnCount(); ++c) {
+            if (selection->isSelected(model()->index(row, c)))
+                return true;
+        }
+        return false;
+    };
+    QPoint at = globalPos;
+    if (fromKeyboard) {
+        const QModelIndex cell = currentIndex();
+        if (cell.isValid()) {
+            if (!selection->hasSelection())
+                selection->select(cell, QItemSelectionModel::Select);
+            const QRect r = visualRect(cell);
+            at = viewport()->mapToGlobal(QPoint(r.left() + r.width() / 4, r.bottom()));
+        } else {
+            at = viewport()->mapToGlobal(QPoint(0, 0));
+        }
+    } else {
+        const QPoint inView = viewport()->mapFromGlobal(globalPos);
+        const int row = rowAt(inView.y());
+        const int column = columnAt(inView.x());
+        if (row >= 0 && !rowSelected(row)) {
+            if (column >= 0) {
+                selection->setCurrentIndex(model()->index(row, column),
+                                           QItemSelectionModel::ClearAndSelect);
+            } else { // a row selector: its row as a whole
+                selection->setCurrentIndex(model()->index(row, 0),
+                                           QItemSelectionModel::ClearAndSelect |
+                                               QItemSelectionModel::Rows);
+            }
+        }
+    }
+    if (selection->hasSelection())
+        emit rowMenuRequested(at);
 }
 
 void DownloadGrid::focusOutEvent(QFocusEvent* event) {

@@ -25,6 +25,11 @@ class ProgressDelegate;
 // An open editor stays with its entry: when the rows are rebuilt (entries removed or
 // moved) it opens again on the entry's new row with what the user typed, and it is dropped
 // when its entry is gone; either way the keyboard stays in the grid.
+//
+// The row menu is asked for by a right click (on a row none of whose cells is selected, that
+// cell is selected first; on a row selector, that row), the menu key or Shift+F10 (for the
+// selection, or the current cell when nothing is selected); the Delete key asks for the
+// selected entries to be removed. The window answers both.
 class DownloadGrid : public QTableView, public GridBinding {
     Q_OBJECT
 public:
@@ -50,7 +55,14 @@ public:
     // A width in twips as pixels at 96 dpi (15 twips a pixel).
     static int TwipsToPixels(int twips);
 
+signals:
+    // The row menu, at this place on the screen, for the entries with a selected cell.
+    void rowMenuRequested(const QPoint& globalPos);
+    // The Delete key: the entries with a selected cell are to be removed.
+    void removeRequested();
+
 protected:
+    bool event(QEvent* event) override;
     bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
     void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -58,6 +70,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 protected slots:
     void rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) override;
@@ -74,6 +87,9 @@ private:
     };
 
     bool isActiveControl() const;
+    // Selects what the row menu is for and asks for it: at the pointer, or, from the
+    // keyboard, at the current cell.
+    void requestRowMenu(bool fromKeyboard, const QPoint& globalPos);
     // The click on an already selected cell: remembered, then opened by clickEditDue.
     void startClickEdit(const QModelIndex& cell);
     void cancelClickEdit();

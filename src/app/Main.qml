@@ -22,6 +22,8 @@
 //                         (a run's files all go to one folder) and the title band says
 //                         "Downloading"; "1" returns to idle, where Stop is disabled (the
 //                         program's stop command would start a run when none is going).
+//   _root.downloadSpeed   the running video's speed and time left ("1.2 MB/s, 35 s left"),
+//                         shown after "Downloading" in the title band; "" shows none.
 //   _root.downloadTab     "0" makes the About page unavailable during a run: its tab is
 //                         disabled and, when About is shown, the surface returns to Download;
 //                         "1" makes it available again.
@@ -72,6 +74,9 @@ Rectangle {
             break
         case "_root.aboutTxt":
             aboutPage.aboutText = text
+            break
+        case "_root.downloadSpeed":
+            band.speed = text
             break
         case "_root.startDownload":
             if (known)

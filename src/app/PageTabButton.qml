@@ -73,5 +73,11 @@ Rectangle {
     Accessible.selectable: true
     Accessible.selected: current
     Accessible.focusable: true
-    Accessible.onPressAction: activate()
+    // Answered at once; the tab acts right after, on the event loop (see PushButton).
+    Accessible.onPressAction: pressLater.start()
+    Timer {
+        id: pressLater
+        interval: 0
+        onTriggered: tab.activate()
+    }
 }

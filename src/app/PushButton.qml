@@ -91,5 +91,13 @@ Rectangle {
     Accessible.description: enabled ? "" : "Unavailable"
     Accessible.focusable: true
     Accessible.pressed: down
-    Accessible.onPressAction: activate()
+    // An assistive tool's press is answered at once and the button acts right after, on the
+    // event loop, so a message box or dialog its command opens never holds the tool.
+    // Pointer and keyboard act at once.
+    Accessible.onPressAction: pressLater.start()
+    Timer {
+        id: pressLater
+        interval: 0
+        onTriggered: button.activate()
+    }
 }

@@ -79,6 +79,20 @@ void TrayIcon::Remove() {
     SysTray.hide();
 }
 
+void TrayIcon::ShowMessage(const QString& message) {
+    if (SysTray.isVisible() && QSystemTrayIcon::supportsMessages())
+        SysTray.showMessage(QStringLiteral("Orvello"), message, QSystemTrayIcon::Information);
+}
+
+QString TrayIcon::RunSummary(int complete, int failed) {
+    QString summary = complete == 0   ? QStringLiteral("no video downloaded")
+                      : complete == 1 ? QStringLiteral("1 video downloaded")
+                                      : QStringLiteral("%1 videos downloaded").arg(complete);
+    if (failed > 0)
+        summary += QStringLiteral(", %1 failed").arg(failed);
+    return summary;
+}
+
 void TrayIcon::SysTray_Activated(QSystemTrayIcon::ActivationReason reason) {
     // A left click brings a hidden window back; the right button opens the menu, which the
     // tray icon does itself.

@@ -43,6 +43,11 @@ public:
     void SetDownloadCaption(const QString& caption);
     // Drops the menu and takes the icon out of the tray, for good.
     void Remove();
+    // Shows a message from the icon, where the desktop shows such messages.
+    void ShowMessage(const QString& message);
+    // What a run came to: "3 videos downloaded, 1 failed", "1 video downloaded", "no video
+    // downloaded"; the failures only when there were any.
+    static QString RunSummary(int complete, int failed);
 
     QSystemTrayIcon SysTray;
     std::unique_ptr<frmMenu> menu; // loaded at start-up, dropped by Remove

@@ -108,5 +108,11 @@ Rectangle {
     Accessible.role: Accessible.Button
     Accessible.name: text
     Accessible.focusable: true
-    Accessible.onPressAction: clicked()
+    // Answered at once; the button acts right after, on the event loop (see PushButton).
+    Accessible.onPressAction: pressLater.start()
+    Timer {
+        id: pressLater
+        interval: 0
+        onTriggered: wb.clicked()
+    }
 }

@@ -2,8 +2,10 @@
 
 #include "DownloadGrid.h"
 #include "FramePacer.h"
+#include "LinkDrops.h"
 #include "MessageBoxPrompter.h"
 #include "ProgramFiles.h"
+#include "RowMenu.h"
 #include "SurfaceBridge.h"
 #include "TrayIcon.h"
 #include "list/ListEditing.h"
@@ -14,10 +16,12 @@
 #include "scheduler/DownloadScheduler.h"
 #include "settings/modSettings.h"
 
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QQuickWidget>
 #include <QScopedValueRollback>
 #include <QSystemTrayIcon>
@@ -47,12 +51,16 @@ frmMain::frmMain(Options options) : m_options(std::move(options)) {
         };
     }
     if (!m_options.browseForFolder) {
-        m_options.browseForFolder = [](QWidget* owner, const QString& title) {
-            return QDir::toNativeSeparators(QFileDialog::getExistingDirectory(owner, title));
+        m_options.browseForFolder = [](QWidget* owner, const QString& title,
+                                       const QString& startFolder) {
+            return QDir::toNativeSeparators(
+                QFileDialog::getExistingDirectory(owner, title, startFolder));
         };
     }
     if (!m_options.openUrl)
-        m_options.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+        m_options.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    if (!m_options.notify)
+        m_options.notify = [this](const QString& message) { m_tray->ShowMessage(message); };
     if (m_options.prompter) {
         m_prompter = m_options.prompter;
     } else {
@@ -93,6 +101,19 @@ frmMain::frmMain(Options options) : m_options(std::move(options)) {
                           [this] { EndMe(); }});
     connect(&m_scheduler->startStop, &StartStop::mnuDownloadCaptionChanged, m_tray.get(),
             &TrayIcon::SetDownloadCaption);
+    connect(&m_scheduler->startStop, &StartStop::RunEnded, this, &frmMain::RunEnded);
+    // Addresses dropped on the surface or the grid are added. The surface takes drags for
+    // its items; the grid takes none, so what is dropped on it reaches the window.
+    m_drops = std::make_unique<LinkDrops>([this](const QString& url) { AddAddress(url); });
+    m_drops->Watch(*Flash);
+    m_drops->Watch(*this);
+    // The grid's row menu and its Delete key.
+    m_rowMenu = std::make_unique<RowMenu>(
+        *DownloadGrid, *m_list, *m_prompter,
+        RowMenu::Actions{m_options.openUrl, [this](const QString& text) { CopyText(text); }});
+    connect(DownloadGrid, &DownloadGrid::rowMenuRequested, m_rowMenu.get(), &RowMenu::Popup);
+    connect(DownloadGrid, &DownloadGrid::removeRequested, this,
+            [this] { m_editing->RemoveSelected(DownloadGrid->selectionModel()); });
 
     // Start-up, in this order: the window and its surface, the tray menu, the settings
     // (which may switch the clipboard watching on and show themselves on the surface), and
@@ -116,6 +137,8 @@ void frmMain::LoadList() {
 frmMain::~frmMain() {
     m_listFile.reset();
     // The grid and the surface are children; the list must unbind before they go.
+    m_rowMenu.reset();
+    m_drops.reset();
     m_tray.reset();
     m_hooks.reset();
     m_editing.reset();
@@ -211,11 +234,38 @@ void frmMain::Flash_FSCommand(const QString& command, const QString& /*args*/) {
     }
 }
 
+void frmMain::RunEnded(int complete, int failed) {
+    // Shown, the window tells it all itself.
+    if (isVisible() && !isMinimized())
+        return;
+    m_options.notify(TrayIcon::RunSummary(complete, failed));
+}
+
 void frmMain::AddDownloadUrl() {
     // The trimmed copy only decides whether there is an address; the list gets the text as
     // the surface holds it, blanks and all.
     if (!m_ui.VideoUrl().trimmed().isEmpty())
         m_list->AddUrlToList(m_ui.VideoUrl());
+    if (m_run.bDownloading)
+        m_list->FindCurrentRow();
+}
+
+void frmMain::CopyText(const QString& text) {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (!clipboard)
+        return;
+    // The program's own copy is no address for the clipboard watch to pick up: a page address
+    // copied from the list would otherwise start a run.
+    const bool watching = m_monitor->Listening();
+    if (watching)
+        m_monitor->Monitor(false);
+    clipboard->setText(text);
+    if (watching)
+        m_monitor->Monitor(true);
+}
+
+void frmMain::AddAddress(const QString& url) {
+    m_list->AddUrlToList(url);
     if (m_run.bDownloading)
         m_list->FindCurrentRow();
 }
@@ -232,7 +282,8 @@ void frmMain::BeginWindowDrag() {
 
 void frmMain::cmdBrowse_Click() {
     const QString path = m_options.browseForFolder(
-        this, QStringLiteral("Please select the desired Download directory then press Ok."));
+        this, QStringLiteral("Please select the desired Download directory then press Ok."),
+        m_settings.sDownloadDir);
     if (path.isEmpty())
         return;
     const QString folder = modSettings::AbsoluteDownloadDir(path);

@@ -19,8 +19,10 @@ namespace orvello {
 class ClipboardMonitor;
 class DownloadGrid;
 class DownloadScheduler;
+class LinkDrops;
 class ListEditing;
 class Prompter;
+class RowMenu;
 class SurfaceBridge;
 class TrayIcon;
 class modMain;
@@ -42,10 +44,15 @@ public:
         Prompter* prompter = nullptr;        // null: message boxes over this window
         // Ends the process for EndMe; the default ends it at once.
         std::function<void()> endProcess;
-        // The folder chooser; the default is the system's folder dialog.
-        std::function<QString(QWidget* owner, const QString& title)> browseForFolder;
-        // Opens the help page and the web site; the default is the desktop's handler.
-        std::function<void(const QUrl&)> openUrl;
+        // The folder chooser, opened at startFolder; the default is the system's folder
+        // dialog.
+        std::function<QString(QWidget* owner, const QString& title, const QString& startFolder)>
+            browseForFolder;
+        // Opens the help page, the web site and the row menu's files and folders; the default
+        // is the desktop's handler. False when nothing could open it.
+        std::function<bool(const QUrl&)> openUrl;
+        // Shows a message from the tray icon; the default is the tray icon's balloon.
+        std::function<void(const QString& message)> notify;
         // Where the download list is kept between runs; empty: ListFile::DefaultPath().
         QString listFile;
     };
@@ -74,7 +81,8 @@ public:
     enum class WatchSwitch { FromSurface, FromTray };
     void SwitchClipboardWatch(bool on, WatchSwitch from);
     void BeginWindowDrag();
-    // Asks for the download folder; one that is not an absolute path becomes the default.
+    // Asks for the download folder, starting in the current one; a chosen folder that is not
+    // an absolute path becomes the default.
     void cmdBrowse_Click();
     void StartHook();
     void StopHook();
@@ -83,6 +91,9 @@ public:
 
     // "Version <major>.<minor>.0.<revision>", CR LF, and the program's description.
     static QString AboutText(int major, int minor, int revision);
+    // A run has ended: while the window is hidden or minimised, the tray icon sums it up
+    // (TrayIcon::RunSummary).
+    void RunEnded(int complete, int failed);
 
     modMain& list() { return *m_list; }
     DownloadScheduler& scheduler() { return *m_scheduler; }
@@ -94,6 +105,7 @@ public:
 
     SurfaceBridge& surface() { return *m_surface; }
     TrayIcon& tray() { return *m_tray; }
+    RowMenu& rowMenu() { return *m_rowMenu; }
 
     QQuickWidget* Flash = nullptr;
     orvello::DownloadGrid* DownloadGrid = nullptr;
@@ -105,6 +117,10 @@ private:
     void InitMainWindow();
     void LoadList();
     void AddDownloadUrl();
+    // Adds a page address as the Add command does.
+    void AddAddress(const QString& url);
+    // Puts text on the clipboard, unseen by the clipboard watch.
+    void CopyText(const QString& text);
     void HideDownloadGrid();
 
     Options m_options;
@@ -122,6 +138,8 @@ private:
     std::unique_ptr<SurfaceBridge> m_surface;
     std::unique_ptr<TrayIcon> m_tray;
     std::unique_ptr<ListFile> m_listFile;
+    std::unique_ptr<LinkDrops> m_drops;
+    std::unique_ptr<RowMenu> m_rowMenu;
     bool m_closeAsking = false; // EndMe's question about the running download is open
 };
 

@@ -19,6 +19,7 @@
 #include <QPointer>
 #include <QScrollBar>
 #include <QTest>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
 
@@ -441,4 +442,44 @@ TEST_F(GridFixture, AnOpenEditorStaysWithItsEntryThroughFillsAndEndsWithIt) {
         for (const DownloadItem& e : list.Entries())
             EXPECT_EQ(e.FileName, e.Key == entry ? name : "clip.flv") << e.ID;
     }
+}
+
+// What the core notes about an entry (why it failed, its page address when that was replaced)
+// is the tooltip and the accessible description of every cell of its row, and of no other.
+TEST_F(GridFixture, EveryCellOfARowShowsItsNoteAsTooltipAndAccessibleDescription) {
+    const struct {
+        const char* reason;
+        const char* replacedBy; // the address's message
+        QString note;
+    } cases[] = {
+        {"", "", ""},
+        {"The server did not answer", "", "The server did not answer"},
+        {"No video", "Process failed.", "No video\nPage: http://www.youtube.com/watch?v=2"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        refill(3);
+        const quint64 key = list.Entries()[1].Key;
+        list.SetReason(key, c.reason);
+        if (*c.replacedBy)
+            list.SetVideoUrl(key, c.replacedBy);
+        ASSERT_TRUE(list.FillDownloadList());
+        // Offscreen, accessibility is never active, so the view tells its accessible table
+        // nothing of the refill: its old cells are dropped here, as a reset drops them while a
+        // screen reader listens.
+        QAccessible::deleteAccessibleInterface(
+            QAccessible::uniqueId(QAccessible::queryAccessibleInterface(grid)));
+        QAccessibleTableInterface* table =
+            QAccessible::queryAccessibleInterface(grid)->tableInterface();
+        for (int column = 0; column < DownloadTableModel::ColumnCount; ++column) {
+            QToolTip::hideText();
+            const QPoint at = grid->visualRect(cell(1, column)).center();
+            QHelpEvent help(QEvent::ToolTip, at, grid->viewport()->mapToGlobal(at));
+            QCoreApplication::sendEvent(grid->viewport(), &help);
+            EXPECT_EQ(QToolTip::isVisible() ? QToolTip::text() : QString(), c.note) << column;
+            EXPECT_EQ(table->cellAt(1, column)->text(QAccessible::Description), c.note) << column;
+            EXPECT_EQ(table->cellAt(0, column)->text(QAccessible::Description), "") << column;
+        }
+    }
+    QToolTip::hideText();
 }

@@ -3,6 +3,7 @@
 #include "app/DownloadGrid.h"
 #include "app/GridCellDelegate.h"
 #include "app/MessageBoxPrompter.h"
+#include "app/RowMenu.h"
 #include "app/SurfaceBridge.h"
 #include "app/TrayIcon.h"
 #include "app/frmMain.h"
@@ -17,15 +18,20 @@
 #include "support/ScriptedPrompter.h"
 #include "support/http/ScriptServer.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDir>
+#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QQuickItem>
 #include <QQuickWidget>
@@ -69,7 +75,10 @@ protected:
     int ended = 0;
     QStringList partsAtEnd; // the partial files in the download folder when the program ended
     QList<QUrl> opened;
+    bool opens = true;    // whether the desktop has an application for what is opened
+    QStringList notified; // the tray icon's messages
     QString chosenFolder;
+    QStringList browsedFrom; // the folder the chooser opened at, at each opening
     std::unique_ptr<frmMain> w;
 
     QString surfacePath = QStringLiteral(ORVELLO_SURFACE);
@@ -87,9 +96,14 @@ protected:
             ++ended;
             partsAtEnd = QDir(w->programSettings().sDownloadDir).entryList({"*.part"});
         };
-        o.openUrl = [this](const QUrl& url) { opened << url; };
-        o.browseForFolder = [this](QWidget*, const QString& title) {
+        o.openUrl = [this](const QUrl& url) {
+            opened << url;
+            return opens;
+        };
+        o.notify = [this](const QString& message) { notified << message; };
+        o.browseForFolder = [this](QWidget*, const QString& title, const QString& startFolder) {
             EXPECT_EQ(title, "Please select the desired Download directory then press Ok.");
+            browsedFrom << startFolder;
             return chosenFolder;
         };
         w = std::make_unique<frmMain>(o);
@@ -365,6 +379,170 @@ TEST_F(Shell, EveryCommandReachesItsOperationAndOnlyTheExactNameDoes) {
     }
 }
 
+// A run's end is summed up from the tray icon while the window is out of sight.
+TEST_F(Shell, TheEndOfARunIsSummedUpFromTheTrayWhileTheWindowIsOutOfSight) {
+    enum Window { Shown, Minimised, Hidden };
+    const struct {
+        int complete, failed;
+        Window window;
+        QStringList messages;
+    } cases[] = {
+        {3, 1, Hidden, {"3 videos downloaded, 1 failed"}},
+        {1, 0, Minimised, {"1 video downloaded"}},
+        {0, 2, Hidden, {"no video downloaded, 2 failed"}},
+        {0, 0, Minimised, {"no video downloaded"}},
+        {3, 1, Shown, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.complete << " " << c.failed << " " << c.window);
+        Restart();
+        notified.clear();
+        w->show();
+        c.window == Minimised ? w->showMinimized() : w->setVisible(c.window == Shown);
+        emit w->scheduler().startStop.RunEnded(c.complete, c.failed);
+        EXPECT_EQ(notified, c.messages);
+    }
+}
+
+// Text or links dropped on the surface or the grid: each address of a supported site is
+// added, as the Add command adds it; a drop that brings none is refused.
+TEST_F(Shell, DroppedAddressesOfSupportedSitesAreAdded) {
+    const QString a = "http://www.youtube.com/watch?v=a", b = "http://www.dailymotion.com/v/b";
+    const QString file = "file:///home/me/youtube.com.flv";
+    const struct {
+        bool onGrid;
+        QString text;
+        QStringList links, added; // added empty: refused
+    } cases[] = {
+        {false, a + "\nhttp://example.com/page\n" + b, {}, {a, b}},
+        {true, "\r\n  " + a + "\t\r\n\r\n" + b + " \r" + a, {}, {a, b}},
+        {false, "Some video", {a, file, "http://example.com/x", b}, {a, b}},
+        {true, a, {file}, {}},
+        {false, "http://example.com/page", {}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.toStdString());
+        Restart(true);
+        QMimeData data;
+        data.setText(c.text);
+        if (!c.links.isEmpty())
+            data.setUrls(QUrl::fromStringList(c.links));
+        QWidget* target = c.onGrid ? w->DownloadGrid->viewport() : w->Flash;
+        QDragEnterEvent enter({9, 9}, Qt::CopyAction | Qt::MoveAction, &data, {}, {});
+        QApplication::sendEvent(target, &enter);
+        QDropEvent drop({9, 9}, Qt::CopyAction | Qt::MoveAction, &data, {}, {});
+        QApplication::sendEvent(target, &drop);
+        EXPECT_EQ(enter.isAccepted(), !c.added.isEmpty());
+        EXPECT_EQ(drop.isAccepted() && drop.dropAction() == Qt::CopyAction, !c.added.isEmpty());
+        EXPECT_EQ(Urls(), c.added);
+    }
+}
+
+// The grid's row menu on four entries: 0 finished, 1 failed (its address replaced by a
+// message), 2 waiting, 3 finished with its file gone. Its items act on the entries with a
+// selected cell and are disabled, as a screen reader reads them, where they apply to none.
+TEST_F(Shell, TheRowMenuActsOnTheSelectedEntries) {
+    const QString videos = dir.filePath("videos"), file = videos + "/0.flv";
+    const QString gone = videos + "/3.flv", page = "http://www.youtube.com/watch?v=";
+    const QString noApp = file + " | No application is set up to open " + file + ".";
+    const QString goneSaid = "The file " + gone + " is no longer there.";
+    const QString twoPages = page + "0\n" + page + "1";
+    enum Open { Click, ClickRowSelector, MenuKey, ShiftF10, Delete };
+    const struct {
+        std::vector<int> selected;
+        Open open;
+        int at;              // the row clicked
+        const char* enabled; // O(pen file), F(older), C(opy), T(ry again), R(emove); "": no menu
+        QAction* RowMenu::*item;
+        const char* left; // the entries left, "w" after a waiting one
+        QString seen;     // what was opened, said and copied
+    } cases[] = {
+        {{0}, Click, 0, "OFCR", &RowMenu::openFile, "012w3", file},
+        {{0}, MenuKey, 0, "OFCR", &RowMenu::openFile, "012w3", noApp}, // nothing opens it
+        {{3}, Click, 3, "OFCR", &RowMenu::openFile, "012w3", goneSaid},
+        {{0, 3}, Click, 0, "OFCR", &RowMenu::openFolder, "012w3", videos},
+        {{2}, ShiftF10, 2, "CR", nullptr, "012w3", ""},
+        {{1, 0}, Click, 1, "OFCTR", &RowMenu::copyAddress, "012w3", twoPages},
+        {{2}, Click, 2, "CR", &RowMenu::copyAddress, "012w3", page + "2"},
+        {{1}, Click, 1, "CTR", &RowMenu::tryAgain, "01w2w3", ""},
+        {{1, 2}, ShiftF10, 0, "CTR", &RowMenu::remove, "03", ""},
+        {{0}, Click, 2, "CR", &RowMenu::remove, "013", ""},            // beside the selection
+        {{0}, ClickRowSelector, 2, "CR", &RowMenu::remove, "013", ""}, // its row
+        {{0, 3}, Click, 3, "OFCR", &RowMenu::remove, "12w", ""},       // within the selection
+        {{1, 3}, Delete, 0, "", nullptr, "02w", ""},
+    };
+    int row = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(row++);
+        Restart(true);
+        opened.clear();
+        prompter.shown.clear();
+        opens = c.seen != noApp;
+        QGuiApplication::clipboard()->clear();
+        ASSERT_TRUE(QDir().mkpath(videos));
+        QFile(file).open(QIODevice::WriteOnly);
+        for (int i = 0; i < 4; ++i)
+            w->list().AddUrlToList(page + QString::number(i));
+        const auto& e = w->list().Entries();
+        for (int i : {0, 3}) {
+            w->list().SetState(e[i].Key, EntryState::Complete);
+            w->list().SetSavedPath(e[i].Key, i == 0 ? file : gone);
+        }
+        w->list().SetState(e[1].Key, EntryState::Error);
+        w->list().SetVideoUrl(e[1].Key, "Process failed.");
+        ASSERT_TRUE(w->list().FillDownloadList());
+        w->show();
+        w->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+        Command("IDC_FS_Download");
+        DownloadGrid* grid = w->DownloadGrid;
+        grid->setFocus();
+        for (int selected : c.selected)
+            grid->selectionModel()->setCurrentIndex(grid->model()->index(selected, 2),
+                                                    QItemSelectionModel::Select);
+        QPoint at = grid->visualRect(grid->model()->index(c.at, 2)).center();
+        at = grid->viewport()->mapTo(w.get(), c.open == Click ? at : QPoint(-4, at.y()));
+        const Qt::Key key = c.open == MenuKey  ? Qt::Key_Menu
+                            : c.open == Delete ? Qt::Key_Delete
+                                               : Qt::Key_F10;
+        if (c.open == Click || c.open == ClickRowSelector)
+            QTest::mouseClick(w->windowHandle(), Qt::RightButton, {}, at);
+        else
+            QTest::keyClick(w->windowHandle(), key,
+                            key == Qt::Key_F10 ? Qt::ShiftModifier : Qt::NoModifier);
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_EQ(menu, *c.enabled ? w->rowMenu().menu() : nullptr);
+        if (menu) {
+            QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(menu);
+            QString enabled;
+            for (int i = 0; i < reader->childCount(); ++i) {
+                const QString name = reader->child(i)->text(QAccessible::Name);
+                if (reader->child(i)->role() == QAccessible::MenuItem &&
+                    !reader->child(i)->state().disabled)
+                    enabled += name.contains("folder") ? 'F' : name[0];
+            }
+            EXPECT_EQ(enabled, c.enabled);
+            if (c.item)
+                (w->rowMenu().*(c.item))->trigger();
+            menu->hide();
+        }
+        QString left;
+        for (const DownloadItem& entry : w->list().Entries())
+            left += entry.PageAddress.right(1) + (entry.State == EntryState::Waiting ? "w" : "");
+        EXPECT_EQ(left, c.left);
+        QStringList seen;
+        for (const QUrl& url : opened)
+            seen << url.toLocalFile();
+        for (const MsgRequest& box : prompter.shown)
+            seen << box.text;
+        seen << QGuiApplication::clipboard()->text();
+        seen.removeAll("");
+        EXPECT_EQ(seen.join(" | "), c.seen);
+        // The program's own copy is not picked up by the clipboard watch.
+        EXPECT_FALSE(w->scheduler().startStop.tmrDownload.isActive());
+    }
+}
+
 // The tray icon's actions reach the window's operations.
 TEST_F(Shell, TheTrayMenuReachesTheWindowsOperations) {
     const struct {
@@ -531,6 +709,38 @@ TEST_F(Shell, ClosingDuringARunAsksOnceAndEndsOnlyWhenTheStopIsConfirmed) {
     }
 }
 
+// A press through the accessibility interface returns before what it starts: the stop's
+// question, the folder chooser and the end of the program come once the events run.
+TEST_F(Shell, PressesThroughAccessibilityReturnBeforeTheirCommandRuns) {
+    const std::pair<const char*, std::function<bool()>> cases[] = {
+        {"Stop", [&] { return prompter.shown.size() == 1; }}, // offline: refused in a box
+        {"Browse", [&] { return browsedFrom.size() == 1; }},
+        {"Close", [&] { return ended == 1; }},
+    };
+    for (const auto& [control, happened] : cases) {
+        SCOPED_TRACE(control);
+        Restart(true);
+        prompter.shown.clear();
+        browsedFrom.clear();
+        ended = 0;
+        w->list().AddUrlToList("http://www.youtube.com/watch?v=1");
+        // Stop is offered during a run, Browse outside one.
+        w->ui().SetUiVariable("_root.downloadBtn", QString(control) == "Stop" ? "0" : "1");
+        std::vector<QAccessibleInterface*> all{QAccessible::queryAccessibleInterface(w->Flash)};
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            for (int k = 0; k < all[i]->childCount(); ++k)
+                all.push_back(all[i]->child(k));
+        }
+        const auto button = std::find_if(all.begin(), all.end(), [&](auto* i) {
+            return i->role() == QAccessible::Button && i->text(QAccessible::Name) == control;
+        });
+        ASSERT_NE(button, all.end());
+        (*button)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        EXPECT_FALSE(happened());
+        EXPECT_TRUE(WaitFor(happened));
+    }
+}
+
 TEST_F(Shell, AChosenFolderThatIsNotAbsoluteReadsAsTheDefault) {
     const QString fallback = modSettings::DefaultDownloadDir();
     const struct {
@@ -543,7 +753,9 @@ TEST_F(Shell, AChosenFolderThatIsNotAbsoluteReadsAsTheDefault) {
         SCOPED_TRACE("chosen \"" + c.chosen.toStdString() + "\"");
         w->programSettings().sDownloadDir = "/before";
         chosenFolder = c.chosen;
+        browsedFrom.clear();
         Command("ID_FS_downloadBrowse");
+        EXPECT_EQ(browsedFrom, QStringList{"/before"}); // the chooser opens at the folder in force
         EXPECT_EQ(w->programSettings().sDownloadDir, c.taken);
         EXPECT_EQ(w->surface().GetVariable("_root.download_dir"), c.taken);
         EXPECT_EQ(Stored("Download Dir"), c.taken);

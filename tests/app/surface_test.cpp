@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -150,11 +151,28 @@ protected:
         QCoreApplication::sendEvent(&view, &release);
     }
 
+    // Presses (or toggles) a control as an assistive tool does. The surface answers at once:
+    // nothing is sent before the call returns, and the control's command follows right after,
+    // on the event loop, which this lets run.
+    void press(QAccessibleInterface* c,
+               const QString& action = QAccessibleActionInterface::pressAction()) {
+        const QStringList before = log.commands;
+        c->actionInterface()->doAction(action);
+        EXPECT_EQ(log.commands, before) << "sent before the press was answered";
+        // The control acts when its timer runs out.
+        EXPECT_TRUE(waitFor([&] {
+            const auto all = root->findChildren<QObject*>();
+            return std::none_of(all.begin(), all.end(), [](const QObject* o) {
+                return o->inherits("QQmlTimer") && o->property("running").toBool();
+            });
+        }));
+    }
+
     // Chooses a page by its tab and waits until the page has been shown.
     void showPage(const QString& tab) {
         QAccessibleInterface* t = find(QAccessible::PageTab, tab);
         ASSERT_NE(t, nullptr);
-        t->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        press(t);
         const QString shown = tab == "About" ? "IDC_FS_About" : "IDC_FS_Download";
         ASSERT_TRUE(waitFor([&] { return log.commands.contains(shown); }));
         log.commands.clear();
@@ -207,7 +225,7 @@ TEST_F(SurfaceTest, EveryControlSendsItsCommandWhenPressedOrClicked) {
                 click(c.role == QAccessible::TitleBar ? QPoint(400, 60) : r.center());
             } else {
                 ASSERT_TRUE(hasAction(iface, QAccessibleActionInterface::pressAction()));
-                iface->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+                press(iface);
             }
             EXPECT_EQ(log.commands, QStringList{c.command});
             if (c.page != QStringLiteral("Download"))
@@ -279,7 +297,7 @@ TEST_F(SurfaceTest, TheRunVariablesSwitchTheRunControls) {
                 if (byMouse)
                     click(place(iface).center());
                 else
-                    iface->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+                    press(iface);
                 EXPECT_EQ(log.commands, k.enabled ? QStringList{k.command} : QStringList{});
                 if (k.role == QAccessible::PageTab && k.enabled)
                     showPage("Download");
@@ -299,7 +317,7 @@ TEST_F(SurfaceTest, PagesSwitchWithTheSliderCommandFirst) {
     QAccessibleInterface* aboutTab = find(QAccessible::PageTab, "About");
     QAccessibleInterface* downloadTab = find(QAccessible::PageTab, "Download");
     EXPECT_TRUE(downloadTab->state().selected);
-    aboutTab->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    press(aboutTab);
     EXPECT_EQ(log.commands, QStringList{"IDC_FS_Slider"}); // the grid goes before the slide
     ASSERT_TRUE(waitFor([&] { return log.commands.size() == 2; }));
     EXPECT_EQ(log.commands, (QStringList{"IDC_FS_Slider", "IDC_FS_About"}));
@@ -308,14 +326,13 @@ TEST_F(SurfaceTest, PagesSwitchWithTheSliderCommandFirst) {
     EXPECT_TRUE(aboutTab->state().selected);
 
     log.commands.clear(); // choosing the page that is shown does nothing
-    aboutTab->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    press(aboutTab);
     settle(400);
     EXPECT_TRUE(log.commands.isEmpty());
 
     // Going back halfway through a slide ends on the page chosen last.
-    downloadTab->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-    settle(60);
-    aboutTab->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    press(downloadTab);
+    press(aboutTab);
     ASSERT_TRUE(waitFor([&] { return log.commands.contains("IDC_FS_About"); }));
     settle(400);
     EXPECT_EQ(log.commands, (QStringList{"IDC_FS_Slider", "IDC_FS_Slider", "IDC_FS_About"}));
@@ -387,16 +404,14 @@ TEST_F(SurfaceTest, CheckBoxesSendOnlyWhenTheUserChangesThem) {
         if (s.step == Program)
             set(s.variable, s.value);
         else if (s.step == Toggle)
-            box->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+            press(box, QAccessibleActionInterface::toggleAction());
         else
             click(place(box).topLeft() + QPoint(9, 9)); // on the box itself
         EXPECT_EQ(log.commands, s.commands);
         EXPECT_EQ(bool(box->state().checked), s.checked);
     }
     // The user's choice is what the program reads back.
-    find(QAccessible::CheckBox, clipboard)
-        ->actionInterface()
-        ->doAction(QAccessibleActionInterface::toggleAction());
+    press(find(QAccessible::CheckBox, clipboard), QAccessibleActionInterface::toggleAction());
     EXPECT_EQ(get("_root.autoToDownloadList_CB"), "1");
 }
 
@@ -443,6 +458,47 @@ TEST_F(SurfaceTest, VariablesRoundTripAndShow) {
     EXPECT_EQ(get("_root.aboutTxt"), "Version 1.0.0.5\r\n" + sentence);
     EXPECT_NE(find(QAccessible::StaticText, "Version 1.0.0.5"), nullptr);
     EXPECT_NE(find(QAccessible::StaticText, sentence), nullptr);
+}
+
+// While a run goes the title band says "Downloading", followed by the running video's speed
+// and time left while the program gives them: on one line while it fits, else on a second
+// one, between the subtitle and the window buttons; an assistive tool reads it whole.
+TEST_F(SurfaceTest, TheRunningBadgeShowsTheSpeedAndTimeLeft) {
+    static QStringList warnings; // a binding loop, say
+    warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& text) { warnings << text; });
+    const QString endless = QString(60, QLatin1Char('9')) + " KB/s";
+    const struct {
+        const char* running; // _root.downloadBtn
+        QString speed;
+        int lines; // 0: no badge
+        bool cut;
+    } cases[] = {
+        {"0", "", 1, false},
+        {"0", "1.2 MB/s, 35 s left", 1, false},
+        {"0", "1023.456 Bytes/s, 1165 h 3 min left", 2, false},
+        {"0", endless, 2, true},
+        {"1", "1.2 MB/s", 0, false},
+    };
+    auto* second = root->findChild<QQuickItem*>("speedText");
+    ASSERT_NE(second, nullptr);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.speed.toStdString());
+        set("_root.downloadBtn", c.running);
+        set("_root.downloadSpeed", c.speed);
+        const QString read = c.speed.isEmpty() ? "Downloading" : "Downloading \u00b7 " + c.speed;
+        QAccessibleInterface* badge = find(QAccessible::StaticText, read);
+        ASSERT_EQ(badge && shown(badge), c.lines > 0);
+        if (c.lines == 0)
+            continue;
+        EXPECT_GT(place(badge).left(), 250); // right of the subtitle
+        EXPECT_LT(place(badge).right(), place(find(QAccessible::Button, "Minimize")).left());
+        EXPECT_EQ(second->isVisible() ? 2 : 1, c.lines);
+        EXPECT_EQ(second->property("truncated").toBool(), c.cut);
+    }
+    qInstallMessageHandler(previous);
+    EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
 }
 
 TEST_F(SurfaceTest, EveryControlIsNamedAndInItsPlace) {
