@@ -302,3 +302,19 @@ TEST(YoutubeResolution, PageRedirectAndNamingEndToEnd) {
     EXPECT_EQ(player.target(), "/v/AbC123");
     EXPECT_EQ(m.Entry(i).FileName, "get_videovideo_id=AbC123t=T0k3n.flv");
 }
+
+TEST(VideoProgress, TheSpeedNoteGivesTheRateAndWhatIsLeftInTime) {
+    const struct {
+        double bytesPerSecond;
+        qint64 left; // -1: the length is unknown
+        const char* note;
+    } cases[] = {
+        {1572864, 36700160, "1.5 MB/s, 24 s left"},
+        {1024, 1024 * 125, "1 KB/s, 2 min 5 s left"},
+        {100, 100 * 3725, "100 Bytes/s, 1 h 2 min left"},
+        {2048, -1, "2 KB/s"},
+        {0, 5000, "0 Bytes/s"}, // nothing comes: no time can be told
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TransferEvents::SpeedNote(c.bytesPerSecond, c.left), c.note) << c.note;
+}
