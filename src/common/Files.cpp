@@ -3,6 +3,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <cstring>
+
 namespace orvello {
 
 bool RemoveFile(const QString& path, QString* error) {
@@ -24,6 +27,24 @@ bool RemoveFile(const QString& path, QString* error) {
     if (error)
         *error = file.errorString();
     return false;
+}
+
+QString FileErrorReason(int error) {
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("The disk is full.");
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return QStringLiteral("The download folder can't be written.");
+    case ENOENT:
+    case ENOTDIR:
+        return QStringLiteral("The download folder is missing.");
+    default:
+        return QStringLiteral("The file could not be written (%1).")
+            .arg(QString::fromLocal8Bit(std::strerror(error)));
+    }
 }
 
 } // namespace orvello

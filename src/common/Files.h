@@ -9,4 +9,8 @@ namespace orvello {
 // `error` (when given).
 bool RemoveFile(const QString& path, QString* error = nullptr);
 
+// What a failed making or writing of a download's file means for the user, from the
+// system's error number: "The disk is full.", "The download folder can't be written.", ...
+QString FileErrorReason(int error);
+
 } // namespace orvello

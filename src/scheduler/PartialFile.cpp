@@ -1,5 +1,6 @@
 #include "scheduler/PartialFile.h"
 
+#include "common/Files.h"
 #include "list/Formatting.h"
 
 #include <QDir>
@@ -21,25 +22,6 @@ constexpr int kMaxChoices = 9999;
 
 QByteArray Encoded(const QString& folder, const QString& name) {
     return QFile::encodeName(QDir(folder).filePath(name));
-}
-
-// What went wrong with a file of the download folder, in words a user understands.
-QString Reason(int error) {
-    switch (error) {
-    case ENOSPC:
-    case EDQUOT:
-        return QStringLiteral("The disk is full.");
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return QStringLiteral("The download folder can't be written.");
-    case ENOENT:
-    case ENOTDIR:
-        return QStringLiteral("The download folder is missing.");
-    default:
-        return QStringLiteral("The file could not be made in the download folder (%1).")
-            .arg(QString::fromLocal8Bit(std::strerror(error)));
-    }
 }
 
 // Moves `from` to `to` unless something is at `to`: 0, EEXIST, or another errno.
@@ -84,11 +66,11 @@ QString Create(const QString& folder, const QString& finalName, QString* error) 
             return QDir(folder).filePath(name);
         }
         if (errno != EEXIST) {
-            *error = Reason(errno);
+            *error = FileErrorReason(errno);
             return QString();
         }
     }
-    *error = Reason(EEXIST);
+    *error = FileErrorReason(EEXIST);
     return QString();
 }
 
@@ -101,11 +83,11 @@ QString Finish(const QString& partialPath, const QString& folder, const QString&
         if (result == 0)
             return name;
         if (result != EEXIST) {
-            *error = Reason(result);
+            *error = FileErrorReason(result);
             return QString();
         }
     }
-    *error = Reason(EEXIST);
+    *error = FileErrorReason(EEXIST);
     return QString();
 }
 

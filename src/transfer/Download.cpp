@@ -1,6 +1,7 @@
 #include "transfer/Download.h"
 
 #include "common/DoEvents.h"
+#include "common/Files.h"
 #include "common/WireText.h"
 #include "transfer/CurlSession.h"
 #include "transfer/EasyHandle.h"
@@ -458,19 +459,8 @@ QString Download::FailureReason() const {
         return QStringLiteral("The answer was larger than the %1 MiB allowed.")
             .arg(double(limits_.maxBytes) / (1 << 20), 0, 'g', 4);
     case Failure::Write:
-        switch (lastErrno_) {
-        case ENOSPC:
-        case EDQUOT:
-            return QStringLiteral("The disk is full.");
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return QStringLiteral("The download folder can't be written.");
-        case 0:
-            return QStringLiteral("The file name can't be used.");
-        default:
-            return QStringLiteral("The file could not be written (%1).").arg(ErrorText(lastErrno_));
-        }
+        return lastErrno_ == 0 ? QStringLiteral("The file name can't be used.")
+                               : FileErrorReason(lastErrno_);
     }
     return QString();
 }
