@@ -293,6 +293,7 @@ void Download::RequestInformation() {
     if (busy_)
         return;
     const BusyScope busy(this);
+    bCancelRequested = false;
     AskServer();
 }
 
@@ -312,7 +313,7 @@ bool Download::AskServer() {
         // libcurl ends the request at the header time; the extra second only guards the loop
         // itself.
         const auto giveUp = Clock::now() + limits_.headers + std::chrono::seconds(1);
-        while (!head.request.Done() && Clock::now() < giveUp) {
+        while (!head.request.Done() && Clock::now() < giveUp && !bCancelRequested) {
             if (!WaitForEventsFor(this, kWaitSlice))
                 return false;
         }
@@ -367,6 +368,12 @@ Download::Read Download::ReadBlock(Fetch& f, std::size_t& length) {
         }
         if (end.done)
             return end.result == CURLE_OK ? Read::End : Read::Failed;
+        // A cancel while the server sends nothing ends the wait: what arrived so far (maybe
+        // nothing) is handed out, and the loop sees the request right after it.
+        if (bCancelRequested) {
+            length = std::min<std::uint64_t>(ready, kBlock);
+            return Read::Data;
+        }
         if (f.ring.ProducerWaiting()) {
             // Nothing left to take while the network side waits for room: what holds the
             // room is taken data the writer has not written yet. The loop waits for it in the
@@ -507,10 +514,19 @@ bool Download::TransferFile() {
     Fetch f(&fetch_, m_LocalFile.contains(QChar(0)) ? QByteArray() : QFile::encodeName(m_LocalFile),
             limits_);
     if (StartFetch(f)) {
-        while (!f.opened && !f.easy.end().done && !f.tooSlow) {
+        while (!f.opened && !f.easy.end().done && !f.tooSlow && !bCancelRequested) {
             if (!WaitForEventsFor(this, kWaitSlice))
                 return false;
         }
+    }
+    if (bCancelRequested && !f.opened) {
+        // Stopped before the server began its answer: nothing was received.
+        f.easy.Release();
+        if (SessionPolicy::ClosesAfter(SessionPolicy::Call::TransferNotOpened))
+            CloseSession();
+        qint32 position = 0;
+        emit DownloadCancelled(position);
+        return false;
     }
     if (f.tooSlow && !f.opened) // connected, but the answer's headers did not come in time
         return FailRead(f, Failure::TooSlow);

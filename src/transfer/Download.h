@@ -65,8 +65,10 @@ public:
     // The HTTP status of the last transfer's final response (after redirects), 0 when no
     // response began. A transfer completes whatever the status; callers judge error pages.
     int ResponseCode() const { return responseCode_; }
-    // Asks the running transfer to stop; it looks at the request after each progress event.
-    // A request made while no transfer runs is forgotten when the next one starts.
+    // Asks the running transfer to stop; it looks at the request after each progress event,
+    // and while it waits for the server (its headers, its next bytes), so a stalled server
+    // does not hold the stop. A header request ends early on it too. A request made while no
+    // transfer runs is forgotten when the next one starts.
     void CancelDownload() { bCancelRequested = true; }
     // Asks the server about Url with a HEAD request and sets FileExists, LastModified,
     // FileSize, RemoteFileName and RemoteFileType. Leaves them as they are when an operation
