@@ -1,14 +1,72 @@
+// orvello-get: downloads the videos behind video-site pages from the command line, with the
+// same list, resolution, naming and transfer as the window.
+#include "cli/ConsoleReport.h"
+#include "cli/GetCommand.h"
+#include "cli/GetOptions.h"
+#include "cli/StopSignals.h"
+
 #include <QCoreApplication>
-#include <QTextStream>
+
+#include <cstdio>
+#include <unistd.h>
+
+using namespace orvello::cli;
+
+namespace {
+
+bool IsTerminal(int fd) {
+    return isatty(fd) && qEnvironmentVariable("TERM") != QLatin1String("dumb");
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QTextStream out(stdout);
-    const QStringList args = QCoreApplication::arguments();
-    if (args.contains(QStringLiteral("--version"))) {
-        out << "orvello-get " << ORVELLO_VERSION << "\n";
-        return 0;
+    // The same names as the window's, so both read the same settings.
+    QCoreApplication::setApplicationName(QStringLiteral("Orvello"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Orvello"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORVELLO_VERSION));
+
+    const GetOptions options = ParseGetOptions(QCoreApplication::arguments().mid(1));
+    switch (options.action) {
+    case GetOptions::Action::Help:
+        std::fputs(UsageText().toUtf8().constData(), stdout);
+        return kExitComplete;
+    case GetOptions::Action::Version:
+        std::printf("orvello-get %s\n", ORVELLO_VERSION);
+        return kExitComplete;
+    case GetOptions::Action::UsageError:
+        std::fprintf(stderr, "orvello-get: %s\nTry 'orvello-get --help' for more information.\n",
+                     options.error.toUtf8().constData());
+        return kExitUsage;
+    case GetOptions::Action::Download:
+        break;
     }
-    out << "usage: orvello-get [--folder DIR] [--quiet] URL...\n";
-    return 2;
+
+    StopSignals stopSignals;
+    ConsoleReport report(stdout, stderr, IsTerminal(STDOUT_FILENO), options.quiet);
+
+    QStringList addresses;
+    bool stdinRead = false;
+    for (const QString& address : options.addresses) {
+        if (address != QLatin1String("-")) {
+            addresses << address;
+        } else if (!stdinRead) { // standard input has one end: a second "-" reads nothing
+            addresses << ReadAddressLines(STDIN_FILENO, stopSignals);
+            stdinRead = true;
+        }
+    }
+    if (const int signal = StopSignals::Received())
+        return kExitSignalBase + signal;
+
+    QString why;
+    const QString folder = GetCommand::PrepareFolder(options.folder, &why);
+    if (folder.isEmpty()) {
+        report.Message(why);
+        return kExitFailed;
+    }
+    GetCommand command(report);
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &stopSignals,
+                     [&command] { command.Stop(); });
+    return command.Run(addresses, folder);
 }

@@ -1,0 +1,148 @@
+#include "cli/ConsoleReport.h"
+
+#include "list/EntryStatus.h"
+#include "list/Formatting.h"
+
+#include <QStringList>
+
+#include <sys/ioctl.h>
+
+namespace orvello::cli {
+
+namespace {
+
+constexpr int kBarCells = 20;
+const QString kGap = QStringLiteral("  ");
+
+QString Bar(qint64 percent) {
+    const int filled = int(std::clamp<qint64>(percent, 0, 100) * kBarCells / 100);
+    return QLatin1Char('[') + QString(filled, QLatin1Char('#')) +
+           QString(kBarCells - filled, QLatin1Char('-')) + QLatin1Char(']');
+}
+
+// The name cut to `room` characters, its end kept (the extension tells most).
+QString Shorten(const QString& name, qsizetype room) {
+    if (name.size() <= room)
+        return name;
+    if (room <= 3)
+        return name.left(std::max<qsizetype>(room, 0));
+    const qsizetype head = (room - 3) / 2;
+    return name.left(head) + QStringLiteral("...") + name.right(room - 3 - head);
+}
+
+QString Or(const QString& text, const QString& fallback) {
+    return text.isEmpty() ? fallback : text;
+}
+
+// The text with every control character but the tab made visible as '?': a name or an
+// address never moves the cursor or starts an escape sequence on the user's terminal.
+QString Printable(QString text) {
+    for (QChar& c : text)
+        if (c.category() == QChar::Other_Control && c != QLatin1Char('\t'))
+            c = QLatin1Char('?');
+    return text;
+}
+
+} // namespace
+
+QString LiveLine(const LiveView& view, int width) {
+    QStringList tail;
+    switch (view.state) {
+    case EntryState::Transferring:
+        tail << Bar(view.progress) << QStringLiteral("%1%").arg(view.progress, 3)
+             << FormatFileSize(float(view.bytesSoFar)) + QStringLiteral(" of ") + view.sizeText;
+        break;
+    case EntryState::TransferringUnsized:
+        tail << FormatFileSize(float(view.bytesSoFar)) + QStringLiteral(" so far");
+        break;
+    default:
+        tail << EntryStatusText(view.state, view.progress);
+        break;
+    }
+    if (!view.note.isEmpty() &&
+        (view.state == EntryState::Transferring || view.state == EntryState::TransferringUnsized))
+        tail << view.note;
+    const QString right = tail.join(kGap);
+    const qsizetype fixed = view.site.size() + right.size() + 2 * kGap.size();
+    const qsizetype room = std::max<qsizetype>(width - 1 - fixed, 8);
+    const QString line = view.site + kGap + Shorten(view.name, room) + kGap + right;
+    // A terminal narrower than the rest loses the line's end rather than wrapping it.
+    return line.left(std::max(width - 1, 1));
+}
+
+QString FinishedLine(const DownloadItem& entry) {
+    const QString status = EntryStatusText(entry.State, entry.Progress);
+    const QString size = Or(entry.FileSize, EntryText::UnknownSize);
+    if (entry.State == EntryState::Complete)
+        return QStringList{status, size, entry.SavedPath}.join(QLatin1Char('\t'));
+    QStringList fields{status, size, Or(entry.PageAddress, entry.Video_URL)};
+    if (entry.State == EntryState::Cancelled)
+        fields << QStringLiteral("Stopped before the file was complete.");
+    else
+        fields << Or(entry.Reason, QStringLiteral("The download failed."));
+    return fields.join(QLatin1Char('\t'));
+}
+
+QString UnsupportedLine(const QString& address) {
+    return QStringList{EntryText::LinkNotSupported, EntryText::UnknownSize, address,
+                       QStringLiteral("No supported site has this address.")}
+        .join(QLatin1Char('\t'));
+}
+
+ConsoleReport::ConsoleReport(std::FILE* out, std::FILE* err, bool terminal, bool quiet)
+    : out_(out), err_(err), terminal_(terminal), quiet_(quiet) {}
+
+void ConsoleReport::Live(const LiveView& view) {
+    if (!terminal_ || quiet_)
+        return;
+    const QByteArray line =
+        ("\r" + Printable(LiveLine(view, TerminalWidth(fileno(out_)))) + "\x1b[K").toUtf8();
+    std::fwrite(line.constData(), 1, std::size_t(line.size()), out_);
+    std::fflush(out_);
+    liveShown_ = true;
+}
+
+void ConsoleReport::Finished(const DownloadItem& entry) {
+    if (entry.State == EntryState::Complete) {
+        if (!quiet_)
+            write(out_, FinishedLine(entry));
+        else
+            clearLive();
+        return;
+    }
+    write(err_, FinishedLine(entry));
+}
+
+void ConsoleReport::Unsupported(const QString& address) {
+    write(err_, UnsupportedLine(address));
+}
+
+void ConsoleReport::Message(const QString& text) {
+    write(err_, QStringLiteral("orvello-get: ") + text);
+}
+
+void ConsoleReport::clearLive() {
+    if (!liveShown_)
+        return;
+    std::fputs("\r\x1b[K", out_);
+    std::fflush(out_);
+    liveShown_ = false;
+}
+
+void ConsoleReport::write(std::FILE* stream, const QString& line) {
+    clearLive();
+    const QByteArray bytes = (Printable(line) + QLatin1Char('\n')).toUtf8();
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+int TerminalWidth(int fd) {
+    winsize size = {};
+    if (ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    bool ok = false;
+    const int columns = qEnvironmentVariableIntValue("COLUMNS", &ok);
+    return ok && columns > 0 ? columns : 80;
+}
+
+} // namespace orvello::cli

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "common/DownloadItem.h"
+
+#include <QString>
+
+#include <cstdio>
+
+namespace orvello::cli {
+
+// What the live line shows of the running entry.
+struct LiveView {
+    QString site; // the site's domain ("putfile.com")
+    QString name; // the entry's file name as it stands
+    EntryState state = EntryState::Waiting;
+    qint64 progress = 0;   // DownloadItem::Progress
+    QString sizeText;      // the file's size as the list shows it ("2.6 MB", "????")
+    qint64 bytesSoFar = 0; // of the file, while it comes in
+    QString note;          // speed and time left ("1.2 MB/s, 35 s left")
+};
+
+// The running entry on one terminal line of at most `width` characters: the site, the name,
+// then while the file comes in a bar, the percentage, the size so far of the whole, the speed
+// and the time left; before that the entry's status text. The name gives way first.
+QString LiveLine(const LiveView& view, int width);
+
+// The line a finished entry leaves, fields separated by tabs: "Complete", the size text and
+// the saved path; for any other end the status, the size text, the page address and the
+// reason.
+QString FinishedLine(const DownloadItem& entry);
+
+// An address no site knows, in the same form as a failure.
+QString UnsupportedLine(const QString& address);
+
+// Where the program's lines go. Completions go to `out`, failures and messages to `err`; on a
+// terminal the running entry's live line is redrawn in place on `out` and each final line
+// replaces it. With `quiet` only failures and messages are written.
+class ConsoleReport {
+public:
+    ConsoleReport(std::FILE* out, std::FILE* err, bool terminal, bool quiet);
+
+    bool Terminal() const { return terminal_; }
+    void Live(const LiveView& view);
+    void Finished(const DownloadItem& entry);
+    void Unsupported(const QString& address);
+    // "orvello-get: <text>" on err.
+    void Message(const QString& text);
+
+private:
+    void clearLive();
+    void write(std::FILE* stream, const QString& line);
+
+    std::FILE* out_;
+    std::FILE* err_;
+    bool terminal_;
+    bool quiet_;
+    bool liveShown_ = false;
+};
+
+// The columns of the terminal on this descriptor (COLUMNS, else 80, when it can't be asked).
+int TerminalWidth(int fd);
+
+} // namespace orvello::cli

@@ -1,0 +1,166 @@
+#include "cli/GetCommand.h"
+
+#include "cli/StopSignals.h"
+#include "list/EntryStatus.h"
+#include "resolve/Sites.h"
+#include "settings/CRegister.h"
+#include "settings/modSettings.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+#include <unistd.h>
+
+namespace orvello::cli {
+
+namespace {
+
+// How often the live line is redrawn while nothing but the numbers change.
+constexpr qint64 kRedrawMs = 100;
+
+QString SiteOf(const QString& address) {
+    const SiteEntry* site = FindSite(IdentifySite(address));
+    return site ? QString::fromLatin1(site->domain) : QString();
+}
+
+} // namespace
+
+MsgAnswer ConsolePrompter::MsgBox(const MsgRequest& request) {
+    report_.Message(request.text);
+    switch (request.buttons) {
+    case MsgButtons::Ok:
+        return MsgAnswer::Ok;
+    case MsgButtons::OkCancel:
+        return MsgAnswer::Cancel;
+    case MsgButtons::YesNo:
+        return MsgAnswer::No;
+    }
+    return MsgAnswer::Ok;
+}
+
+GetCommand::GetCommand(ConsoleReport& report)
+    : report_(report), prompter_(report), list_(run_, nullptr, &prompter_),
+      scheduler_(run_, list_, prompter_, ui_, settings_),
+      scratch_(QDir(QDir::tempPath()).filePath(QStringLiteral("orvello-get-XXXXXX"))) {
+    if (scratch_.isValid())
+        scheduler_.pages.setParseFile(scratch_.filePath(QStringLiteral("Parse.tmp")));
+    list_.SetChangeListener([this] { onListChanged(); });
+}
+
+QString GetCommand::PrepareFolder(const QString& folder, QString* why) {
+    QString path;
+    if (!folder.isEmpty()) {
+        path = QFileInfo(folder).absoluteFilePath();
+    } else {
+        ProgramSettings stored;
+        UiVariables none;
+        modSettings(
+            stored, none, [](bool) {}, HKEY_CURRENT_USER())
+            .LoadSettings();
+        path = stored.sDownloadDir;
+    }
+    path = QDir::cleanPath(path);
+    std::error_code error;
+    std::filesystem::create_directories(path.toStdString(), error);
+    if (!QFileInfo(path).isDir()) {
+        *why = QStringLiteral("The folder %1 can't be created: %2.")
+                   .arg(path, error ? QString::fromLocal8Bit(error.message())
+                                    : QStringLiteral("something else stands in its place"));
+        return QString();
+    }
+    return path;
+}
+
+int GetCommand::Run(const QStringList& addresses, const QString& folder) {
+    settings_.sDownloadDir = folder;
+    bool allSupported = true;
+    for (const QString& address : addresses) {
+        if (IdentifySite(address) == kSiteNotSupported) {
+            report_.Unsupported(address);
+            allSupported = false;
+            continue;
+        }
+        if (list_.Entries().size() >= std::size_t(modMain::kCapacity)) {
+            report_.Message(QStringLiteral("The list is full; %1 and the addresses after it "
+                                           "are left out.")
+                                .arg(address));
+            allSupported = false;
+            break;
+        }
+        list_.AddUrlToList(address);
+    }
+    if (!stopped_ && !list_.IsDownloadListEmpty())
+        scheduler_.runner.StartDownloading();
+    finishShown();
+
+    if (const int signal = StopSignals::Received())
+        return kExitSignalBase + signal;
+    bool allComplete = allSupported;
+    for (const DownloadItem& entry : list_.Entries())
+        allComplete = allComplete && entry.State == EntryState::Complete;
+    return allComplete ? kExitComplete : kExitFailed;
+}
+
+void GetCommand::Stop() {
+    stopped_ = true;
+    if (!run_.bDownloading)
+        return; // the run does not begin
+    run_.bStopRequested = true;
+    scheduler_.download.CancelDownload();
+}
+
+void GetCommand::onListChanged() {
+    // A signal whose notice has not come through the event loop yet still stops the run.
+    if (StopSignals::Received() && !run_.bStopRequested)
+        Stop();
+    if (run_.currentKey != shownKey_) {
+        finishShown();
+        shownKey_ = run_.currentKey;
+        sinceDrawn_.invalidate();
+    }
+    const DownloadItem* entry = list_.EntryByKey(shownKey_);
+    if (!entry || IsFinished(entry->State) || entry->State == EntryState::Cancelled)
+        return; // its final line comes once the run has moved on from it
+    if (entry->State == shownState_ && sinceDrawn_.isValid() && !sinceDrawn_.hasExpired(kRedrawMs))
+        return;
+    shownState_ = entry->State;
+    sinceDrawn_.start();
+    const bool receiving =
+        entry->State == EntryState::Transferring || entry->State == EntryState::TransferringUnsized;
+    report_.Live({SiteOf(entry->PageAddress), entry->FileName, entry->State, entry->Progress,
+                  entry->FileSize, receiving ? scheduler_.download.BytesSoFar() : 0,
+                  entry->TransferNote});
+}
+
+// The final line of the entry the live line was for, once it has ended.
+void GetCommand::finishShown() {
+    const DownloadItem* entry = list_.EntryByKey(shownKey_);
+    if (entry && (IsFinished(entry->State) || entry->State == EntryState::Cancelled))
+        report_.Finished(*entry);
+    shownKey_ = 0;
+}
+
+QStringList ReadAddressLines(int fd, const StopSignals& stop) {
+    QByteArray all;
+    char buffer[65536];
+    while (stop.WaitReadable(fd)) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (n <= 0)
+            break;
+        all.append(buffer, n);
+    }
+    QStringList lines;
+    for (const QByteArray& line : all.split('\n')) {
+        const QString address = QString::fromUtf8(line).trimmed();
+        if (!address.isEmpty())
+            lines << address;
+    }
+    return lines;
+}
+
+} // namespace orvello::cli

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "cli/ConsoleReport.h"
+#include "cli/GetOptions.h"
+#include "common/ProgramSettings.h"
+#include "common/Prompter.h"
+#include "common/RunState.h"
+#include "common/UiVariables.h"
+#include "list/modMain.h"
+#include "scheduler/DownloadScheduler.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+namespace orvello::cli {
+
+// Exit statuses.
+constexpr int kExitComplete = 0;     // every address ended "Complete"
+constexpr int kExitFailed = 1;       // an address failed or was not supported; no folder
+constexpr int kExitUsage = 2;        // a wrong command line
+constexpr int kExitSignalBase = 128; // + the signal that stopped the run
+
+// Questions the core would ask in a message box are written to standard error and answered
+// with the choice that changes nothing (No, Cancel): a script is never held by a question.
+class ConsolePrompter : public Prompter {
+public:
+    explicit ConsolePrompter(ConsoleReport& report) : report_(report) {}
+    MsgAnswer MsgBox(const MsgRequest& request) override;
+
+private:
+    ConsoleReport& report_;
+};
+
+// The download list and its run without a window: the addresses go into the list in order,
+// the queue runner works through them as it does for the window, and each entry's progress
+// and end go to the console.
+class GetCommand {
+public:
+    explicit GetCommand(ConsoleReport& report);
+    GetCommand(const GetCommand&) = delete;
+    GetCommand& operator=(const GetCommand&) = delete;
+
+    // The folder the files go to: `folder` made absolute, or the settings' folder (the
+    // default one when none is stored). Empty with `why` set when it can't be created.
+    static QString PrepareFolder(const QString& folder, QString* why);
+
+    // Downloads the addresses into the folder; returns the exit status.
+    int Run(const QStringList& addresses, const QString& folder);
+    // Stops the run: the transfer under way ends, its partial file is removed, and no other
+    // entry starts. Safe to call at any time, also before the run begins.
+    void Stop();
+
+private:
+    void onListChanged();
+    void finishShown();
+
+    ConsoleReport& report_;
+    RunState run_;
+    ConsolePrompter prompter_;
+    UiVariables ui_;
+    ProgramSettings settings_;
+    modMain list_;
+    DownloadScheduler scheduler_;
+    QTemporaryDir scratch_; // the page being read, apart from the window's and other runs'
+    bool stopped_ = false;
+    quint64 shownKey_ = 0; // the entry on the live line
+    EntryState shownState_ = EntryState::Waiting;
+    QElapsedTimer sinceDrawn_;
+};
+
+// The lines of the descriptor up to its end, each trimmed, empty ones left out. Stops early,
+// with what was read, when a stop signal comes (see StopSignals).
+class StopSignals;
+QStringList ReadAddressLines(int fd, const StopSignals& stop);
+
+} // namespace orvello::cli

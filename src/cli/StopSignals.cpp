@@ -1,0 +1,84 @@
+#include "cli/StopSignals.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace orvello::cli {
+
+namespace {
+
+volatile std::sig_atomic_t g_received = 0;
+int g_wakeFd = -1;
+
+extern "C" void OnStopSignal(int signal) {
+    const int saved = errno;
+    if (g_received == 0)
+        g_received = signal;
+    if (g_wakeFd >= 0) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t n = write(g_wakeFd, &byte, 1);
+    }
+    errno = saved;
+}
+
+void Handle(int signal, void (*handler)(int)) {
+    struct sigaction action = {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART; // a signal never makes another call fail half-way
+    sigaction(signal, &action, nullptr);
+}
+
+} // namespace
+
+StopSignals::StopSignals() {
+    g_received = 0;
+    if (pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0)
+        pipe_[0] = pipe_[1] = -1;
+    g_wakeFd = pipe_[1];
+    if (pipe_[0] >= 0) {
+        notifier_ = std::make_unique<QSocketNotifier>(pipe_[0], QSocketNotifier::Read);
+        connect(notifier_.get(), &QSocketNotifier::activated, this, [this] {
+            char bytes[64];
+            while (read(pipe_[0], bytes, sizeof bytes) > 0) {
+            }
+            emit stopRequested(int(g_received));
+        });
+    }
+    Handle(SIGINT, &OnStopSignal);
+    Handle(SIGTERM, &OnStopSignal);
+}
+
+StopSignals::~StopSignals() {
+    Handle(SIGINT, SIG_DFL);
+    Handle(SIGTERM, SIG_DFL);
+    g_wakeFd = -1;
+    notifier_.reset();
+    for (int fd : pipe_)
+        if (fd >= 0)
+            close(fd);
+}
+
+int StopSignals::Received() {
+    return int(g_received);
+}
+
+bool StopSignals::WaitReadable(int fd, int timeoutMs) const {
+    pollfd fds[2] = {{fd, POLLIN, 0}, {pipe_[0], POLLIN, 0}};
+    while (Received() == 0) {
+        const int n = poll(fds, pipe_[0] >= 0 ? 2 : 1, timeoutMs);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        return (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0 && Received() == 0;
+    }
+    return false;
+}
+
+} // namespace orvello::cli

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QObject>
+
+#include <memory>
+
+class QSocketNotifier;
+
+namespace orvello::cli {
+
+// SIGINT and SIGTERM as a request to stop, not an end: the handler only notes the signal and
+// writes a byte into a pipe, and the event loop (the transfer lets it run) hears the pipe and
+// emits stopRequested, so the running transfer is stopped and its partial file removed by the
+// program's own code. One object at a time; the default handling comes back when it goes.
+class StopSignals : public QObject {
+    Q_OBJECT
+public:
+    StopSignals();
+    ~StopSignals() override;
+
+    // The first signal received, 0 while none.
+    static int Received();
+    // The descriptor that becomes readable at a signal, for waits outside the event loop.
+    int WakeFd() const { return pipe_[0]; }
+    // Waits up to timeoutMs for fd to become readable; false when a signal came first or
+    // the time ran out (then Received() tells which).
+    bool WaitReadable(int fd, int timeoutMs = -1) const;
+
+signals:
+    void stopRequested(int signal);
+
+private:
+    int pipe_[2] = {-1, -1};
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+} // namespace orvello::cli
