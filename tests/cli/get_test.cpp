@@ -1,0 +1,387 @@
+// orvello-get as a script runs it: the real program against a loopback server, with its own
+// home, settings and temporary folders, checked by exit status, files and printed lines.
+#include "cli/ConsoleReport.h"
+#include "common/DoEvents.h"
+#include "scheduler/Machine.h"
+#include "settings/CRegister.h"
+#include "settings/modSettings.h"
+#include "support/QtPrint.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+
+using namespace orvello;
+using namespace orvello::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QByteArray kVideo = QByteArray(100 * 1024, 'v') + "end";
+
+Reply Sized(qsizetype size) {
+    return Reply::Head({"HTTP/1.1 200 OK", "Content-Length: " + QByteArray::number(size)});
+}
+
+struct Outcome {
+    int exit = -1;
+    QString out;
+    QString err;
+};
+
+// A home of its own for each run: settings, cache, temporary files and the default folder.
+struct GetRig {
+    QTemporaryDir dir;
+    ScriptServer server;
+    QString ok, missing, novideo, slow;
+
+    GetRig() {
+        for (const char* sub : {"home", "config", "cache", "tmp"})
+            QDir(dir.path()).mkpath(sub);
+        ok = ServeVideo(server, "ok", Sized(kVideo.size()), Reply::Ok(kVideo));
+        missing = ServeVideo(server, "missing", Sized(10),
+                             Reply::Head({"HTTP/1.1 404 Not Found", "Content-Length: 0"}));
+        server.onPath("GET", "/putfile.com/novideo", Reply::Ok("<html>removed</html>"));
+        novideo = server.url("/putfile.com/novideo");
+        // Sends a part of its file, then nothing more until the program stops it.
+        Reply hang = Sized(10 * kVideo.size());
+        hang.body = kVideo;
+        hang.after = Reply::After::Hang;
+        slow = ServeVideo(server, "slow", Sized(10 * kVideo.size()), hang);
+    }
+    QString path(const QString& sub) const { return QDir(dir.path()).filePath(sub); }
+    QString defaultFolder() const { return path("home/Downloaded Videos"); }
+
+    // Runs the program with these arguments and standard input; `during` is called as the
+    // program runs, until it returns true.
+    Outcome Run(const QStringList& args, const QByteArray& input = {},
+                const std::function<bool(QProcess&)>& during = {}, const QString& wrapper = {}) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", path("home"));
+        env.insert("XDG_CONFIG_HOME", path("config"));
+        env.insert("XDG_CACHE_HOME", path("cache"));
+        env.insert("TMPDIR", path("tmp"));
+        env.insert("LC_ALL", "C.UTF-8");
+        env.insert("TERM", "xterm");
+        p.setProcessEnvironment(env);
+        if (wrapper.isEmpty())
+            p.start(ORVELLO_GET, args);
+        else // the program on a terminal: `script` gives it one and copies what it prints
+            p.start(wrapper,
+                    {"-qefc", QStringLiteral(ORVELLO_GET " ") + args.join(' '), "/dev/null"});
+        EXPECT_TRUE(p.waitForStarted());
+        p.write(input);
+        p.closeWriteChannel();
+        QElapsedTimer clock;
+        clock.start();
+        bool done = !during;
+        while (p.state() != QProcess::NotRunning && !clock.hasExpired(30000)) {
+            WaitForEvents(20ms);
+            if (!done)
+                done = during(p);
+        }
+        if (p.state() != QProcess::NotRunning) {
+            ADD_FAILURE() << "orvello-get did not end";
+            p.kill();
+            p.waitForFinished();
+        }
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                QString::fromUtf8(p.readAllStandardOutput()),
+                QString::fromUtf8(p.readAllStandardError())};
+    }
+};
+
+// The files under a folder, as paths relative to it, sorted.
+QStringList FilesUnder(const QString& folder) {
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << QDir(folder).relativeFilePath(it.next());
+    files.sort();
+    return files;
+}
+
+QString CompleteLine(const QString& path) {
+    return QStringLiteral("Complete\t100 KB\t%1\n").arg(path);
+}
+
+struct Row {
+    const char* what;
+    std::function<QStringList(GetRig&)> args;
+    QByteArray input;
+    int exit;
+    // The files expected in the run's folder (relative to the rig's folder), and the exact
+    // standard output and standard error, each made from the rig.
+    QStringList files;
+    std::function<QString(GetRig&)> out;
+    std::function<QString(GetRig&)> err;
+};
+
+QString None(GetRig&) {
+    return {};
+}
+
+} // namespace
+
+TEST(GetCommand, ExitStatusFilesAndLines) {
+    const QString ok = QStringLiteral("home/Downloaded Videos/ok.flv");
+    const QString errorLine = QStringLiteral("ERROR\t????\t%1\t%2\n");
+    const Row rows[] = {
+        {"a video that downloads",
+         [](GetRig& r) { return QStringList{r.ok}; },
+         {},
+         0,
+         {ok},
+         [](GetRig& r) { return CompleteLine(r.defaultFolder() + "/ok.flv"); },
+         None},
+        {"a video the server does not have",
+         [](GetRig& r) { return QStringList{r.missing}; },
+         {},
+         1,
+         {},
+         None,
+         [&](GetRig& r) {
+             return QStringLiteral("ERROR\t10 Bytes\t%1\tThe server answered 404 (Not Found).\n")
+                 .arg(r.missing);
+         }},
+        {"a page without a video",
+         [](GetRig& r) { return QStringList{r.novideo}; },
+         {},
+         1,
+         {},
+         None,
+         [&](GetRig& r) { return errorLine.arg(r.novideo, "The page held no video."); }},
+        {"an address no site knows is skipped",
+         [](GetRig& r) {
+             return QStringList{"http://example.org/clip", r.ok};
+         },
+         {},
+         1,
+         {ok},
+         [](GetRig& r) { return CompleteLine(r.defaultFolder() + "/ok.flv"); },
+         [](GetRig&) {
+             return QStringLiteral("Link is not supported\t????\thttp://example.org/clip\tNo "
+                                   "supported site has this address.\n");
+         }},
+        {"addresses on standard input, blank lines and a repeat left out",
+         [](GetRig&) { return QStringList{"-"}; },
+         "OK\n\n  MISSING  \nOK\n",
+         1,
+         {ok},
+         [](GetRig& r) { return CompleteLine(r.defaultFolder() + "/ok.flv"); },
+         [](GetRig& r) {
+             return QStringLiteral("ERROR\t10 Bytes\t%1\tThe server answered 404 (Not Found).\n")
+                 .arg(r.missing);
+         }},
+        {"an address that would move the terminal's cursor",
+         [](GetRig&) { return QStringList{"-"}; },
+         "http://example.org/\x1b[2J\n",
+         1,
+         {},
+         None,
+         [](GetRig&) {
+             return QStringLiteral("Link is not supported\t????\thttp://example.org/?[2J\tNo "
+                                   "supported site has this address.\n");
+         }},
+        {"--folder, created with its parents",
+         [](GetRig& r) {
+             return QStringList{"--folder", r.path("a/b"), r.ok};
+         },
+         {},
+         0,
+         {"a/b/ok.flv"},
+         [](GetRig& r) { return CompleteLine(r.path("a/b/ok.flv")); },
+         None},
+        {"the folder in the settings",
+         [](GetRig& r) {
+             CRegister().REGSaveSetting({r.path("config/Orvello/HKEY_CURRENT_USER.ini")},
+                                        modSettings::kSection, modSettings::kDownloadDir,
+                                        r.path("kept"));
+             return QStringList{r.ok};
+         },
+         {},
+         0,
+         {"config/Orvello/HKEY_CURRENT_USER.ini", "kept/ok.flv"},
+         [](GetRig& r) { return CompleteLine(r.path("kept/ok.flv")); },
+         None},
+        {"--quiet prints the failure only",
+         [](GetRig& r) {
+             return QStringList{"--quiet", r.ok, r.novideo};
+         },
+         {},
+         1,
+         {ok},
+         None,
+         [&](GetRig& r) { return errorLine.arg(r.novideo, "The page held no video."); }},
+        {"a folder that can't be created",
+         [](GetRig& r) {
+             QFile file(r.path("file"));
+             EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+             return QStringList{"--folder=" + r.path("file/videos"), r.ok};
+         },
+         {},
+         1,
+         {"file"},
+         None,
+         [](GetRig& r) {
+             return QStringLiteral("orvello-get: The folder %1 can't be created: Not a "
+                                   "directory.\n")
+                 .arg(r.path("file/videos"));
+         }},
+        {"no address",
+         [](GetRig&) { return QStringList{"--quiet"}; },
+         {},
+         2,
+         {},
+         None,
+         [](GetRig&) {
+             return QStringLiteral("orvello-get: no address given\nTry 'orvello-get --help' "
+                                   "for more information.\n");
+         }},
+        {"an unknown option",
+         [](GetRig& r) {
+             return QStringList{"--fast", r.ok};
+         },
+         {},
+         2,
+         {},
+         None,
+         [](GetRig&) {
+             return QStringLiteral("orvello-get: unknown option --fast\nTry 'orvello-get "
+                                   "--help' for more information.\n");
+         }},
+        {"--version",
+         [](GetRig& r) {
+             return QStringList{r.ok, "--version"};
+         },
+         {},
+         0,
+         {},
+         [](GetRig&) { return QStringLiteral("orvello-get " ORVELLO_VERSION "\n"); },
+         None},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        GetRig rig;
+        QStringList args = row.args(rig);
+        QByteArray input = row.input;
+        input.replace("OK", rig.ok.toUtf8()).replace("MISSING", rig.missing.toUtf8());
+        const Outcome got = rig.Run(args, input);
+        EXPECT_EQ(got.exit, row.exit);
+        EXPECT_EQ(got.out, row.out(rig));
+        EXPECT_EQ(got.err, row.err(rig));
+        QStringList files = FilesUnder(rig.dir.path());
+        EXPECT_EQ(files, row.files);
+        for (const QString& file : files) {
+            if (file.endsWith(".flv")) {
+                EXPECT_EQ(ReadAll(rig.path(file)), kVideo);
+            }
+        }
+    }
+}
+
+// --help shows the usage; it is the one text worth checking whole in the manual page instead.
+TEST(GetCommand, HelpShowsTheUsage) {
+    GetRig rig;
+    const Outcome got = rig.Run({"--help", "--fast"});
+    EXPECT_EQ(got.exit, 0);
+    EXPECT_TRUE(got.out.startsWith("Usage: orvello-get [--folder DIR] [--quiet] URL...\n"));
+    EXPECT_EQ(got.err, "");
+}
+
+TEST(GetCommand, ASignalStopsTheTransferAndLeavesNoPartialFile) {
+    const struct {
+        int signal;
+        int exit;
+    } rows[] = {{SIGINT, 130}, {SIGTERM, 143}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.signal);
+        GetRig rig;
+        // The signal comes while the file comes in (its partial file is there, and the
+        // server holds the rest back); the second address never starts.
+        QElapsedTimer partial;
+        const Outcome got = rig.Run({rig.slow, rig.ok}, {}, [&](QProcess& p) {
+            if (!partial.isValid()) {
+                if (FilesUnder(rig.defaultFolder()) == QStringList{"slow.flv.part"})
+                    partial.start();
+                return false;
+            }
+            if (!partial.hasExpired(300))
+                return false;
+            ::kill(pid_t(p.processId()), row.signal);
+            return true;
+        });
+        EXPECT_EQ(got.exit, row.exit);
+        EXPECT_EQ(got.out, "");
+        EXPECT_EQ(got.err, QStringLiteral("Cancelled\t1000 KB\t%1\tStopped before the file was "
+                                          "complete.\n")
+                               .arg(rig.slow));
+        EXPECT_EQ(FilesUnder(rig.dir.path()), QStringList{});
+        EXPECT_EQ(rig.server.requests("GET").size(), 2u) << "the page and the slow file only";
+    }
+}
+
+TEST(GetCommand, OnATerminalTheLiveLineGivesWayToTheFinalStatus) {
+    if (QStandardPaths::findExecutable("script").isEmpty())
+        GTEST_SKIP() << "no `script` to give the program a terminal";
+    GetRig rig;
+    const Outcome got = rig.Run({rig.ok}, {}, {}, QStandardPaths::findExecutable("script"));
+    EXPECT_EQ(got.exit, 0);
+    // The live line is drawn in place and cleared before the final line.
+    EXPECT_TRUE(got.out.contains(QStringLiteral("\rputfile.com  ")));
+    EXPECT_TRUE(
+        got.out.endsWith(QStringLiteral("\r\x1b[K") +
+                         CompleteLine(rig.defaultFolder() + "/ok.flv").replace("\n", "\r\n")))
+        << qPrintable(got.out);
+}
+
+TEST(GetCommand, LiveLineFitsTheTerminal) {
+    using cli::LiveView;
+    const QString longName = QString(200, 'n') + ".flv";
+    const struct {
+        const char* what;
+        LiveView view;
+        int width;
+        QString line;
+    } rows[] = {
+        {"a file coming in",
+         {"putfile.com", "clip.flv", EntryState::Transferring, 45, "2.6 MB", 1258291,
+          "1.2 MB/s, 2 s left"},
+         100,
+         "putfile.com  clip.flv  [#########-----------]   45%  1.2 MB of 2.6 MB  1.2 MB/s, 2 s "
+         "left"},
+        {"a page being read",
+         {"putfile.com", "Waiting (Auto Detect)", EntryState::Preparing, 37, "????", 0, ""},
+         80,
+         "putfile.com  Waiting (Auto Detect)  Preparing (37%)"},
+        {"a file without a length",
+         {"blip.tv", "a.flv", EntryState::TransferringUnsized, 1536, "????", 1536, "1 KB/s"},
+         80,
+         "blip.tv  a.flv  1.5 KB so far  1 KB/s"},
+        {"a long name gives way, its end kept",
+         {"blip.tv", longName, EntryState::Transferring, 100, "1 KB", 1024, ""},
+         80,
+         "blip.tv  " + QString(11, 'n') + "..." + QString(8, 'n') +
+             ".flv  [####################]  100%  1 KB of 1 KB"},
+        {"a terminal too narrow for the rest",
+         {"blip.tv", "a.flv", EntryState::Transferring, 50, "1 KB", 512, ""},
+         30,
+         "blip.tv  a.flv  [##########--"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const QString line = cli::LiveLine(row.view, row.width);
+        EXPECT_EQ(line, row.line);
+        EXPECT_LT(line.size(), row.width);
+    }
+}
