@@ -11,13 +11,17 @@ namespace orvello::cli {
 
 namespace {
 
-constexpr int kBarCells = 20;
+// The bar's cells: as many as fit up to the most, never fewer than the least.
+constexpr int kMostBarCells = 20;
+constexpr int kLeastBarCells = 8;
+// Below this many characters for the name, the bar shrinks, and then the site goes.
+constexpr qsizetype kNameRoom = 16;
 const QString kGap = QStringLiteral("  ");
 
-QString Bar(qint64 percent) {
-    const int filled = int(std::clamp<qint64>(percent, 0, 100) * kBarCells / 100);
+QString Bar(qint64 percent, int cells) {
+    const int filled = int(std::clamp<qint64>(percent, 0, 100) * cells / 100);
     return QLatin1Char('[') + QString(filled, QLatin1Char('#')) +
-           QString(kBarCells - filled, QLatin1Char('-')) + QLatin1Char(']');
+           QString(cells - filled, QLatin1Char('-')) + QLatin1Char(']');
 }
 
 // The name cut to `room` characters, its end kept (the extension tells most).
@@ -46,28 +50,38 @@ QString Printable(QString text) {
 } // namespace
 
 QString LiveLine(const LiveView& view, int width) {
+    const bool sized = view.state == EntryState::Transferring;
+    const bool receiving = sized || view.state == EntryState::TransferringUnsized;
     QStringList tail;
-    switch (view.state) {
-    case EntryState::Transferring:
-        tail << Bar(view.progress) << QStringLiteral("%1%").arg(view.progress, 3)
+    if (sized)
+        tail << QStringLiteral("%1%").arg(view.progress, 3)
              << FormatFileSize(float(view.bytesSoFar)) + QStringLiteral(" of ") + view.sizeText;
-        break;
-    case EntryState::TransferringUnsized:
+    else if (receiving)
         tail << FormatFileSize(float(view.bytesSoFar)) + QStringLiteral(" so far");
-        break;
-    default:
+    else
         tail << EntryStatusText(view.state, view.progress);
-        break;
-    }
-    if (!view.note.isEmpty() &&
-        (view.state == EntryState::Transferring || view.state == EntryState::TransferringUnsized))
+    if (receiving && !view.note.isEmpty())
         tail << view.note;
     const QString right = tail.join(kGap);
-    const qsizetype fixed = view.site.size() + right.size() + 2 * kGap.size();
-    const qsizetype room = std::max<qsizetype>(width - 1 - fixed, 8);
-    const QString line = view.site + kGap + Shorten(view.name, room) + kGap + right;
+
+    // What is left for the name once the rest is there; the bar, then the site give way
+    // when it is short.
+    const qsizetype line = std::max(width - 1, 1);
+    QString site = view.site + kGap;
+    int cells = sized ? kMostBarCells : 0;
+    auto room = [&] {
+        return line - site.size() - kGap.size() - right.size() -
+               (cells > 0 ? cells + 2 + kGap.size() : 0);
+    };
+    if (room() < kNameRoom && cells > 0)
+        cells = int(std::max<qsizetype>(kLeastBarCells, cells - (kNameRoom - room())));
+    if (room() < kNameRoom)
+        site.clear();
+    QString text = site + Shorten(view.name, std::max<qsizetype>(room(), 8)) + kGap;
+    if (cells > 0)
+        text += Bar(view.progress, cells) + kGap;
     // A terminal narrower than the rest loses the line's end rather than wrapping it.
-    return line.left(std::max(width - 1, 1));
+    return (text + right).left(line);
 }
 
 QString FinishedLine(const DownloadItem& entry) {

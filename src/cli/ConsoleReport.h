@@ -19,9 +19,11 @@ struct LiveView {
     QString note;          // speed and time left ("1.2 MB/s, 35 s left")
 };
 
-// The running entry on one terminal line of at most `width` characters: the site, the name,
-// then while the file comes in a bar, the percentage, the size so far of the whole, the speed
-// and the time left; before that the entry's status text. The name gives way first.
+// The running entry on one terminal line of fewer than `width` characters: the site, the
+// name, then while the file comes in a bar, the percentage, the size so far of the whole, the
+// speed and the time left; before that the entry's status text. When the line is short, the
+// name gives way to 16 characters, then the bar to 8 cells, then the site goes, then the
+// name shrinks on and the line loses its end.
 QString LiveLine(const LiveView& view, int width);
 
 // The line a finished entry leaves, fields separated by tabs: "Complete", the size text and

@@ -130,9 +130,11 @@ void GetCommand::onListChanged() {
     sinceDrawn_.start();
     const bool receiving =
         entry->State == EntryState::Transferring || entry->State == EntryState::TransferringUnsized;
-    report_.Live({SiteOf(entry->PageAddress), entry->FileName, entry->State, entry->Progress,
-                  entry->FileSize, receiving ? scheduler_.download.BytesSoFar() : 0,
-                  entry->TransferNote});
+    // Until the file has a name, the page address stands for it.
+    const QString& name =
+        entry->FileName == EntryText::AutoDetect ? entry->PageAddress : entry->FileName;
+    report_.Live({SiteOf(entry->PageAddress), name, entry->State, entry->Progress, entry->FileSize,
+                  receiving ? scheduler_.download.BytesSoFar() : 0, entry->TransferNote});
 }
 
 // The final line of the entry the live line was for, once it has ended.

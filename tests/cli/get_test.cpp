@@ -360,10 +360,10 @@ TEST(GetCommand, LiveLineFitsTheTerminal) {
          100,
          "putfile.com  clip.flv  [#########-----------]   45%  1.2 MB of 2.6 MB  1.2 MB/s, 2 s "
          "left"},
-        {"a page being read",
-         {"putfile.com", "Waiting (Auto Detect)", EntryState::Preparing, 37, "????", 0, ""},
+        {"a page being read, its address standing for the name",
+         {"putfile.com", "http://www.putfile.com/v/123", EntryState::Preparing, 37, "????", 0, ""},
          80,
-         "putfile.com  Waiting (Auto Detect)  Preparing (37%)"},
+         "putfile.com  http://www.putfile.com/v/123  Preparing (37%)"},
         {"a file without a length",
          {"blip.tv", "a.flv", EntryState::TransferringUnsized, 1536, "????", 1536, "1 KB/s"},
          80,
@@ -373,10 +373,15 @@ TEST(GetCommand, LiveLineFitsTheTerminal) {
          80,
          "blip.tv  " + QString(11, 'n') + "..." + QString(8, 'n') +
              ".flv  [####################]  100%  1 KB of 1 KB"},
+        {"80 columns: the bar shrinks, then the site goes",
+         {"putfile.com", "my clip.flv", EntryState::Transferring, 97, "2.9 MB", 2936012,
+          "970.3 KB/s, 1 s left"},
+         80,
+         "my clip.flv  [#######-]   97%  2.8 MB of 2.9 MB  970.3 KB/s, 1 s left"},
         {"a terminal too narrow for the rest",
          {"blip.tv", "a.flv", EntryState::Transferring, 50, "1 KB", 512, ""},
          30,
-         "blip.tv  a.flv  [##########--"},
+         "a.flv  [####----]   50%  512 "},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
