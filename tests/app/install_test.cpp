@@ -139,7 +139,7 @@ TEST_F(InstallTest, DesktopEntryStartsTheProgramWithItsIcon) {
     EXPECT_EQ(keys.value("Exec"), "orvello");
     EXPECT_EQ(keys.value("Icon"), "orvello");
     EXPECT_EQ(keys.value("Terminal"), "false");
-    EXPECT_EQ(keys.value("Categories"), "Network;AudioVideo;Qt;");
+    EXPECT_EQ(keys.value("Categories"), "Network;FileTransfer;Qt;");
 }
 
 TEST_F(InstallTest, IconIsAnSvgDocument) {
