@@ -11,7 +11,7 @@ set(CPACK_PACKAGE_CONTACT "The Orvello developers <maintainers@orvello.org>")
 # The day of the build is the release's in the changelog and the AppStream file;
 # SOURCE_DATE_EPOCH, when set, fixes it, for a package made again byte for byte.
 string(TIMESTAMP orvello_release_date "%Y-%m-%d" UTC)
-string(TIMESTAMP orvello_changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
+string(TIMESTAMP orvello_changelog_date "%a, %d %b %Y 00:00:00 +0000" UTC)
 
 # Compressed as Debian keeps manual pages and changelogs (-n: no name or time stamp in the
 # header, so the same text gives the same bytes).
