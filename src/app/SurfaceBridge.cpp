@@ -1,5 +1,7 @@
 #include "app/SurfaceBridge.h"
 
+#include <QDir>
+#include <QQmlError>
 #include <QQuickItem>
 #include <QQuickWidget>
 #include <QUrl>
@@ -21,6 +23,24 @@ bool SurfaceBridge::Load(const QString& path) {
     connect(surface, SIGNAL(fsCommand(QString, QString)), this,
             SIGNAL(fsCommand(QString, QString)));
     return true;
+}
+
+QStringList SurfaceBridge::LoadErrors() const {
+    QStringList lines;
+    for (const QQmlError& error : view_.errors()) {
+        // A file by its path, as its user knows it, rather than by its file: URL. An error
+        // of the view's own (a root that is no item) names no file: it is the surface's.
+        const QUrl url = error.url().isEmpty() ? view_.source() : error.url();
+        QString line =
+            url.isLocalFile() ? QDir::toNativeSeparators(url.toLocalFile()) : url.toString();
+        if (error.line() > 0)
+            line += QStringLiteral(":%1").arg(error.line());
+        if (error.column() > 0)
+            line += QStringLiteral(":%1").arg(error.column());
+        lines << (line.isEmpty() ? error.description()
+                                 : line + QStringLiteral(": ") + error.description());
+    }
+    return lines;
 }
 
 void SurfaceBridge::SetVariable(const QString& name, const QString& value) {

@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QRect>
+#include <QStringList>
 
 class QQuickItem;
 class QQuickWidget;
@@ -22,6 +23,10 @@ public:
 
     // Loads the surface file at `path` into the view; false when it did not load.
     bool Load(const QString& path);
+    // Why the last Load failed, one line per error: the file, the place in it and the error
+    // (such as a module the surface imports that is not installed). Empty when nothing was
+    // wrong with the file itself.
+    QStringList LoadErrors() const;
 
     // UiSurface. Without a loaded surface a write goes nowhere and a read answers "".
     void SetVariable(const QString& name, const QString& value) override;

@@ -33,6 +33,19 @@
 
 namespace orvello {
 
+namespace {
+
+// The message of a surface that did not load, made of what the loading said was wrong.
+QString SurfaceFailedText(const QString& surfacePath, const QStringList& errors) {
+    const QString what = errors.isEmpty() ? QStringLiteral("%1 holds no surface to show.")
+                                                .arg(QDir::toNativeSeparators(surfacePath))
+                                          : errors.join(QLatin1Char('\n'));
+    return QStringLiteral("Orvello can't show its window, because its surface did not load:\n\n") +
+           what + QStringLiteral("\n\nOrvello will close now.");
+}
+
+} // namespace
+
 QString frmMain::AboutText(int major, int minor, int revision) {
     return QStringLiteral("Version %1.%2.0.%3\r\n").arg(major).arg(minor).arg(revision) +
            QStringLiteral("Orvello is an easy to use program to download video files from "
@@ -43,11 +56,11 @@ frmMain::frmMain() : frmMain(Options{}) {}
 
 frmMain::frmMain(Options options) : m_options(std::move(options)) {
     if (!m_options.endProcess) {
-        m_options.endProcess = [] {
+        m_options.endProcess = [](int status) {
             // A download may be running further down the stack: end here, at once, without
             // unwinding through it. The settings were saved when they changed.
             std::fflush(nullptr);
-            std::_Exit(0);
+            std::_Exit(status);
         };
     }
     if (!m_options.browseForFolder) {
@@ -147,15 +160,27 @@ frmMain::~frmMain() {
     m_list.reset();
 }
 
-void frmMain::InitMainWindow() {
-    m_tray->ShowIcon();
+void frmMain::LoadSurface() {
+    const QString path = m_options.surfacePath.isEmpty()
+                             ? FindProgramFile(QStringLiteral("Main.qml"))
+                             : m_options.surfacePath;
+    if (m_surface->Load(path))
+        return;
+    m_prompter->MsgBox({SurfaceFailedText(path, m_surface->LoadErrors()), MsgButtons::Ok,
+                        MsgIcon::Critical, kAppTitle});
+    // The process ends here. A hook that returns (the tests') gets the window made all the
+    // same, with the grid in its usual place.
+    m_options.endProcess(kSurfaceFailed);
+}
 
+void frmMain::InitMainWindow() {
     Flash->move(0, 0);
     Flash->raise();
     Flash->resize(kWidth, kHeight);
     setFixedSize(kWidth, kHeight);
-    m_surface->Load(m_options.surfacePath.isEmpty() ? FindProgramFile(QStringLiteral("Main.qml"))
-                                                    : m_options.surfacePath);
+    // Before the tray icon: a program that ends for want of its surface never shows it.
+    LoadSurface();
+    m_tray->ShowIcon();
 
     // The grid takes its place and colours from the surface (before its layout, which makes
     // its style sheet from the colours), and stays behind the surface until the Download
@@ -342,7 +367,7 @@ void frmMain::EndMe() {
     m_monitor->Monitor(false);
     m_tray->Remove();
     hide();
-    m_options.endProcess();
+    m_options.endProcess(0);
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {

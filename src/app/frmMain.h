@@ -42,8 +42,9 @@ public:
         QString surfacePath;                 // empty: Main.qml found by FindProgramFile
         RegRoot store = HKEY_CURRENT_USER(); // where the two settings live
         Prompter* prompter = nullptr;        // null: message boxes over this window
-        // Ends the process for EndMe; the default ends it at once.
-        std::function<void()> endProcess;
+        // Ends the process with an exit status: EndMe's 0, or kSurfaceFailed when the
+        // surface did not load. The default ends it at once.
+        std::function<void(int status)> endProcess;
         // The folder chooser, opened at startFolder; the default is the system's folder
         // dialog.
         std::function<QString(QWidget* owner, const QString& title, const QString& startFolder)>
@@ -62,6 +63,8 @@ public:
     // Where the grid goes when the surface names no place for it (it did not load).
     static constexpr QRect kGridArea{23, 177, 572, 179};
     static inline const QString kHomePage = QStringLiteral("https://www.orvello.org/");
+    // The exit status of a program whose surface did not load.
+    static constexpr int kSurfaceFailed = 1;
 
     frmMain();
     explicit frmMain(Options options);
@@ -115,6 +118,9 @@ protected:
 
 private:
     void InitMainWindow();
+    // Loads the surface; one that does not load is told in a message box and ends the
+    // program, rather than leaving a blank window that can't be used or closed.
+    void LoadSurface();
     void LoadList();
     void AddDownloadUrl();
     // Adds a page address as the Add command does.

@@ -1,15 +1,16 @@
 // The installed program: `cmake --install` of this build into a temporary prefix puts every
 // file where a desktop expects it, and the program started from <prefix>/bin finds its files
 // in the share folder; the lookup itself on a made-up layout.
+#include "InstalledFiles.h"
 #include "app/ProgramFiles.h"
 #include "support/QtPrint.h"
+#include "support/RunProgram.h"
 
 #include <QColor>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
-#include <QProcess>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QTemporaryDir>
@@ -69,14 +70,12 @@ protected:
     static void SetUpTestSuite() {
         prefix = new QTemporaryDir;
         ASSERT_TRUE(prefix->isValid());
-        QProcess cmake;
-        cmake.setProcessChannelMode(QProcess::MergedChannels);
-        cmake.start(QStringLiteral(ORVELLO_CMAKE),
-                    {QStringLiteral("--install"), QStringLiteral(ORVELLO_BUILD_DIR),
-                     QStringLiteral("--prefix"), prefix->path()});
-        ASSERT_TRUE(cmake.waitForFinished(120000));
-        installOutput = QString::fromLocal8Bit(cmake.readAll());
-        installed = cmake.exitStatus() == QProcess::NormalExit && cmake.exitCode() == 0;
+        const orvello::test::Ran cmake = orvello::test::RunProgram(
+            QStringLiteral(ORVELLO_CMAKE),
+            {QStringLiteral("--install"), QStringLiteral(ORVELLO_BUILD_DIR),
+             QStringLiteral("--prefix"), prefix->path()});
+        installOutput = cmake.output;
+        installed = cmake.ok();
     }
     static void TearDownTestSuite() {
         delete prefix;
@@ -92,19 +91,13 @@ protected:
 };
 
 TEST_F(InstallTest, PutsEveryFileWhereItBelongs) {
-    const QFileInfo program(Installed(BinDir() + QStringLiteral("/orvello")));
-    EXPECT_TRUE(program.isFile() && program.isExecutable()) << qPrintable(program.filePath());
-    for (const char* file :
-         {// The UI surface: Main.qml, its components and the qmldir that declares them.
-          "/orvello/Main.qml", "/orvello/qmldir", "/orvello/Theme.qml", "/orvello/AboutPage.qml",
-          "/orvello/Badge.qml", "/orvello/CheckOption.qml", "/orvello/DownloadPage.qml",
-          "/orvello/PageTabButton.qml", "/orvello/PushButton.qml", "/orvello/TitleBand.qml",
-          "/orvello/WindowButton.qml",
-          // The help page, the desktop entry and its icon.
-          "/orvello/Help.html", "/applications/orvello.desktop",
-          "/icons/hicolor/scalable/apps/orvello.svg"}) {
-        const QFileInfo info(Installed(ShareDir() + QString::fromLatin1(file)));
+    for (const QString& file : orvello::test::InstalledFiles()) {
+        const QFileInfo info(Installed(file));
         EXPECT_TRUE(info.isFile() && info.size() > 0) << qPrintable(info.filePath());
+    }
+    for (const char* program : {"/orvello", "/orvello-get"}) {
+        const QFileInfo info(Installed(BinDir() + QString::fromLatin1(program)));
+        EXPECT_TRUE(info.isExecutable()) << qPrintable(info.filePath());
     }
 }
 
@@ -139,7 +132,7 @@ TEST_F(InstallTest, DesktopEntryStartsTheProgramWithItsIcon) {
     EXPECT_EQ(keys.value("Exec"), "orvello");
     EXPECT_EQ(keys.value("Icon"), "orvello");
     EXPECT_EQ(keys.value("Terminal"), "false");
-    EXPECT_EQ(keys.value("Categories"), "Network;AudioVideo;Qt;");
+    EXPECT_EQ(keys.value("Categories"), "Network;FileTransfer;Qt;");
 }
 
 TEST_F(InstallTest, IconIsAnSvgDocument) {

@@ -30,6 +30,7 @@
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMap>
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -73,6 +74,7 @@ protected:
     QTemporaryDir dir;
     ScriptedPrompter prompter;
     int ended = 0;
+    int endStatus = -1;     // the exit status the program last ended with
     QStringList partsAtEnd; // the partial files in the download folder when the program ended
     QList<QUrl> opened;
     bool opens = true;    // whether the desktop has an application for what is opened
@@ -92,9 +94,12 @@ protected:
         o.prompter = &prompter;
         // Each window its own list file: a window made again in a test starts empty.
         o.listFile = dir.filePath(QStringLiteral("list%1.json").arg(++windows));
-        o.endProcess = [this] {
+        o.endProcess = [this](int status) {
             ++ended;
-            partsAtEnd = QDir(w->programSettings().sDownloadDir).entryList({"*.part"});
+            endStatus = status;
+            // A surface that does not load ends the program while the window is being made.
+            if (w)
+                partsAtEnd = QDir(w->programSettings().sDownloadDir).entryList({"*.part"});
         };
         o.openUrl = [this](const QUrl& url) {
             opened << url;
@@ -183,7 +188,7 @@ TEST_F(Shell, StartUpShowsTheAboutTextAndTheSettingsWithTheGridHiddenAndWatching
 }
 
 // The grid's place and colours come from the loaded surface (its gridArea and its theme's
-// grid* colours); a surface without them, or none at all, leaves the usual ones.
+// grid* colours); a surface without them leaves the usual ones.
 TEST_F(Shell, TheGridTakesItsPlaceAndColoursFromTheSurface) {
     const QString threeMembers = QStringLiteral(R"(import QtQuick
 Rectangle {
@@ -196,7 +201,7 @@ Rectangle {
     changed.lines = QColor(0x40, 0x50, 0x60);
     const struct {
         const char* surface;
-        QString qml; // empty: the program's surface; "-": a file that is not there
+        QString qml; // empty: the program's surface
         QRect place;
         GridColours colours;
     } cases[] = {
@@ -212,7 +217,6 @@ Rectangle {
 })",
          QRect(40, 60, 300, 100), changed},
         {"a surface without them", threeMembers + "}", frmMain::kGridArea, GridColours{}},
-        {"a surface that does not load", "-", frmMain::kGridArea, GridColours{}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.surface);
@@ -221,12 +225,11 @@ Rectangle {
             surfacePath = dir.filePath("Surface.qml");
             QFile::remove(surfacePath);
             QFile file(surfacePath);
-            if (c.qml != "-") {
-                ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-                file.write(c.qml.toUtf8());
-            }
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(c.qml.toUtf8());
         }
         Restart();
+        EXPECT_EQ(ended, 0);
         EXPECT_EQ(w->DownloadGrid->geometry(), c.place);
         EXPECT_EQ(CurrentGridColours(), c.colours);
         EXPECT_EQ(GridColour::Cell, c.colours.cell);
@@ -237,6 +240,65 @@ Rectangle {
                                                        .arg(c.colours.lines.green())
                                                        .arg(c.colours.lines.blue())))
             << w->DownloadGrid->styleSheet().toStdString();
+    }
+    surfacePath = QStringLiteral(ORVELLO_SURFACE);
+    Restart();
+}
+
+// A surface that does not load would leave a blank window that can't be used or closed: the
+// program says what went wrong in a message box, with the file and the module it names, and
+// ends with a failure's exit status. The program's own surface loads without a word.
+TEST_F(Shell, ASurfaceThatDoesNotLoadIsToldAndEndsTheProgram) {
+    const struct {
+        const char* surface;
+        QMap<QString, QString> files; // written to a folder of their own; none: the program's
+        QStringList told;             // what the message names; none: no message at all
+    } cases[] = {
+        {"the program's surface", {}, {}},
+        {"it imports a module that is not installed",
+         {{"Main.qml", "import QtQuick\nimport Orvello.Nowhere\nRectangle {}\n"}},
+         {"Main.qml:2:1: module \"Orvello.Nowhere\" is not installed"}},
+        {"a component of it imports one",
+         {{"Main.qml", "import QtQuick\nRectangle {\n    Band {}\n}\n"},
+          {"Band.qml", "import QtQuick\nimport QtQuick.Nowhere\nItem {}\n"}},
+         {"Band.qml:2:1: module \"QtQuick.Nowhere\" is not installed"}},
+        {"its file is not there", {{"Other.qml", "import QtQuick\nItem {}\n"}}, {"Main.qml"}},
+        {"it is no item", {{"Main.qml", "import QtQml\nQtObject {}\n"}}, {"Main.qml"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.surface);
+        QTemporaryDir folder;
+        ASSERT_TRUE(folder.isValid());
+        surfacePath = QStringLiteral(ORVELLO_SURFACE);
+        if (!c.files.isEmpty()) {
+            surfacePath = folder.filePath("Main.qml");
+            for (auto f = c.files.begin(); f != c.files.end(); ++f) {
+                QFile file(folder.filePath(f.key()));
+                ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+                file.write(f.value().toUtf8());
+            }
+        }
+        prompter.shown.clear();
+        ended = 0;
+        endStatus = -1;
+        Restart();
+        if (c.told.isEmpty()) {
+            EXPECT_TRUE(prompter.shown.empty());
+            EXPECT_EQ(ended, 0);
+            continue;
+        }
+        ASSERT_EQ(prompter.shown.size(), 1u);
+        const MsgRequest& told = prompter.shown[0];
+        EXPECT_EQ(told.icon, MsgIcon::Critical);
+        EXPECT_EQ(told.buttons, MsgButtons::Ok);
+        EXPECT_EQ(told.title, "Orvello");
+        EXPECT_TRUE(told.text.startsWith("Orvello can't show its window"))
+            << told.text.toStdString();
+        for (const QString& part : c.told)
+            EXPECT_TRUE(told.text.contains(folder.filePath(part))) << told.text.toStdString();
+        EXPECT_EQ(ended, 1);
+        EXPECT_EQ(endStatus, frmMain::kSurfaceFailed);
+        EXPECT_NE(endStatus, 0);
     }
     surfacePath = QStringLiteral(ORVELLO_SURFACE);
     Restart();
@@ -910,7 +972,7 @@ TEST_F(Shell, TheListComesBackAfterARestartAndADamagedOneIsSetAside) {
         o.store = store();
         o.prompter = &prompter;
         o.listFile = file;
-        o.endProcess = [] {};
+        o.endProcess = [](int) {};
         {
             frmMain first(o);
             first.list().AddUrlToList("http://www.youtube.com/watch?v=1");
