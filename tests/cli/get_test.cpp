@@ -1,6 +1,7 @@
 // orvello-get as a script runs it: the real program against a loopback server, with its own
 // home, settings and temporary folders, checked by exit status, files and printed lines.
 #include "cli/ConsoleReport.h"
+#include "cli/GetOptions.h"
 #include "common/DoEvents.h"
 #include "scheduler/Machine.h"
 #include "settings/CRegister.h"
@@ -111,176 +112,120 @@ QStringList FilesUnder(const QString& folder) {
     return files;
 }
 
-QString CompleteLine(const QString& path) {
-    return QStringLiteral("Complete\t100 KB\t%1\n").arg(path);
-}
-
-struct Row {
-    const char* what;
-    std::function<QStringList(GetRig&)> args;
-    QByteArray input;
-    int exit;
-    // The files expected in the run's folder (relative to the rig's folder), and the exact
-    // standard output and standard error, each made from the rig.
-    QStringList files;
-    std::function<QString(GetRig&)> out;
-    std::function<QString(GetRig&)> err;
-};
-
-QString None(GetRig&) {
-    return {};
+// {dir}, {videos} (the default folder), {ok}, {missing} and {novideo} in a row's texts.
+QString Expand(QString text, const GetRig& rig) {
+    return text.replace("{videos}", rig.defaultFolder())
+        .replace("{dir}", rig.dir.path())
+        .replace("{ok}", rig.ok)
+        .replace("{missing}", rig.missing)
+        .replace("{novideo}", rig.novideo);
 }
 
 } // namespace
 
 TEST(GetCommand, ExitStatusFilesAndLines) {
-    const QString ok = QStringLiteral("home/Downloaded Videos/ok.flv");
-    const QString errorLine = QStringLiteral("ERROR\t????\t%1\t%2\n");
-    const Row rows[] = {
-        {"a video that downloads",
-         [](GetRig& r) { return QStringList{r.ok}; },
-         {},
-         0,
-         {ok},
-         [](GetRig& r) { return CompleteLine(r.defaultFolder() + "/ok.flv"); },
-         None},
-        {"a video the server does not have",
-         [](GetRig& r) { return QStringList{r.missing}; },
-         {},
-         1,
-         {},
-         None,
-         [&](GetRig& r) {
-             return QStringLiteral("ERROR\t10 Bytes\t%1\tThe server answered 404 (Not Found).\n")
-                 .arg(r.missing);
-         }},
-        {"a page without a video",
-         [](GetRig& r) { return QStringList{r.novideo}; },
-         {},
-         1,
-         {},
-         None,
-         [&](GetRig& r) { return errorLine.arg(r.novideo, "The page held no video."); }},
+    const QString ok = "home/Downloaded Videos/ok.flv";
+    const QString complete = "Complete\t100 KB\t{videos}/ok.flv\n";
+    const QString missing = "ERROR\t10 Bytes\t{missing}\tThe server answered 404 (Not Found).\n";
+    const QString novideo = "ERROR\t????\t{novideo}\tThe page held no video.\n";
+    const QString unsupported = "Link is not supported\t????\t%1\tNo supported site has this "
+                                "address.\n";
+    const QString usage = "orvello-get: %1\nTry 'orvello-get --help' for more information.\n";
+    const struct {
+        const char* what;
+        QStringList args;
+        QString input;
+        int exit;
+        QStringList files; // under the rig's folder
+        QString out, err;  // exactly
+        QString storedFolder = {};
+    } rows[] = {
+        {"a video that downloads", {"{ok}"}, "", 0, {ok}, complete, ""},
+        {"a video the server does not have", {"{missing}"}, "", 1, {}, "", missing},
+        {"a page without a video", {"{novideo}"}, "", 1, {}, "", novideo},
         {"an address no site knows is skipped",
-         [](GetRig& r) {
-             return QStringList{"http://example.org/clip", r.ok};
-         },
-         {},
+         {"http://example.org/clip", "{ok}"},
+         "",
          1,
          {ok},
-         [](GetRig& r) { return CompleteLine(r.defaultFolder() + "/ok.flv"); },
-         [](GetRig&) {
-             return QStringLiteral("Link is not supported\t????\thttp://example.org/clip\tNo "
-                                   "supported site has this address.\n");
-         }},
+         complete,
+         unsupported.arg("http://example.org/clip")},
         {"addresses on standard input, blank lines and a repeat left out",
-         [](GetRig&) { return QStringList{"-"}; },
-         "OK\n\n  MISSING  \nOK\n",
+         {"-"},
+         "{ok}\n\n  {missing}  \n{ok}\n",
          1,
          {ok},
-         [](GetRig& r) { return CompleteLine(r.defaultFolder() + "/ok.flv"); },
-         [](GetRig& r) {
-             return QStringLiteral("ERROR\t10 Bytes\t%1\tThe server answered 404 (Not Found).\n")
-                 .arg(r.missing);
-         }},
+         complete,
+         missing},
         {"an address that would move the terminal's cursor",
-         [](GetRig&) { return QStringList{"-"}; },
+         {"-"},
          "http://example.org/\x1b[2J\n",
          1,
          {},
-         None,
-         [](GetRig&) {
-             return QStringLiteral("Link is not supported\t????\thttp://example.org/?[2J\tNo "
-                                   "supported site has this address.\n");
-         }},
+         "",
+         unsupported.arg("http://example.org/?[2J")},
         {"--folder, created with its parents",
-         [](GetRig& r) {
-             return QStringList{"--folder", r.path("a/b"), r.ok};
-         },
-         {},
+         {"--folder", "{dir}/a/b", "{ok}"},
+         "",
          0,
          {"a/b/ok.flv"},
-         [](GetRig& r) { return CompleteLine(r.path("a/b/ok.flv")); },
-         None},
+         "Complete\t100 KB\t{dir}/a/b/ok.flv\n",
+         ""},
         {"the folder in the settings",
-         [](GetRig& r) {
-             CRegister().REGSaveSetting({r.path("config/Orvello/HKEY_CURRENT_USER.ini")},
-                                        modSettings::kSection, modSettings::kDownloadDir,
-                                        r.path("kept"));
-             return QStringList{r.ok};
-         },
-         {},
+         {"{ok}"},
+         "",
          0,
          {"config/Orvello/HKEY_CURRENT_USER.ini", "kept/ok.flv"},
-         [](GetRig& r) { return CompleteLine(r.path("kept/ok.flv")); },
-         None},
+         "Complete\t100 KB\t{dir}/kept/ok.flv\n",
+         "",
+         "{dir}/kept"},
         {"--quiet prints the failure only",
-         [](GetRig& r) {
-             return QStringList{"--quiet", r.ok, r.novideo};
-         },
-         {},
+         {"--quiet", "{ok}", "{novideo}"},
+         "",
          1,
          {ok},
-         None,
-         [&](GetRig& r) { return errorLine.arg(r.novideo, "The page held no video."); }},
+         "",
+         novideo},
         {"a folder that can't be created",
-         [](GetRig& r) {
-             QFile file(r.path("file"));
-             EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-             return QStringList{"--folder=" + r.path("file/videos"), r.ok};
-         },
-         {},
+         {"--folder=/dev/null/videos", "{ok}"},
+         "",
          1,
-         {"file"},
-         None,
-         [](GetRig& r) {
-             return QStringLiteral("orvello-get: The folder %1 can't be created: Not a "
-                                   "directory.\n")
-                 .arg(r.path("file/videos"));
-         }},
-        {"no address",
-         [](GetRig&) { return QStringList{"--quiet"}; },
          {},
-         2,
-         {},
-         None,
-         [](GetRig&) {
-             return QStringLiteral("orvello-get: no address given\nTry 'orvello-get --help' "
-                                   "for more information.\n");
-         }},
+         "",
+         "orvello-get: The folder /dev/null/videos can't be created: Not a directory.\n"},
+        {"no address", {"--quiet"}, "", 2, {}, "", usage.arg("no address given")},
         {"an unknown option",
-         [](GetRig& r) {
-             return QStringList{"--fast", r.ok};
-         },
-         {},
+         {"--fast", "{ok}"},
+         "",
          2,
          {},
-         None,
-         [](GetRig&) {
-             return QStringLiteral("orvello-get: unknown option --fast\nTry 'orvello-get "
-                                   "--help' for more information.\n");
-         }},
-        {"--version",
-         [](GetRig& r) {
-             return QStringList{r.ok, "--version"};
-         },
-         {},
+         "",
+         usage.arg("unknown option --fast")},
+        {"--version wins",
+         {"{ok}", "--version"},
+         "",
          0,
          {},
-         [](GetRig&) { return QStringLiteral("orvello-get " ORVELLO_VERSION "\n"); },
-         None},
+         "orvello-get " ORVELLO_VERSION "\n",
+         ""},
+        {"--help wins", {"--fast", "--help"}, "", 0, {}, cli::UsageText(), ""},
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         GetRig rig;
-        QStringList args = row.args(rig);
-        QByteArray input = row.input;
-        input.replace("OK", rig.ok.toUtf8()).replace("MISSING", rig.missing.toUtf8());
-        const Outcome got = rig.Run(args, input);
+        if (!row.storedFolder.isEmpty())
+            CRegister().REGSaveSetting({rig.path("config/Orvello/HKEY_CURRENT_USER.ini")},
+                                       modSettings::kSection, modSettings::kDownloadDir,
+                                       Expand(row.storedFolder, rig));
+        QStringList args;
+        for (const QString& arg : row.args)
+            args << Expand(arg, rig);
+        const Outcome got = rig.Run(args, Expand(row.input, rig).toUtf8());
         EXPECT_EQ(got.exit, row.exit);
-        EXPECT_EQ(got.out, row.out(rig));
-        EXPECT_EQ(got.err, row.err(rig));
-        QStringList files = FilesUnder(rig.dir.path());
+        EXPECT_EQ(got.out, Expand(row.out, rig));
+        EXPECT_EQ(got.err, Expand(row.err, rig));
+        // Nothing else is left: no partial file, no scratch page.
+        const QStringList files = FilesUnder(rig.dir.path());
         EXPECT_EQ(files, row.files);
         for (const QString& file : files) {
             if (file.endsWith(".flv")) {
@@ -288,15 +233,6 @@ TEST(GetCommand, ExitStatusFilesAndLines) {
             }
         }
     }
-}
-
-// --help shows the usage; it is the one text worth checking whole in the manual page instead.
-TEST(GetCommand, HelpShowsTheUsage) {
-    GetRig rig;
-    const Outcome got = rig.Run({"--help", "--fast"});
-    EXPECT_EQ(got.exit, 0);
-    EXPECT_TRUE(got.out.startsWith("Usage: orvello-get [--folder DIR] [--quiet] URL...\n"));
-    EXPECT_EQ(got.err, "");
 }
 
 TEST(GetCommand, ASignalStopsTheTransferAndLeavesNoPartialFile) {
@@ -339,9 +275,8 @@ TEST(GetCommand, OnATerminalTheLiveLineGivesWayToTheFinalStatus) {
     EXPECT_EQ(got.exit, 0);
     // The live line is drawn in place and cleared before the final line.
     EXPECT_TRUE(got.out.contains(QStringLiteral("\rputfile.com  ")));
-    EXPECT_TRUE(
-        got.out.endsWith(QStringLiteral("\r\x1b[K") +
-                         CompleteLine(rig.defaultFolder() + "/ok.flv").replace("\n", "\r\n")))
+    EXPECT_TRUE(got.out.endsWith(QStringLiteral("\r\x1b[K") +
+                                 Expand("Complete\t100 KB\t{videos}/ok.flv\r\n", rig)))
         << qPrintable(got.out);
 }
 
