@@ -2,6 +2,7 @@
 
 #include "list/EntryStatus.h"
 #include "list/Formatting.h"
+#include "resolve/Sites.h"
 
 #include <QStringList>
 
@@ -99,7 +100,7 @@ QString FinishedLine(const DownloadItem& entry) {
 
 QString UnsupportedLine(const QString& address) {
     return QStringList{EntryText::LinkNotSupported, EntryText::UnknownSize, address,
-                       QStringLiteral("No supported site has this address.")}
+                       kSiteNotSupportedReason}
         .join(QLatin1Char('\t'));
 }
 
@@ -117,14 +118,10 @@ void ConsoleReport::Live(const LiveView& view) {
 }
 
 void ConsoleReport::Finished(const DownloadItem& entry) {
-    if (entry.State == EntryState::Complete) {
-        if (!quiet_)
-            write(out_, FinishedLine(entry));
-        else
-            clearLive();
-        return;
-    }
-    write(err_, FinishedLine(entry));
+    if (entry.State != EntryState::Complete)
+        write(err_, FinishedLine(entry));
+    else if (!quiet_)
+        write(out_, FinishedLine(entry));
 }
 
 void ConsoleReport::Unsupported(const QString& address) {

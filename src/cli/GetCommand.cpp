@@ -1,6 +1,5 @@
 #include "cli/GetCommand.h"
 
-#include "cli/StopSignals.h"
 #include "list/EntryStatus.h"
 #include "resolve/Sites.h"
 #include "settings/CRegister.h"
@@ -9,10 +8,8 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include <cerrno>
 #include <filesystem>
 #include <system_error>
-#include <unistd.h>
 
 namespace orvello::cli {
 
@@ -96,8 +93,6 @@ int GetCommand::Run(const QStringList& addresses, const QString& folder) {
         scheduler_.runner.StartDownloading();
     finishShown();
 
-    if (const int signal = StopSignals::Received())
-        return kExitSignalBase + signal;
     bool allComplete = allSupported;
     for (const DownloadItem& entry : list_.Entries())
         allComplete = allComplete && entry.State == EntryState::Complete;
@@ -113,9 +108,6 @@ void GetCommand::Stop() {
 }
 
 void GetCommand::onListChanged() {
-    // A signal whose notice has not come through the event loop yet still stops the run.
-    if (StopSignals::Received() && !run_.bStopRequested)
-        Stop();
     if (run_.currentKey != shownKey_) {
         finishShown();
         shownKey_ = run_.currentKey;
@@ -143,26 +135,6 @@ void GetCommand::finishShown() {
     if (entry && (IsFinished(entry->State) || entry->State == EntryState::Cancelled))
         report_.Finished(*entry);
     shownKey_ = 0;
-}
-
-QStringList ReadAddressLines(int fd, const StopSignals& stop) {
-    QByteArray all;
-    char buffer[65536];
-    while (stop.WaitReadable(fd)) {
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN))
-            continue;
-        if (n <= 0)
-            break;
-        all.append(buffer, n);
-    }
-    QStringList lines;
-    for (const QByteArray& line : all.split('\n')) {
-        const QString address = QString::fromUtf8(line).trimmed();
-        if (!address.isEmpty())
-            lines << address;
-    }
-    return lines;
 }
 
 } // namespace orvello::cli

@@ -44,7 +44,8 @@ public:
     // default one when none is stored). Empty with `why` set when it can't be created.
     static QString PrepareFolder(const QString& folder, QString* why);
 
-    // Downloads the addresses into the folder; returns the exit status.
+    // Downloads the addresses into the folder; returns kExitComplete or kExitFailed (the
+    // caller answers for a stop signal).
     int Run(const QStringList& addresses, const QString& folder);
     // Stops the run: the transfer under way ends, its partial file is removed, and no other
     // entry starts. Safe to call at any time, also before the run begins.
@@ -67,10 +68,5 @@ private:
     EntryState shownState_ = EntryState::Waiting;
     QElapsedTimer sinceDrawn_;
 };
-
-// The lines of the descriptor up to its end, each trimmed, empty ones left out. Stops early,
-// with what was read, when a stop signal comes (see StopSignals).
-class StopSignals;
-QStringList ReadAddressLines(int fd, const StopSignals& stop);
 
 } // namespace orvello::cli

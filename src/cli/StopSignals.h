@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QStringList>
 
 #include <memory>
 
@@ -20,11 +21,10 @@ public:
 
     // The first signal received, 0 while none.
     static int Received();
-    // The descriptor that becomes readable at a signal, for waits outside the event loop.
-    int WakeFd() const { return pipe_[0]; }
-    // Waits up to timeoutMs for fd to become readable; false when a signal came first or
-    // the time ran out (then Received() tells which).
-    bool WaitReadable(int fd, int timeoutMs = -1) const;
+    // The lines of the descriptor up to its end, each trimmed, empty ones left out. Stops
+    // early, with what was read, when a signal comes: the wait is on the descriptor and the
+    // signals' pipe together.
+    QStringList ReadLines(int fd) const;
 
 signals:
     void stopRequested(int signal);

@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
         if (address != QLatin1String("-")) {
             addresses << address;
         } else if (!stdinRead) { // standard input has one end: a second "-" reads nothing
-            addresses << ReadAddressLines(STDIN_FILENO, stopSignals);
+            addresses << stopSignals.ReadLines(STDIN_FILENO);
             stdinRead = true;
         }
     }
@@ -68,5 +68,9 @@ int main(int argc, char** argv) {
     GetCommand command(report);
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &stopSignals,
                      [&command] { command.Stop(); });
-    return command.Run(addresses, folder);
+    const int status = command.Run(addresses, folder);
+    // A stop by signal says so in the status, whatever the entries came to.
+    if (const int signal = StopSignals::Received())
+        return kExitSignalBase + signal;
+    return status;
 }

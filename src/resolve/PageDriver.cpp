@@ -67,7 +67,7 @@ void PageDriver::ClearParseFile() const {
 QString PageDriver::GetDownloadLink(const QString& sLink) {
     reason_.clear();
     if (IdentifySite(sLink) == kSiteNotSupported) {
-        reason_ = QStringLiteral("No supported site has this address.");
+        reason_ = kSiteNotSupportedReason;
         return kNotSupported;
     }
     download_.setUrl(sLink);

@@ -19,6 +19,9 @@ struct SiteEntry {
 };
 
 inline constexpr int32_t kSiteNotSupported = -1;
+// Why an address no site knows is not downloaded.
+inline const QString kSiteNotSupportedReason =
+    QStringLiteral("No supported site has this address.");
 
 // The supported sites in the order they are tested: the first match wins.
 inline constexpr std::array<SiteEntry, 12> kSites{{
