@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <fcntl.h>
 #include <unistd.h>
 
 using namespace orvello::cli;
@@ -21,6 +22,13 @@ bool IsTerminal(int fd) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A closed standard descriptor would be reused by the first file the program opens (the
+    // signals' pipe, a socket), and "-" would then read that: each one closed reads
+    // /dev/null instead.
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDWR) != fd)
+            return kExitFailed;
+    }
     QCoreApplication app(argc, argv);
     // The same names as the window's, so both read the same settings.
     QCoreApplication::setApplicationName(QStringLiteral("Orvello"));

@@ -267,6 +267,19 @@ TEST(GetCommand, ASignalStopsTheTransferAndLeavesNoPartialFile) {
     }
 }
 
+// With standard input closed, "-" reads nothing rather than a descriptor the program opened.
+TEST(GetCommand, AClosedStandardInputReadsAsEmpty) {
+    GetRig rig;
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", rig.path("home"));
+    env.insert("XDG_CONFIG_HOME", rig.path("config"));
+    p.setProcessEnvironment(env);
+    p.start("sh", {"-c", "exec \"$0\" - <&-", ORVELLO_GET});
+    ASSERT_TRUE(p.waitForFinished(10000)) << "orvello-get waits on a closed input";
+    EXPECT_EQ(p.exitCode(), 0);
+}
+
 TEST(GetCommand, OnATerminalTheLiveLineGivesWayToTheFinalStatus) {
     if (QStandardPaths::findExecutable("script").isEmpty())
         GTEST_SKIP() << "no `script` to give the program a terminal";
