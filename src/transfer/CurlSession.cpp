@@ -2,10 +2,14 @@
 
 #include <QSocketNotifier>
 
+#include <algorithm>
+
 namespace orvello {
 
 CurlSession::CurlSession(QByteArray userAgent, QObject* parent)
     : QObject(parent), userAgent_(std::move(userAgent)) {
+    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    (void)ready;
     timer_.setSingleShot(true);
     connect(&timer_, &QTimer::timeout, this, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
 
@@ -27,15 +31,33 @@ CurlSession::~CurlSession() {
 bool CurlSession::add(CURL* easy, Transfer* state) {
     if (!multi_ || !easy)
         return false;
-    *state = Transfer{};
+    state->done = false;
+    state->result = CURLE_OK;
     curl_easy_setopt(easy, CURLOPT_PRIVATE, state);
     // Adding arms the timer at zero; the transfer starts the next time the loop runs.
-    return curl_multi_add_handle(multi_, easy) == CURLM_OK;
+    if (curl_multi_add_handle(multi_, easy) != CURLM_OK)
+        return false;
+    states_[easy] = state;
+    return true;
 }
 
 void CurlSession::remove(CURL* easy) {
-    if (multi_ && easy)
-        curl_multi_remove_handle(multi_, easy);
+    if (!multi_ || !easy)
+        return;
+    curl_multi_remove_handle(multi_, easy);
+    const auto it = states_.find(easy);
+    if (it == states_.end())
+        return;
+    // A pass that is telling its transfers may still hold this one: it hears nothing more.
+    const Transfer* gone = it->second;
+    std::replace(active_.begin(), active_.end(), gone, static_cast<const Transfer*>(nullptr));
+    std::replace(ended_.begin(), ended_.end(), gone, static_cast<const Transfer*>(nullptr));
+    states_.erase(it);
+}
+
+void CurlSession::noteActivity(const Transfer* state) {
+    if (std::find(active_.begin(), active_.end(), state) == active_.end())
+        active_.push_back(state);
 }
 
 int CurlSession::onSocket(CURL*, curl_socket_t s, int what, void* self, void*) {
@@ -81,6 +103,7 @@ void CurlSession::act(curl_socket_t s, int bitmask) {
     int running = 0;
     curl_multi_socket_action(multi_, s, bitmask, &running);
     collectFinished();
+    tellTransfers();
 }
 
 void CurlSession::collectFinished() {
@@ -93,8 +116,32 @@ void CurlSession::collectFinished() {
         if (state) {
             state->done = true;
             state->result = msg->data.result;
+            ended_.push_back(state);
         }
     }
+}
+
+// Tells the transfers of this pass, activity first, then their ends. A call may remove any
+// handle (its entries go null), or let libcurl deliver more at once (a transfer let go of a
+// pause), which adds to the lists: they are worked off from the front until they are empty.
+void CurlSession::tellTransfers() {
+    if (telling_)
+        return;
+    telling_ = true;
+    while (!active_.empty() || !ended_.empty()) {
+        if (!active_.empty()) {
+            const Transfer* t = active_.front();
+            active_.erase(active_.begin());
+            if (t && t->activity)
+                t->activity();
+            continue;
+        }
+        const Transfer* t = ended_.front();
+        ended_.erase(ended_.begin());
+        if (t && t->finished)
+            t->finished();
+    }
+    telling_ = false;
 }
 
 } // namespace orvello

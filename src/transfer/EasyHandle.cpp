@@ -33,10 +33,13 @@ bool EasyHandle::Make(const QByteArray& wireUrl, const QByteArray& agent,
     return true;
 }
 
-bool EasyHandle::Start(CurlSession& session) {
+bool EasyHandle::Start(CurlSession& session, std::function<void()> activity,
+                       std::function<void()> finished) {
     if (!easy_)
         return false;
     session_ = &session;
+    end_.activity = std::move(activity);
+    end_.finished = std::move(finished);
     if (session.add(easy_, &end_))
         return true;
     Release();

@@ -7,6 +7,7 @@
 #include <curl/curl.h>
 
 #include <chrono>
+#include <functional>
 
 namespace orvello {
 
@@ -28,9 +29,11 @@ public:
     // gives no handle.
     bool Make(const QByteArray& wireUrl, const QByteArray& agent,
               std::chrono::milliseconds connectTimeout);
-    // Starts the request on `session`; end() tells when and how it ended. False, and the
-    // handle let go, when it could not be added.
-    bool Start(CurlSession& session);
+    // Starts the request on `session`; end() tells when and how it ended. `activity` and
+    // `finished` are the session's calls to the request's owner (CurlSession::Transfer). False,
+    // and the handle let go, when it could not be added.
+    bool Start(CurlSession& session, std::function<void()> activity = {},
+               std::function<void()> finished = {});
     // Takes the handle off its session (finished or not) and frees it.
     void Release();
 

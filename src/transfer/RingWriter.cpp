@@ -1,10 +1,6 @@
 #include "transfer/RingWriter.h"
 
-#include <QThread>
-
-#include <fcntl.h>
 #include <sys/eventfd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,9 +14,8 @@ namespace {
 constexpr std::size_t kMask = RingWriter::kSize - 1;
 } // namespace
 
-RingWriter::RingWriter(QByteArray path, std::int64_t maxBytes, Producer producer)
-    : path_(std::move(path)), maxBytes_(maxBytes), producer_(std::move(producer)),
-      ring_(std::make_unique_for_overwrite<char[]>(kSize)) {}
+RingWriter::RingWriter(std::function<void()> written)
+    : written_(std::move(written)), ring_(std::make_unique_for_overwrite<char[]>(kSize)) {}
 
 RingWriter::~RingWriter() {
     Close();
@@ -42,16 +37,7 @@ RingWriter::Put RingWriter::Store(const char* data, std::size_t length) {
     std::memcpy(ring_.get() + at, data, first);
     std::memcpy(ring_.get(), data + first, length - first);
     received_ += length;
-    if (fd_ >= 0 && Held())
-        TakeForHeldLoop();
     return Put::Stored;
-}
-
-void RingWriter::ResumeWhenRoom() {
-    if (waiting_ && Room() >= kSize / 2) {
-        waiting_ = false;
-        producer_.resume(); // may refill the ring at once
-    }
 }
 
 void RingWriter::Take(std::size_t length) {
@@ -60,22 +46,12 @@ void RingWriter::Take(std::size_t length) {
         HandOver();
 }
 
-bool RingWriter::OpenFile() {
-    fd_ = ::open(path_.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd_ < 0) {
-        openError_ = errno;
-        return false;
-    }
-    // Only a file that holds something is emptied: on ext4, truncating a file, even an empty
-    // one, makes its closing write out everything written since, which would hold the window
-    // at the end of a large download.
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0 || (st.st_size > 0 && ::ftruncate(fd_, 0) != 0)) {
-        openError_ = errno;
-        return false;
-    }
+bool RingWriter::Attach(int fd, std::int64_t offset) {
+    fd_ = fd;
+    offset_ = offset;
     if (!StartWriter()) {
         openError_ = writeError_;
+        fd_ = -1;
         return false;
     }
     return true;
@@ -106,11 +82,7 @@ bool RingWriter::Close() {
     if (fd_ < 0)
         return true;
     StopWriter();
-    bool ok = !WriteFailed();
-    if (::close(fd_) != 0 && ok) {
-        writeError_ = errno;
-        ok = false;
-    }
+    const bool ok = !WriteFailed();
     fd_ = -1;
     wakeWatch_.reset();
     if (wakeFd_ >= 0)
@@ -119,53 +91,12 @@ bool RingWriter::Close() {
     return ok;
 }
 
-void RingWriter::MarkLoopLevel() {
-    loopLevel_ = QThread::currentThread()->loopLevel();
-}
-
-bool RingWriter::Held() const {
-    return QThread::currentThread()->loopLevel() > loopLevel_;
-}
-
-void RingWriter::ServeHeldLoop() {
-    if (fd_ < 0 || !Held() || (producer_.live && !producer_.live()))
-        return;
-    TakeForHeldLoop();
-    if (!waiting_)
-        return;
-    if (Room() >= kSize / 2)
-        ResumeWhenRoom(); // may put data at once
-    else
-        WakeAfterWrite();
-}
-
-// Takes what arrived, never past the byte limit (the consumer fails the transfer there), and
-// hands it to the writer.
-void RingWriter::TakeForHeldLoop() {
-    if (fd_ < 0)
-        return;
-    const std::uint64_t upTo = std::min<std::uint64_t>(received_, std::uint64_t(maxBytes_));
-    if (upTo > taken_) {
-        backlog_ += upTo - taken_;
-        taken_ = upTo;
-    }
-    if (taken_ > handed_)
-        HandOver();
-}
-
 void RingWriter::HandOver() {
     {
         const std::lock_guard<std::mutex> hold(lock_);
         wanted_ = handed_ = taken_;
     }
     more_.notify_one();
-}
-
-// Has the writer call ServeHeldLoop after its next write, unless everything taken is written.
-void RingWriter::WakeAfterWrite() {
-    const std::lock_guard<std::mutex> hold(lock_);
-    if (flushed_.load(std::memory_order_acquire) < taken_ && writer_.joinable())
-        wakeLoop_ = true;
 }
 
 // False, with the error as writeError_, when no thread (or no eventfd for its wake calls) can
@@ -200,7 +131,7 @@ void RingWriter::StopWriter() {
 }
 
 // The writer's thread: writes the ring from flushed_ up to wanted_ in pieces of at most kChunk
-// (never across the ring's end), until the file is closed or a write fails. Only this thread
+// (never across the ring's end), until the ring is closed or a write fails. Only this thread
 // moves flushed_.
 void RingWriter::WriteOut() {
     std::unique_lock<std::mutex> hold(lock_);
@@ -214,8 +145,16 @@ void RingWriter::WriteOut() {
         const std::size_t place = at & kMask;
         const std::size_t length = std::min<std::uint64_t>({wanted_ - at, kSize - place, kChunk});
         hold.unlock();
-        const ssize_t n = ::write(fd_, ring_.get() + place, length);
-        const int error = n < 0 ? errno : 0;
+        // A file that can't be written at an offset (a pipe) is written in order instead.
+        ssize_t n = sequential_
+                        ? ::write(fd_, ring_.get() + place, length)
+                        : ::pwrite(fd_, ring_.get() + place, length, off_t(offset_ + off_t(at)));
+        int error = n < 0 ? errno : 0;
+        if (n < 0 && error == ESPIPE && !sequential_ && at == 0) {
+            sequential_ = true;
+            n = ::write(fd_, ring_.get() + place, length);
+            error = n < 0 ? errno : 0;
+        }
         hold.lock();
         if (n < 0 && error == EINTR)
             continue;
@@ -224,7 +163,6 @@ void RingWriter::WriteOut() {
         else
             flushed_.store(at + std::uint64_t(n), std::memory_order_release);
         if (wakeLoop_) {
-            // Wakes the consumer waiting in the event loop, or goes on for a held one.
             wakeLoop_ = false;
             const std::uint64_t one = 1;
             [[maybe_unused]] const ssize_t sent = ::write(wakeFd_, &one, sizeof one);
@@ -234,12 +172,12 @@ void RingWriter::WriteOut() {
     }
 }
 
-// A wake call of the writer, on the loop's thread: wakes a consumer waiting in the event loop
-// (running this is enough), or goes on for a held one.
+// A wake call of the writer, on the loop's thread.
 void RingWriter::OnWake() {
     std::uint64_t calls = 0;
     [[maybe_unused]] const ssize_t got = ::read(wakeFd_, &calls, sizeof calls);
-    ServeHeldLoop();
+    if (written_)
+        written_();
 }
 
 } // namespace orvello

@@ -302,12 +302,14 @@ TEST_F(Transfer, CountsEndBeforeTheyPassTheLimit) {
     EXPECT_EQ(log.events, Progress({2048, 4096}) << QStringLiteral("error:Could not read URL"));
     EXPECT_EQ(QFileInfo(path()).size(), 4096);
 
-    // A percentage that would not fit in 32 bits ends the transfer the same way.
+    // A percentage that would not fit in 32 bits stops at the largest value; the body is
+    // whole and the transfer completes, as one longer than announced does.
     log.events.clear();
     d.setLimits({});
     d.setFileSize(1e-7f);
-    EXPECT_FALSE(d.StartDownload());
-    EXPECT_EQ(log.events, QStringList({QStringLiteral("error:Could not read URL")}));
+    EXPECT_TRUE(d.StartDownload());
+    EXPECT_EQ(log.events, Progress({INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX})
+                              << QStringLiteral("complete"));
 }
 
 // The session policy: the first transfer makes its own header request, a header request
@@ -377,7 +379,7 @@ TEST(DownloadFailure, EachEndingHasItsKind) {
         {stall, Then::Nothing, INT32_MAX, F::TooSlow, "error:Could not read URL"},
         {mute, Then::Nothing, INT32_MAX, F::TooSlow, "error:Could not read URL"},
         {Reply::Ok(body), Then::Nothing, 5000, F::TooLarge, "error:Could not read URL"},
-        {Reply::Ok(body), Then::TinySize, INT32_MAX, F::TooLarge, "error:Could not read URL"},
+        {Reply::Ok(body), Then::TinySize, INT32_MAX, F::None, "complete"},
         {Reply::Ok(body), Then::NoFolder, INT32_MAX, F::Write,
          "error:Could not write file: No such file or directory"},
         {Reply::Ok(body), Then::DiskFull, INT32_MAX, F::Write,

@@ -1,16 +1,19 @@
 // The ring and its writer alone, driven as a transfer drives them: whatever ends the flow, the
-// file receives exactly the bytes taken, also while writes are behind, while the loop is held
-// by a nested event loop, and up to the write that failed.
+// file receives exactly the bytes taken, also while writes are behind, at the offset the body
+// starts at, and up to the write that failed.
 #include "DownloadEventLog.h"
 #include "SlowPipe.h"
 #include "common/DoEvents.h"
 #include "transfer/RingWriter.h"
 
-#include <QEventLoop>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -44,7 +47,8 @@ struct Flow {
     // the writer makes room; stops at a failed write.
     void TakeUpTo(std::uint64_t upTo) {
         while (ring->Taken() < upTo && !ring->WriteFailed()) {
-            ring->ResumeWhenRoom();
+            if (ring->ProducerWaiting() && ring->RoomForProducer())
+                ring->Resumed();
             if (!ring->ProducerWaiting())
                 Feed();
             if (ring->Ready() > 0)
@@ -62,41 +66,51 @@ struct Flow {
 } // namespace
 
 TEST(RingWriter, TheFileHoldsExactlyTheBytesTakenHoweverTheFlowEnds) {
-    enum class End { Complete, Cancel, Throw, Destroyed, HeldLoop, FailedWrite };
+    enum class End { Complete, Cancel, Throw, Destroyed, FailedWrite, AtOffset };
     constexpr std::uint64_t kAll = std::uint64_t(3 * 1024 * 1024 + 1234);
     const struct {
         End end;
         std::uint64_t at; // taken by the loop before the end
         bool stuck;       // the file takes nothing until a timer of the loop releases it
-        std::int64_t maxBytes;
         std::uint64_t inFile;
     } rows[] = {
-        {End::Complete, kAll, true, INT32_MAX, kAll},
-        {End::Cancel, 2048, true, INT32_MAX, 2048}, // before anything went to the writer
-        {End::Cancel, 256 * 1024, true, INT32_MAX, 256 * 1024},   // as the first piece goes
-        {End::Cancel, 1800 * 1024, true, INT32_MAX, 1800 * 1024}, // after the ring wrapped
-        {End::Throw, 1800 * 1024, false, INT32_MAX, 1800 * 1024}, // the close waits for them
-        {End::Destroyed, 1800 * 1024, false, INT32_MAX, 1800 * 1024},
-        {End::HeldLoop, 4096, false, INT32_MAX, kAll},
-        {End::HeldLoop, 4096, false, 1500 * 1024, 1500 * 1024}, // never past the byte limit
-        {End::FailedWrite, kAll, false, INT32_MAX, 0},
+        {End::Complete, kAll, true, kAll},
+        {End::Cancel, 2048, true, 2048},               // before anything went to the writer
+        {End::Cancel, 256 * 1024, true, 256 * 1024},   // as the first piece goes
+        {End::Cancel, 1800 * 1024, true, 1800 * 1024}, // after the ring wrapped
+        {End::Throw, 1800 * 1024, false, 1800 * 1024}, // the close waits for them
+        {End::Destroyed, 1800 * 1024, false, 1800 * 1024},
+        {End::FailedWrite, kAll, false, 0},
+        {End::AtOffset, kAll, false, kAll}, // a regular file, the body after 1000 bytes
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(testing::Message() << int(r.end) << " at " << r.at);
         QTemporaryDir dir;
         const bool full = r.end == End::FailedWrite;
-        const QString file = full ? QStringLiteral("/dev/full") : dir.filePath("pipe");
+        const bool regular = r.end == End::AtOffset;
+        const QString file = full      ? QStringLiteral("/dev/full")
+                             : regular ? dir.filePath("file")
+                                       : dir.filePath("pipe");
         std::optional<SlowPipe> pipe;
-        if (!full) {
+        if (!full && !regular) {
             pipe.emplace(file, 16 * 1024, 3ms, r.stuck);
             ASSERT_TRUE(pipe->ready());
         }
+        const int fd =
+            ::open(QFile::encodeName(file).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0);
+        if (regular) {
+            ASSERT_EQ(::write(fd, QByteArray(1000, '#').constData(), 1000), 1000);
+        }
         Flow flow;
-        auto ring = std::make_unique<RingWriter>(QFile::encodeName(file), r.maxBytes,
-                                                 RingWriter::Producer{[&] { flow.Feed(); }, {}});
+        auto ring = std::make_unique<RingWriter>([&] {
+            if (flow.ring->ProducerWaiting() && flow.ring->RoomForProducer()) {
+                flow.ring->Resumed();
+                flow.Feed();
+            }
+        });
         flow.ring = ring.get();
-        ASSERT_TRUE(ring->OpenFile());
-        ring->MarkLoopLevel();
+        ASSERT_TRUE(ring->Attach(fd, regular ? 1000 : 0));
         if (pipe)
             QTimer::singleShot(100ms, [&] { pipe->release(); });
         flow.TakeUpTo(r.at);
@@ -120,28 +134,15 @@ TEST(RingWriter, TheFileHoldsExactlyTheBytesTakenHoweverTheFlowEnds) {
             while (ring)
                 WaitForEvents(100ms);
             break;
-        case End::HeldLoop: {
-            // A box opened by a handler: the network goes on, the watch ticks, nobody takes.
-            const std::uint64_t target = std::min<std::uint64_t>(kAll, r.maxBytes);
-            QEventLoop box;
-            QTimer tick;
-            QObject::connect(&tick, &QTimer::timeout, [&] {
-                if (!ring->ProducerWaiting())
-                    flow.Feed();
-                ring->ServeHeldLoop();
-                if (ring->Taken() >= target)
-                    box.quit();
-            });
-            tick.start(10ms);
-            QTimer::singleShot(10s, &box, &QEventLoop::quit);
-            box.exec();
-            tick.stop();
-            EXPECT_EQ(ring->Taken(), target);
-            EXPECT_EQ(ring->TakeBacklog(), target - r.at);
+        case End::AtOffset:
             flow.Settle();
             EXPECT_TRUE(ring->Close());
+            {
+                QFile written(file);
+                ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+                EXPECT_TRUE(written.readAll() == QByteArray(1000, '#') + kBody);
+            }
             break;
-        }
         case End::FailedWrite:
             EXPECT_TRUE(ring->WriteFailed());
             EXPECT_EQ(ring->WriteError(), ENOSPC);
@@ -149,13 +150,14 @@ TEST(RingWriter, TheFileHoldsExactlyTheBytesTakenHoweverTheFlowEnds) {
             EXPECT_FALSE(ring->Close());
             break;
         }
+        ring.reset();
+        ::close(fd); // the pipe's reader collects until its writer has gone
         if (pipe) {
             pipe->release();
             const QByteArray received = pipe->Received();
             EXPECT_TRUE(received == kBody.left(qsizetype(r.inFile))) << received.size();
             EXPECT_FALSE(pipe->releasedByTimeout()) << "the event loop stood still";
         }
-        ring.reset();
         EXPECT_FALSE(DescriptorOpenOn(file));
     }
 }
