@@ -28,8 +28,6 @@
 #include <QWindow>
 
 #include <array>
-#include <cstdio>
-#include <cstdlib>
 
 namespace orvello {
 
@@ -56,11 +54,11 @@ frmMain::frmMain() : frmMain(Options{}) {}
 
 frmMain::frmMain(Options options) : m_options(std::move(options)) {
     if (!m_options.endProcess) {
-        m_options.endProcess = [](int status) {
-            // A download may be running further down the stack: end here, at once, without
-            // unwinding through it. The settings were saved when they changed.
-            std::fflush(nullptr);
-            std::_Exit(status);
+        // The program's event loop ends with the status; before it runs (the surface did not
+        // load), main returns it instead.
+        m_options.endProcess = [this](int status) {
+            m_exitStatus = status;
+            QCoreApplication::exit(status);
         };
     }
     if (!m_options.browseForFolder) {
@@ -269,9 +267,10 @@ void frmMain::RunEnded(int complete, int failed) {
 void frmMain::AddDownloadUrl() {
     // The trimmed copy only decides whether there is an address; the list gets the text as
     // the surface holds it, blanks and all.
+    // Adding finds the running entry's row again; so does an empty address.
     if (!m_ui.VideoUrl().trimmed().isEmpty())
         m_list->AddUrlToList(m_ui.VideoUrl());
-    if (m_run.bDownloading)
+    else if (m_run.bDownloading())
         m_list->FindCurrentRow();
 }
 
@@ -291,8 +290,6 @@ void frmMain::CopyText(const QString& text) {
 
 void frmMain::AddAddress(const QString& url) {
     m_list->AddUrlToList(url);
-    if (m_run.bDownloading)
-        m_list->FindCurrentRow();
 }
 
 void frmMain::HideDownloadGrid() {
@@ -349,17 +346,15 @@ void frmMain::EndMe() {
     // close that asked.
     if (m_closeAsking)
         return;
-    if (m_run.bDownloading) {
+    if (m_run.bDownloading()) {
         StartStop& startStop = m_scheduler->startStop;
-        // A run whose stop was confirmed already is only winding down: no second question.
         if (startStop.StopOffered()) {
             const QScopedValueRollback<bool> asking(m_closeAsking, true);
             if (!startStop.ConfirmStop())
                 return; // answered No: the program, the window and the download go on
         }
-        // The process ends inside the transfer, so the run never gets to remove the
-        // partial file itself.
-        m_scheduler->runner.RemovePartialFile();
+        // Whatever still runs stops, and its partial file goes.
+        m_scheduler->runner.Stop();
     }
     if (m_listFile)
         m_listFile->SaveNow(); // an entry under way comes back "Cancelled" at the next start

@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QQuickWidget;
 
@@ -42,8 +43,8 @@ public:
         QString surfacePath;                 // empty: Main.qml found by FindProgramFile
         RegRoot store = HKEY_CURRENT_USER(); // where the two settings live
         Prompter* prompter = nullptr;        // null: message boxes over this window
-        // Ends the process with an exit status: EndMe's 0, or kSurfaceFailed when the
-        // surface did not load. The default ends it at once.
+        // Ends the program with an exit status: EndMe's 0, or kSurfaceFailed when the surface
+        // did not load. The default ends the event loop with it (ExitStatus tells it).
         std::function<void(int status)> endProcess;
         // The folder chooser, opened at startFolder; the default is the system's folder
         // dialog.
@@ -91,6 +92,9 @@ public:
     void StopHook();
     void ScrollUp();
     void ScrollDown();
+
+    // The status the program ended with, once EndMe or a surface that did not load ended it.
+    std::optional<int> ExitStatus() const { return m_exitStatus; }
 
     // "Version <major>.<minor>.0.<revision>", CR LF, and the program's description.
     static QString AboutText(int major, int minor, int revision);
@@ -147,6 +151,7 @@ private:
     std::unique_ptr<LinkDrops> m_drops;
     std::unique_ptr<RowMenu> m_rowMenu;
     bool m_closeAsking = false; // EndMe's question about the running download is open
+    std::optional<int> m_exitStatus;
 };
 
 } // namespace orvello

@@ -15,6 +15,8 @@ int main(int argc, char** argv) {
     // The window may be hidden to the tray; only the exit command ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
     orvello::frmMain window;
+    if (const auto status = window.ExitStatus())
+        return *status; // it ended while it was made: its surface did not load
     window.show();
     return app.exec();
 }

@@ -6,6 +6,7 @@
 #include "settings/modSettings.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 
 #include <filesystem>
@@ -40,10 +41,7 @@ MsgAnswer ConsolePrompter::MsgBox(const MsgRequest& request) {
 
 GetCommand::GetCommand(ConsoleReport& report)
     : report_(report), prompter_(report), list_(run_, nullptr, &prompter_),
-      scheduler_(run_, list_, prompter_, ui_, settings_),
-      scratch_(QDir(QDir::tempPath()).filePath(QStringLiteral("orvello-get-XXXXXX"))) {
-    if (scratch_.isValid())
-        scheduler_.pages.setParseFile(scratch_.filePath(QStringLiteral("Parse.tmp")));
+      scheduler_(run_, list_, prompter_, ui_, settings_) {
     list_.SetChangeListener([this] { onListChanged(); });
 }
 
@@ -89,8 +87,13 @@ int GetCommand::Run(const QStringList& addresses, const QString& folder) {
         }
         list_.AddUrlToList(address);
     }
-    if (!stopped_ && !list_.IsDownloadListEmpty())
+    if (!stopped_ && !list_.IsDownloadListEmpty()) {
+        QEventLoop loop;
+        QObject::connect(&scheduler_.runner, &QueueRunner::RunEnded, &loop, &QEventLoop::quit);
         scheduler_.runner.StartDownloading();
+        if (run_.bDownloading())
+            loop.exec();
+    }
     finishShown();
 
     bool allComplete = allSupported;
@@ -101,16 +104,13 @@ int GetCommand::Run(const QStringList& addresses, const QString& folder) {
 
 void GetCommand::Stop() {
     stopped_ = true;
-    if (!run_.bDownloading)
-        return; // the run does not begin
-    run_.bStopRequested = true;
-    scheduler_.download.CancelDownload();
+    scheduler_.runner.Stop(); // nothing when the run has not begun: it does not begin then
 }
 
 void GetCommand::onListChanged() {
-    if (run_.currentKey != shownKey_) {
+    if (run_.currentKey() != shownKey_) {
         finishShown();
-        shownKey_ = run_.currentKey;
+        shownKey_ = run_.currentKey();
         sinceDrawn_.invalidate();
     }
     const DownloadItem* entry = list_.EntryByKey(shownKey_);
@@ -126,7 +126,7 @@ void GetCommand::onListChanged() {
     const QString& name =
         entry->FileName == EntryText::AutoDetect ? entry->PageAddress : entry->FileName;
     report_.Live({SiteOf(entry->PageAddress), name, entry->State, entry->Progress, entry->FileSize,
-                  receiving ? scheduler_.download.BytesSoFar() : 0, entry->TransferNote});
+                  receiving ? scheduler_.events.BytesSoFar(shownKey_) : 0, entry->TransferNote});
 }
 
 // The final line of the entry the live line was for, once it has ended.

@@ -10,7 +10,6 @@
 #include "scheduler/DownloadScheduler.h"
 
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 
 namespace orvello::cli {
 
@@ -62,7 +61,6 @@ private:
     ProgramSettings settings_;
     modMain list_;
     DownloadScheduler scheduler_;
-    QTemporaryDir scratch_; // the page being read, apart from the window's and other runs'
     bool stopped_ = false;
     quint64 shownKey_ = 0; // the entry on the live line
     EntryState shownState_ = EntryState::Waiting;

@@ -30,6 +30,8 @@ struct DownloadItem {
     // An identity the list gives the entry when it is added and keeps through moves and
     // renumbering, so a running download can follow its entry. Not shown.
     quint64 Key = 0;
+    // The site of the page address, found once when the entry is added (-1: no site knows it).
+    int32_t SiteCode = -1;
     // The typed values behind Status and FileSize.
     EntryState State = EntryState::Waiting;
     // What the progress shows: the percentage while Preparing (-1 for "Preparing...") or

@@ -14,8 +14,28 @@ namespace {
 constexpr qint64 kUnrendered = std::numeric_limits<qint64>::min();
 } // namespace
 
+int EntryStore::AddObserver(std::function<void(const ListChange&)> observer) {
+    observers_.emplace_back(++lastObserver_, std::move(observer));
+    return lastObserver_;
+}
+
+void EntryStore::RemoveObserver(int id) {
+    std::erase_if(observers_, [id](const auto& o) { return o.first == id; });
+}
+
+void EntryStore::changed(ListChange change) {
+    if (listener_)
+        listener_();
+    if (observers_.empty())
+        return;
+    // A copy: an observer may add or remove observers.
+    const auto observers = observers_;
+    for (const auto& [id, observer] : observers)
+        observer(change);
+}
+
 bool EntryStore::Add(const QString& url, const QString& fileName, QString& status,
-                     QString& fileSize) {
+                     QString& fileSize, int32_t siteCode) {
     if (addresses_.contains(url))
         return true;
     if (entries_.size() >= std::size_t(kCapacity))
@@ -36,6 +56,7 @@ bool EntryStore::Add(const QString& url, const QString& fileName, QString& statu
         item.Progress = kUnrendered;
         item.Key = ++lastKey_;
         item.PageAddress = url;
+        item.SiteCode = siteCode;
         entries_.push_back(std::move(item));
         changed_.push_back(0);
         positions_.insert(entries_.back().Key, int(before));
@@ -48,7 +69,7 @@ bool EntryStore::Add(const QString& url, const QString& fileName, QString& statu
         reordered_ = true;
         return false;
     }
-    changed();
+    changed({ListChange::Kind::Added, entries_.back().Key});
     return true;
 }
 
@@ -77,7 +98,7 @@ DownloadItem* EntryStore::edit(int index) {
         changed_[std::size_t(index)] = 1;
         changedRows_.push_back(index);
     }
-    changed();
+    changed({ListChange::Kind::Changed, entries_[std::size_t(index)].Key});
     return &entries_[std::size_t(index)];
 }
 
@@ -145,11 +166,14 @@ bool EntryStore::Remove(const QSet<int16_t>& ids) {
     // One pass, however many go: the result of removing them one by one, highest first.
     std::vector<DownloadItem> kept;
     kept.reserve(entries_.size());
+    std::vector<quint64> gone;
     QSet<QString> seen;
     seen.reserve(qsizetype(entries_.size()));
     for (DownloadItem& item : entries_) {
-        if (ids.contains(item.ID) || seen.contains(item.Video_URL))
+        if (ids.contains(item.ID) || seen.contains(item.Video_URL)) {
+            gone.push_back(item.Key);
             continue;
+        }
         seen.insert(item.Video_URL);
         item.ID = int16_t(kept.size() + 1);
         if (item.Status.isEmpty()) {
@@ -163,7 +187,10 @@ bool EntryStore::Remove(const QSet<int16_t>& ids) {
     entries_ = std::move(kept);
     reindex();
     reordered_ = true;
-    changed();
+    if (gone.empty())
+        changed({ListChange::Kind::Moved, 0});
+    for (quint64 key : gone)
+        changed({ListChange::Kind::Removed, key});
     return true;
 }
 
@@ -173,7 +200,7 @@ void EntryStore::swap(int a, int b) {
     positions_[entries_[std::size_t(a)].Key] = a;
     positions_[entries_[std::size_t(b)].Key] = b;
     reordered_ = true;
-    changed();
+    changed({ListChange::Kind::Moved, 0});
 }
 
 void EntryStore::MoveUp(int16_t id) {
@@ -247,7 +274,7 @@ void EntryStore::Restore(std::vector<DownloadItem> entries) {
     entries_ = std::move(kept);
     reindex();
     reordered_ = true;
-    changed();
+    changed({ListChange::Kind::Replaced, 0});
 }
 
 void EntryStore::reindex() {

@@ -12,6 +12,19 @@
 
 namespace orvello {
 
+// One change of the list, as its observers hear it.
+struct ListChange {
+    enum class Kind {
+        Added,    // the entry `key` was appended
+        Changed,  // a field of the entry `key` changed
+        Removed,  // the entry `key` is gone
+        Moved,    // the entries changed places
+        Replaced, // the whole list was replaced (read back from disk)
+    };
+    Kind kind = Kind::Changed;
+    quint64 key = 0;
+};
+
 // The download list itself: the entries in their order, each with its ID (its position
 // counted from 1) and its identity (Key), an index of the addresses for the duplicate test,
 // and a record of what changed since the display copy last showed it. Entries change only
@@ -35,7 +48,9 @@ public:
     // Appends an entry unless the address is already in the list (then nothing is added
     // and the result is still true). An empty status becomes "Waiting" and an empty size
     // "????", in the caller's variables too. False when the list is full or memory ran out.
-    bool Add(const QString& url, const QString& fileName, QString& status, QString& fileSize);
+    // siteCode: the site of the address, kept on the entry.
+    bool Add(const QString& url, const QString& fileName, QString& status, QString& fileSize,
+             int32_t siteCode = -1);
     bool ContainsAddress(const QString& url) const { return addresses_.contains(url); }
 
     // The entry at an index, or with an identity; nullptr when there is none (now).
@@ -63,6 +78,10 @@ public:
     void Restore(std::vector<DownloadItem> entries);
     // Called after every change of the list (an entry added, changed, removed or moved).
     void SetChangeListener(std::function<void()> listener) { listener_ = std::move(listener); }
+    // Observers hear what changed, after the change, in the order they were added; an
+    // observer may change the list itself. The number given back takes it off again.
+    int AddObserver(std::function<void(const ListChange&)> observer);
+    void RemoveObserver(int id);
     // Replaces each non-empty text of the entry with this ID (a status text sets the state
     // it stands for).
     void Update(int16_t id, const QString& url, const QString& fileName, const QString& status,
@@ -94,10 +113,9 @@ private:
     std::vector<int> changedRows_;
     bool reordered_ = false;
     std::function<void()> listener_;
-    void changed() {
-        if (listener_)
-            listener_();
-    }
+    std::vector<std::pair<int, std::function<void(const ListChange&)>>> observers_;
+    int lastObserver_ = 0;
+    void changed(ListChange change = {});
 };
 
 } // namespace orvello

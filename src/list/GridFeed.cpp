@@ -119,9 +119,22 @@ void GridFeed::FindRow(int index, quint64 key) {
         currentRow_ = RowRef{model, row, model->rowsGeneration()};
 }
 
-void GridFeed::ShowRunningStatus(const DownloadItem& entry) {
-    if (!currentRow_.isNone())
-        currentRow_.model->setStatus(currentRow_.row, entry);
+void GridFeed::ShowRunningStatus(const DownloadItem& entry, int index) {
+    DownloadTableModel* model = Bound();
+    if (!model)
+        return;
+    // The running entry's own row first (found by FindRow), then its place in the list,
+    // then a search: several entries may run at a time.
+    if (!currentRow_.isNone() && currentRow_.model == model &&
+        model->record(currentRow_.row).Key == entry.Key) {
+        model->setStatus(currentRow_.row, entry);
+        return;
+    }
+    int row = index;
+    if (row < 0 || row >= model->rowCount() || model->record(row).Key != entry.Key)
+        row = model->rowOfKey(entry.Key);
+    if (row >= 0)
+        model->setStatus(row, entry);
 }
 
 } // namespace orvello

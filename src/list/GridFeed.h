@@ -50,8 +50,9 @@ public:
     // first); none when the index is -1 (the entry is gone).
     void FindRow(int index, quint64 key);
     const RowRef& CurrentRow() const { return currentRow_; }
-    // Writes the running entry's status (its text and percentage) into its row, if found.
-    void ShowRunningStatus(const DownloadItem& entry);
+    // Writes a running entry's status (its text and percentage) into its row, if the display
+    // copy shows it; `index` is the entry's place in the list, tried first.
+    void ShowRunningStatus(const DownloadItem& entry, int index);
 
     // The display copy the grid is bound to; nullptr while the grid is unbound (the list
     // was emptied, or never filled).

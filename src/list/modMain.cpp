@@ -4,12 +4,12 @@
 
 namespace orvello {
 
-modMain::modMain(RunState& run, GridBinding* grid, Prompter* prompter)
+modMain::modMain(const RunState& run, GridBinding* grid, Prompter* prompter)
     : m_run(run), feed_(grid, prompter) {}
 
 bool modMain::AddToDownloadList(const QString& url, const QString& fileName, QString& status,
                                 QString& fileSize) {
-    return store_.Add(url, fileName, status, fileSize);
+    return store_.Add(url, fileName, status, fileSize, IdentifySite(url));
 }
 
 bool modMain::UpdateDownloadItem(int16_t id, const QString& url, const QString& fileName,
@@ -20,15 +20,16 @@ bool modMain::UpdateDownloadItem(int16_t id, const QString& url, const QString& 
 
 void modMain::AddUrlToList(const QString& url) {
     QString fileSize = EntryText::UnknownSize;
-    if (IdentifySite(url) == kSiteNotSupported) {
+    const int32_t site = IdentifySite(url);
+    if (site == kSiteNotSupported) {
         QString status = EntryText::LinkNotSupported;
-        AddToDownloadList(url, EntryText::Error, status, fileSize);
+        store_.Add(url, EntryText::Error, status, fileSize, site);
     } else {
         QString status = EntryText::Waiting;
-        AddToDownloadList(url, EntryText::AutoDetect, status, fileSize);
+        store_.Add(url, EntryText::AutoDetect, status, fileSize, site);
     }
     FillDownloadList();
-    if (m_run.bDownloading)
+    if (m_run.bDownloading())
         FindCurrentRow();
 }
 
@@ -58,7 +59,7 @@ bool modMain::FormatDownloadGrid(bool bInit) {
 }
 
 void modMain::FindCurrentRow() {
-    feed_.FindRow(iCurrentItem(), m_run.currentKey);
+    feed_.FindRow(iCurrentItem(), m_run.currentKey());
 }
 
 bool modMain::RetryEntries(const QSet<quint64>& keys) {
@@ -72,6 +73,8 @@ bool modMain::RetryEntries(const QSet<quint64>& keys) {
 
 void modMain::RestoreEntries(std::vector<DownloadItem> entries) {
     for (DownloadItem& item : entries) {
+        item.SiteCode =
+            IdentifySite(item.PageAddress.isEmpty() ? item.Video_URL : item.PageAddress);
         switch (item.State) {
         case EntryState::Preparing:
         case EntryState::StartDownloading:
@@ -96,14 +99,14 @@ void modMain::RestoreEntries(std::vector<DownloadItem> entries) {
 void modMain::ShowTransferNote(quint64 key, const QString& note) {
     store_.SetTransferNote(key, note);
     if (const DownloadItem* entry = store_.ByKey(key))
-        feed_.ShowRunningStatus(*entry);
+        feed_.ShowRunningStatus(*entry, store_.IndexOfKey(key));
 }
 
 void modMain::ShowRunningStatus(quint64 key, EntryState state, qint64 progress) {
     if (!store_.SetState(key, state, progress))
         return; // nothing changes on screen
     if (const DownloadItem* entry = store_.ByKey(key))
-        feed_.ShowRunningStatus(*entry);
+        feed_.ShowRunningStatus(*entry, store_.IndexOfKey(key));
 }
 
 } // namespace orvello

@@ -22,7 +22,7 @@ public:
     static constexpr int kCapacity = EntryStore::kCapacity;
     using RowRef = GridFeed::RowRef;
 
-    modMain(RunState& run, GridBinding* grid, Prompter* prompter);
+    modMain(const RunState& run, GridBinding* grid, Prompter* prompter);
     modMain(const modMain&) = delete;
     modMain& operator=(const modMain&) = delete;
 
@@ -60,7 +60,7 @@ public:
     void FindCurrentRow();
     const RowRef& CurrentRow() const { return feed_.CurrentRow(); }
     // The index of the running entry: -1 when none runs or it was removed.
-    int16_t iCurrentItem() const { return int16_t(store_.IndexOfKey(m_run.currentKey)); }
+    int16_t iCurrentItem() const { return int16_t(store_.IndexOfKey(m_run.currentKey())); }
     // The display copy the grid is bound to; nullptr while the grid is unbound.
     DownloadTableModel* BoundRecordset() const { return feed_.Bound(); }
     // Who hears about the user's edits in the grid's cells.
@@ -93,12 +93,17 @@ public:
     void SetChangeListener(std::function<void()> listener) {
         store_.SetChangeListener(std::move(listener));
     }
-    // Writes the running entry's state into its grid row at once, without a refill: the
-    // progress of a video comes once a block.
+    // Observers hear each change with what it was (EntryStore::AddObserver).
+    int AddObserver(std::function<void(const ListChange&)> observer) {
+        return store_.AddObserver(std::move(observer));
+    }
+    void RemoveObserver(int id) { store_.RemoveObserver(id); }
+    // Writes a running entry's state into its grid row at once, without a refill: the
+    // progress of a video comes many times a second.
     void ShowRunningStatus(quint64 key, EntryState state, qint64 progress);
 
 private:
-    RunState& m_run;
+    const RunState& m_run;
     EntryStore store_;
     GridFeed feed_;
 };

@@ -24,7 +24,7 @@ QClipboard* Clipboard() {
 } // namespace
 
 ClipboardMonitor::ClipboardMonitor(ProgramSettings& settings, modMain& list, UiVariables& ui,
-                                   RunState& run, StartStop& startStop, QObject* parent)
+                                   const RunState& run, StartStop& startStop, QObject* parent)
     : QObject(parent), settings_(settings), list_(list), ui_(ui), run_(run), startStop_(startStop) {
 }
 
@@ -63,7 +63,7 @@ void ClipboardMonitor::txtMonitor_Change(const QString& text) {
         return;
     list_.AddUrlToList(text);
     ui_.SetUiVariable(QStringLiteral("_root.video_url"), text);
-    if (!run_.bDownloading)
+    if (!run_.bDownloading())
         startStop_.tmrDownload.start();
 }
 
@@ -76,11 +76,11 @@ void ClipboardMonitor::tmrMonitor_Timer() {
     list_.AddUrlToList(text);
     ui_.SetUiVariable(QStringLiteral("_root.video_url"), text);
     sLastClipboard = text;
-    if (!run_.bDownloading) {
+    if (!run_.bDownloading()) {
         // The run starts right after this poll rather than inside it, so the poll's caller
         // gets its answer before the run takes its time.
         QTimer::singleShot(0, this, [this] {
-            if (!run_.bDownloading)
+            if (!run_.bDownloading())
                 startStop_.cmdStartDownload_Click();
         });
     }

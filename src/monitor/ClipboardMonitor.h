@@ -10,7 +10,7 @@ class StartStop;
 class UiVariables;
 class modMain;
 struct ProgramSettings;
-struct RunState;
+class RunState;
 
 // Picks video addresses up from the clipboard, adds them to the download list and starts
 // downloading: a listener on the clipboard's change notification, switched by Monitor(),
@@ -20,7 +20,7 @@ struct RunState;
 class ClipboardMonitor : public QObject {
     Q_OBJECT
 public:
-    ClipboardMonitor(ProgramSettings& settings, modMain& list, UiVariables& ui, RunState& run,
+    ClipboardMonitor(ProgramSettings& settings, modMain& list, UiVariables& ui, const RunState& run,
                      StartStop& startStop, QObject* parent = nullptr);
 
     // Switches the clipboard listener on or off, and the setting with it.
@@ -45,7 +45,7 @@ private:
     ProgramSettings& settings_;
     modMain& list_;
     UiVariables& ui_;
-    RunState& run_;
+    const RunState& run_;
     StartStop& startStop_;
     QMetaObject::Connection listener_;
 };

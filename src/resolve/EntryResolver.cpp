@@ -1,64 +1,119 @@
 #include "resolve/EntryResolver.h"
 
-#include "resolve/PageDriver.h"
 #include "resolve/Sites.h"
+#include "transfer/HeadRequest.h"
+#include "transfer/TransferJob.h"
 
 namespace orvello {
 
-EntryResolver::EntryResolver(EntryList& list, PageDriver& pages, FileNamer& naming)
-    : list_(list), pages_(pages), naming_(naming) {}
+EntryResolver::EntryResolver(quint64 key, EntryList& list, const ResolveNeeds& needs,
+                             FileNamer& naming, QObject* parent)
+    : QObject(parent), key_(key), list_(list), needs_(needs), naming_(naming) {}
 
-QString EntryResolver::ResolveEntry(quint64 key) {
-    const QString nothing = PageDriver::kNotSupported;
-    if (!list_.EntryByKey(key))
-        return nothing;
-    list_.SetState(key, EntryState::Preparing, 0);
-    list_.FillDownloadList(); // shown before the fetch starts
+EntryResolver::~EntryResolver() {
+    if (head_)
+        head_->cancel();
+}
 
-    const DownloadItem* item = list_.EntryByKey(key);
-    if (!item)
-        return nothing;
-    const QString page = item->Video_URL;
-    QString link;
-    try {
-        link = pages_.GetDownloadLink(page);
-    } catch (const ScratchFileError& e) {
-        list_.SetState(key, EntryState::Error);
-        list_.SetFileName(key, QString::fromStdString(e.what()));
-        list_.SetReason(key, QString::fromStdString(e.what()) + QLatin1Char('.'));
-        return nothing;
+void EntryResolver::ResolveEntry() {
+    const DownloadItem* item = list_.EntryByKey(key_);
+    if (!item) {
+        QMetaObject::invokeMethod(
+            this, [this] { Done(PageDriver::kNotSupported); }, Qt::QueuedConnection);
+        return;
     }
+    list_.SetState(key_, EntryState::Preparing, 0);
+    list_.FillDownloadList(); // shown before the fetch starts
+    pages_ = new PageDriver(key_, needs_, this);
+    connect(pages_, &PageDriver::LinkFound, this,
+            [this](quint64, const QString& link) { OnLink(link); });
+    pages_->GetDownloadLink(item->Video_URL, item->SiteCode);
+}
 
-    // The fetch let events run: the entry may have gone meanwhile (then nothing is written).
-    // A code instead of a link: the reason goes with it.
+void EntryResolver::Stop() {
+    if (done_ || stopped_)
+        return;
+    stopped_ = true;
+    if (head_ && head_->running()) {
+        head_->cancel();
+        return;
+    }
+    if (pages_)
+        pages_->Stop();
+}
+
+// The page's answer: a code, with the reason that goes with it, or the file's address, which
+// the header request asks about next.
+void EntryResolver::OnLink(const QString& link) {
+    const QString nothing = PageDriver::kNotSupported;
+    if (stopped_ || !list_.EntryByKey(key_)) {
+        Done(nothing); // stopped, or the entry went meanwhile: nothing is written
+        return;
+    }
     if (link == PageDriver::kNotSupported || link == PageDriver::kNoLink ||
         link == PageDriver::kFetchFailed)
-        list_.SetReason(key, pages_.LastFailureReason());
+        list_.SetReason(key_, pages_->LastFailureReason());
     if (link == PageDriver::kNotSupported) {
-        list_.SetState(key, EntryState::Error);
-        list_.SetFileName(key, EntryText::UnsupportedLink);
-        return nothing;
+        list_.SetState(key_, EntryState::Error);
+        list_.SetFileName(key_, EntryText::UnsupportedLink);
+        Done(nothing);
+        return;
     }
     if (link == PageDriver::kNoLink) {
-        list_.SetFileName(key, EntryText::ProcessFailed);
-        list_.SetState(key, EntryState::Error);
-        list_.SetVideoUrl(key, EntryText::Inappropriate);
-        return nothing;
+        list_.SetFileName(key_, EntryText::ProcessFailed);
+        list_.SetState(key_, EntryState::Error);
+        list_.SetVideoUrl(key_, EntryText::Inappropriate);
+        Done(nothing);
+        return;
     }
     if (link == PageDriver::kFetchFailed) {
-        list_.SetState(key, EntryState::Error);
-        return nothing;
+        list_.SetState(key_, EntryState::Error);
+        Done(nothing);
+        return;
     }
-    if (!(item = list_.EntryByKey(key)))
-        return nothing;
 
-    const LocalFileInfo info = naming_.MakeLocalFileName(link, IdentifySite(item->Video_URL));
-    if (!(item = list_.EntryByKey(key)))
-        return nothing;
+    TransferJob::Request request;
+    request.kind = TransferJob::Kind::Head;
+    request.url = link;
+    request.limits = needs_.limits;
+    request.cookieFile = needs_.cookieFile;
+    auto* job = new TransferJob(needs_.session, key_, request, this);
+    head_ = job;
+    connect(job, &TransferJob::finished, this,
+            [this, job, link](quint64, const TransferResult& answer) {
+                job->deleteLater();
+                OnHead(link, answer);
+            });
+    job->start();
+}
+
+void EntryResolver::OnHead(const QString& link, const TransferResult& answer) {
+    const DownloadItem* item = list_.EntryByKey(key_);
+    if (stopped_ || !item) {
+        Done(PageDriver::kNotSupported);
+        return;
+    }
+    // A server that holds the header request past its time holds the file too: the entry
+    // fails now rather than after a second wait as long.
+    if (answer.failure == TransferFailure::TooSlow) {
+        list_.SetState(key_, EntryState::Error);
+        list_.SetReason(key_, TransferFailureReason(answer, needs_.limits));
+        Done(PageDriver::kNotSupported);
+        return;
+    }
+    const LocalFileInfo info =
+        naming_.MakeLocalFileName(link, item->SiteCode, ReadHeadAnswer(answer));
     if (item->FileName == EntryText::AutoDetect)
-        list_.SetFileName(key, info.FileName);
-    list_.SetFileSize(key, info.SizeText, info.ExpectedBytes, info.FileReported);
-    return link;
+        list_.SetFileName(key_, info.FileName);
+    list_.SetFileSize(key_, info.SizeText, info.ExpectedBytes, info.FileReported);
+    Done(link);
+}
+
+void EntryResolver::Done(const QString& link) {
+    if (done_)
+        return;
+    done_ = true;
+    emit Resolved(key_, link);
 }
 
 } // namespace orvello

@@ -1,14 +1,18 @@
 #pragma once
 
 #include "common/DownloadItem.h"
+#include "resolve/PageDriver.h"
+#include "transfer/HeaderBlock.h"
 
+#include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <cstdint>
 
 namespace orvello {
 
-class PageDriver;
+class TransferJob;
 
 // What the resolution and the run need of the download list: its entries by identity (an
 // entry keeps its Key however the list is edited while events run), and the changes they
@@ -38,30 +42,51 @@ struct LocalFileInfo {
     bool FileReported = false; // the server reported the file as there
 };
 
-// Works out the local name and size text of a video file (asking its server first).
+// Works out the local name and size text of a video file from its server's answer to the
+// header request.
 class FileNamer {
 public:
     virtual ~FileNamer() = default;
-    virtual LocalFileInfo MakeLocalFileName(const QString& url, int32_t siteCode) = 0;
+    virtual LocalFileInfo MakeLocalFileName(const QString& url, int32_t siteCode,
+                                            const HeaderValues& header) = 0;
 };
 
 // Resolves one entry of the download list to the address of its video file, writing the
-// outcome into the entry in the words the list shows.
-class EntryResolver {
+// outcome into the entry in the words the list shows: "Preparing (0%)", the page fetch and
+// its extraction (PageDriver), then the header request for the file and its local name and
+// size. ResolveEntry starts and returns at once; Resolved follows with the file's address,
+// or "-1" when there is nothing to download (the entry then shows "ERROR", or is gone, or the
+// resolution was stopped). On success the entry's size text is replaced, and its file name
+// too while it still holds the placeholder: a name the user typed survives. The entry is
+// found by its identity at every step, wherever the user moved it meanwhile.
+class EntryResolver : public QObject {
+    Q_OBJECT
 public:
-    EntryResolver(EntryList& list, PageDriver& pages, FileNamer& naming);
+    EntryResolver(quint64 key, EntryList& list, const ResolveNeeds& needs, FileNamer& naming,
+                  QObject* parent = nullptr);
+    ~EntryResolver() override;
 
-    // The video file's address, or "-1" when there is nothing to download (the entry then
-    // shows "ERROR", or is gone). On success the entry's size text is replaced, and its file
-    // name too while it still holds the placeholder: a name the user typed survives. The
-    // entry is found by its identity after every step that lets events run, wherever the
-    // user moved it meanwhile.
-    QString ResolveEntry(quint64 key);
+    void ResolveEntry();
+    // Stops whatever request runs; Resolved follows with "-1" and nothing more is written.
+    void Stop();
+    quint64 key() const { return key_; }
+
+signals:
+    void Resolved(quint64 key, const QString& link);
 
 private:
+    void OnLink(const QString& link);
+    void OnHead(const QString& link, const TransferResult& answer);
+    void Done(const QString& link);
+
+    const quint64 key_;
     EntryList& list_;
-    PageDriver& pages_;
+    const ResolveNeeds& needs_;
     FileNamer& naming_;
+    PageDriver* pages_ = nullptr;
+    QPointer<TransferJob> head_;
+    bool stopped_ = false;
+    bool done_ = false;
 };
 
 } // namespace orvello

@@ -2,8 +2,6 @@
 
 #include "resolve/Sites.h"
 
-#include <QFile>
-
 #include <algorithm>
 
 namespace orvello {
@@ -13,9 +11,6 @@ namespace {
 // The decoding buffer holds 1,024 characters with the terminating NUL, so a result of
 // 1,024 characters or more does not fit.
 constexpr qsizetype kUnescapeLimit = 1024;
-
-// The most characters a page read gives: what the page fetch lets through, with room.
-constexpr qint64 kMaxReadChars = qint64(64) << 20;
 
 int HexValue(char16_t c) {
     if (c >= u'0' && c <= u'9')
@@ -52,36 +47,15 @@ QString UnescapeUrl(const QString& text) {
     return out;
 }
 
-std::optional<QString> ReadParseFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    // Read into the text piece by piece, so the page is held once, not as bytes and text.
-    QString page;
-    page.reserve(qsizetype(std::min<qint64>(file.size(), kMaxReadChars)));
-    char piece[64 * 1024];
-    for (;;) {
-        const qint64 n = file.read(piece, sizeof piece);
-        if (n <= 0)
-            break;
-        if (page.size() + n > kMaxReadChars)
-            return std::nullopt; // no text can hold it
-        page.append(QLatin1String(piece, qsizetype(n)));
-    }
-    if (page.isEmpty())
-        return std::nullopt;
-    return page;
+QString PageText(const QByteArray& body) {
+    return QString::fromLatin1(body);
 }
 
-QString RunExtractor(int siteCode, const QString& sLink, const QString& parseFile,
-                     YoutubeRedirect* redirect) {
+QString RunExtractor(int siteCode, const QString& sLink, const QString& page) {
     const SiteEntry* site = FindSite(siteCode);
-    if (!site || !site->extract)
+    if (!site || !site->extract || page.isEmpty())
         return QString();
-    const std::optional<QString> page = ReadParseFile(parseFile);
-    if (!page)
-        return QString();
-    return site->extract(ExtractInput{sLink, *page, redirect});
+    return site->extract(ExtractInput{sLink, page});
 }
 
 } // namespace orvello

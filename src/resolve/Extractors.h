@@ -2,22 +2,19 @@
 
 #include <QString>
 
-#include <optional>
-
 namespace orvello {
 
-class YoutubeRedirect;
-
-// What an extractor works from: the page address as the list holds it, the fetched page
-// (one character per byte), and the redirect resolution that the YouTube extractor ends in.
+// What an extractor works from: the page address as the list holds it, and the fetched page
+// (one character per byte).
 struct ExtractInput {
     const QString& sLink;
     const QString& page;
-    YoutubeRedirect* redirect = nullptr;
 };
 
 // Cuts the address of the video file out of a fetched page by the site's own markers, or
-// gives the empty text. Each extractor is on its own and keeps no state between calls.
+// gives the empty text. Each extractor is on its own and keeps no state between calls. For a
+// site whose files are reached through a redirect (SiteEntry::redirect), the extractor gives
+// the address the redirect resolution starts from.
 using Extractor = QString (*)(const ExtractInput& in);
 
 QString ExtractGoogleLink(const ExtractInput& in);
@@ -42,13 +39,12 @@ inline const QString kBreakMediaPrefix = QStringLiteral("http://media1.break.com
 // more does not fit the decoding buffer and gives the empty text.
 QString UnescapeUrl(const QString& text);
 
-// Reads the scratch page whole, one byte per character. Nothing when the file is missing,
-// unreadable or empty: an extractor then has nothing to work from.
-std::optional<QString> ReadParseFile(const QString& path);
+// A fetched page as the extractors read it: one character per byte (Latin-1), so no byte is
+// lost or altered.
+QString PageText(const QByteArray& body);
 
-// Runs the extractor of a site code over the scratch page at `parseFile`. The empty text for
-// a code without an extractor and for a missing or empty page.
-QString RunExtractor(int siteCode, const QString& sLink, const QString& parseFile,
-                     YoutubeRedirect* redirect);
+// Runs the extractor of a site code over a fetched page. The empty text for a code without an
+// extractor and for an empty page.
+QString RunExtractor(int siteCode, const QString& sLink, const QString& page);
 
 } // namespace orvello

@@ -1,103 +1,116 @@
 #include "resolve/PageDriver.h"
 
-#include "common/Files.h"
 #include "resolve/Extractors.h"
 #include "resolve/Sites.h"
-#include "transfer/Download.h"
-
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QStandardPaths>
+#include "resolve/YoutubeRedirect.h"
+#include "transfer/TransferJob.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace orvello {
 
-namespace {
+PageDriver::PageDriver(quint64 key, const ResolveNeeds& needs, QObject* parent)
+    : QObject(parent), key_(key), needs_(needs) {}
 
-ScratchFileError Failure(const QString& path, const QString& why) {
-    return ScratchFileError((QStringLiteral("Could not replace the scratch file ") +
-                             QDir::toNativeSeparators(path) + QStringLiteral(": ") + why)
-                                .toStdString());
+PageDriver::~PageDriver() {
+    if (page_)
+        page_->cancel();
 }
 
-// For the length of the page fetch, also when a handler throws: tells the event handling
-// that a page comes, measures its progress against its own length, and bounds what the
-// transfer may receive to a page's size.
-struct PageFetchScope {
-    Download& download;
-    TransferPurpose* purpose;
-    const Download::Limits saved;
-    PageFetchScope(Download& d, TransferPurpose* p) : download(d), purpose(p), saved(d.limits()) {
-        Download::Limits page = saved;
-        page.maxBytes = std::min<std::int64_t>(page.maxBytes, PageDriver::kMaxPageBytes);
-        download.setLimits(page);
-        // A page's progress is measured against the page's own length, never against the
-        // size of the file the last header request asked about.
-        download.setProgressBase(Download::ProgressBase::ResponseLength);
-        if (purpose)
-            purpose->BeginPageFetch();
-    }
-    ~PageFetchScope() {
-        if (purpose)
-            purpose->EndTransfer();
-        download.setLimits(saved);
-    }
-};
-
-} // namespace
-
-PageDriver::PageDriver(Download& download, YoutubeRedirect* redirect, TransferPurpose* purpose)
-    : download_(download), redirect_(redirect), purpose_(purpose), parseFile_(DefaultParseFile()) {}
-
-QString PageDriver::DefaultParseFile() {
-    return QDir(QStandardPaths::writableLocation(QStandardPaths::CacheLocation))
-        .filePath(QStringLiteral("Parse.tmp"));
-}
-
-void PageDriver::ClearParseFile() const {
-    if (!QDir().mkpath(QFileInfo(parseFile_).absolutePath()))
-        throw Failure(parseFile_, QStringLiteral("its folder can't be created"));
-    QString why;
-    if (!RemoveFile(parseFile_, &why))
-        throw Failure(parseFile_, why);
-}
-
-QString PageDriver::GetDownloadLink(const QString& sLink) {
+void PageDriver::GetDownloadLink(const QString& sLink, int32_t siteCode) {
     reason_.clear();
-    if (IdentifySite(sLink) == kSiteNotSupported) {
+    sLink_ = sLink;
+    site_ = siteCode;
+    done_ = false;
+    stopped_ = false;
+    if (siteCode == kSiteNotSupported) {
         reason_ = kSiteNotSupportedReason;
-        return kNotSupported;
+        QMetaObject::invokeMethod(
+            this, [this] { Found(kNotSupported); }, Qt::QueuedConnection);
+        return;
     }
-    download_.setUrl(sLink);
-    ClearParseFile();
-    download_.setLocalFile(parseFile_);
+    TransferJob::Request request;
+    request.kind = TransferJob::Kind::ToMemory;
+    request.url = sLink;
+    request.limits = needs_.limits;
+    request.limits.maxBytes = std::min<std::int64_t>(request.limits.maxBytes, kMaxPageBytes);
+    request.cookieFile = needs_.cookieFile;
+    auto* job = new TransferJob(needs_.session, key_, request, this);
+    page_ = job;
+    // A page's progress is measured against the page's own length.
+    connect(job, &TransferJob::progress, this, [this, job](quint64, qint64 bytes) {
+        if (!needs_.purpose)
+            return;
+        const qint64 length = job->responseLength();
+        const qint64 value =
+            length > 0 ? qint64(std::nearbyint(double(bytes) / double(length) * 100)) : bytes;
+        needs_.purpose->PageProgress(key_, qint32(std::min<qint64>(value, INT32_MAX)));
+    });
+    connect(job, &TransferJob::finished, this, [this, job](quint64, const TransferResult& result) {
+        job->deleteLater();
+        PageFetched(result);
+    });
+    job->start();
+}
 
-    // The fetch decides by its own end: only a transfer that completed has the whole page.
-    // A cancelled one (a stop request) counts as failed even when every byte had arrived.
-    bool complete = false;
-    {
-        PageFetchScope scope(download_, purpose_);
-        complete = download_.StartDownload();
+void PageDriver::Stop() {
+    if (done_)
+        return;
+    stopped_ = true;
+    if (page_ && page_->running()) {
+        page_->cancel(); // its end comes as a failed fetch
+        return;
     }
-    if (!complete) {
-        // What part of the page arrived is never read, and a page cut off at its size limit
-        // would take disk room for nothing.
-        QFile::remove(parseFile_);
-        reason_ = download_.lastFailure() == Download::Failure::TooLarge
-                      ? QStringLiteral("The page was larger than the %1 MiB a page may have.")
-                            .arg(kMaxPageBytes >> 20)
-                      : download_.FailureReason();
-        return kFetchFailed;
-    }
+    if (redirect_ && redirect_->Resolving())
+        redirect_->Stop(); // resolves to nothing
+}
 
-    const int status = download_.ResponseCode();
-    const QString link = RunExtractor(IdentifySite(sLink), sLink, parseFile_, redirect_);
-    if (link.isEmpty())
-        reason_ = status >= 400 ? Download::StatusReason(status)
-                                : QStringLiteral("The page held no video.");
-    return link.isEmpty() ? kNoLink : link;
+// The fetch decides by its own end: only a page that came whole is read. A cancelled one (a
+// stop) counts as failed even when every byte had arrived.
+void PageDriver::PageFetched(const TransferResult& result) {
+    if (!result.complete()) {
+        if (!result.cancelled())
+            reason_ = result.failure == TransferFailure::TooLarge
+                          ? QStringLiteral("The page was larger than the %1 MiB a page may have.")
+                                .arg(kMaxPageBytes >> 20)
+                          : TransferFailureReason(result, needs_.limits);
+        Found(kFetchFailed);
+        return;
+    }
+    if (needs_.purpose)
+        needs_.purpose->PageComplete(key_);
+    status_ = result.status;
+    const QString link = RunExtractor(site_, sLink_, PageText(result.body));
+    const SiteEntry* site = FindSite(site_);
+    if (link.isEmpty() || !site || !site->redirect) {
+        Found(link);
+        return;
+    }
+    auto* redirect = new YoutubeRedirect(needs_.prompter, this);
+    redirect_ = redirect;
+    redirect->RemotePort = needs_.redirectPort;
+    redirect->WaitTimeout = needs_.redirectWait;
+    connect(redirect, &YoutubeRedirect::Resolved, this, [this, redirect](const QString& found) {
+        redirect->deleteLater();
+        Found(found);
+    });
+    redirect->GetYoutubePathLnik(link);
+}
+
+void PageDriver::Found(const QString& result) {
+    if (done_)
+        return;
+    done_ = true;
+    QString answer = result;
+    if (answer.isEmpty()) {
+        answer = kNoLink;
+        reason_ = status_ >= 400 ? HttpStatusReason(int(status_))
+                                 : QStringLiteral("The page held no video.");
+    }
+    if (stopped_)
+        reason_.clear(); // a stop is no failure
+    emit LinkFound(key_, answer);
 }
 
 } // namespace orvello

@@ -1,32 +1,50 @@
 #pragma once
 
+#include "transfer/TransferResult.h"
+
+#include <QObject>
+#include <QPointer>
 #include <QString>
 
-#include <stdexcept>
+#include <chrono>
+#include <cstdint>
 
 namespace orvello {
 
-class Download;
+class CurlSession;
+class Prompter;
+class TransferJob;
 class YoutubeRedirect;
 
-// The scratch page could not be made ready for a fetch (a folder of that name, a cache
-// folder that can't be created or written). The text says what and why.
-struct ScratchFileError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-// Whoever handles the transfer component's events is told what a transfer is for before it
-// starts, so it reads the events right, and when it has ended.
+// Whoever shows a page fetch's progress: the transfer-event handling, told of each entry's
+// page by the entry's key.
 class TransferPurpose {
 public:
     virtual ~TransferPurpose() = default;
-    virtual void BeginPageFetch() = 0;
-    virtual void EndTransfer() = 0;
+    // The page's progress: a percentage of its own length, or the bytes so far without one.
+    virtual void PageProgress(quint64 key, qint32 lProgress) = 0;
+    // The whole page has come.
+    virtual void PageComplete(quint64 key) = 0;
+};
+
+// What the page fetches, the header requests and the redirects of a run share.
+struct ResolveNeeds {
+    CurlSession& session;
+    Prompter& prompter;
+    TransferPurpose* purpose = nullptr;
+    Limits limits;
+    QByteArray cookieFile;                         // read for every request; empty for none
+    quint16 redirectPort = 80;                     // YoutubeRedirect::RemotePort
+    std::chrono::milliseconds redirectWait{30000}; // YoutubeRedirect::WaitTimeout
 };
 
 // Turns a video page's address into the address of its video file: fetches the page into
-// one scratch file with the transfer component, then runs the site's extractor over it.
-class PageDriver {
+// memory (at most 8 MiB), runs the site's extractor over it and, for a site whose files are
+// reached through a redirect, the redirect resolution. One entry's page: GetDownloadLink
+// starts it and returns at once; LinkFound follows with the file's address or one of the
+// three codes.
+class PageDriver : public QObject {
+    Q_OBJECT
 public:
     // The three failure results of GetDownloadLink.
     static inline const QString kNotSupported = QStringLiteral("-1"); // no site: nothing fetched
@@ -36,33 +54,36 @@ public:
     // The largest page that is read; a larger one fails its fetch.
     static constexpr qint64 kMaxPageBytes = qint64(8) << 20;
 
-    // `purpose` (may be null) is told when the page fetch begins and ends.
-    PageDriver(Download& download, YoutubeRedirect* redirect, TransferPurpose* purpose = nullptr);
+    PageDriver(quint64 key, const ResolveNeeds& needs, QObject* parent = nullptr);
+    ~PageDriver() override;
 
-    // The video file's address as the extractor cut it, or one of the three codes above.
-    // A fetch that fails (kFetchFailed) leaves no scratch file behind. Throws
-    // ScratchFileError when the scratch file can't be replaced; nothing is fetched then.
-    QString GetDownloadLink(const QString& sLink);
+    // Starts on the page at sLink, whose site is siteCode (IdentifySite, found once).
+    void GetDownloadLink(const QString& sLink, int32_t siteCode);
+    // Stops the fetch or the redirect at once; LinkFound follows with kFetchFailed (or kNoLink
+    // during the redirect), and no reason.
+    void Stop();
 
     // Why the last GetDownloadLink gave no link, in words a user understands; empty after a
-    // link, and after a fetch that a stop cancelled.
+    // link, and after a stop.
     const QString& LastFailureReason() const { return reason_; }
 
-    // The scratch file: Parse.tmp in the user's cache folder unless set otherwise.
-    const QString& ParseFile() const { return parseFile_; }
-    void setParseFile(const QString& path) { parseFile_ = path; }
-    static QString DefaultParseFile();
+signals:
+    void LinkFound(quint64 key, const QString& result);
 
 private:
-    // Creates the scratch file's folder when missing and deletes an earlier scratch file,
-    // read-only or not, so every fetch starts from an absent file.
-    void ClearParseFile() const;
+    void PageFetched(const TransferResult& result);
+    void Found(const QString& result);
 
-    Download& download_;
-    YoutubeRedirect* redirect_;
-    TransferPurpose* purpose_;
-    QString parseFile_;
+    const quint64 key_;
+    const ResolveNeeds& needs_;
+    QString sLink_;
+    int32_t site_ = -1;
+    QPointer<TransferJob> page_;
+    QPointer<YoutubeRedirect> redirect_;
     QString reason_;
+    long status_ = 0; // the page's HTTP status
+    bool done_ = false;
+    bool stopped_ = false;
 };
 
 } // namespace orvello

@@ -16,6 +16,9 @@ struct SiteEntry {
     const char* domain; // searched for anywhere in the address, letter case ignored
     int32_t code;
     Extractor extract;
+    // The extractor gives a player's address, which the redirect resolution turns into the
+    // file's (YoutubeRedirect).
+    bool redirect = false;
 };
 
 inline constexpr int32_t kSiteNotSupported = -1;
@@ -26,7 +29,7 @@ inline const QString kSiteNotSupportedReason =
 // The supported sites in the order they are tested: the first match wins.
 inline constexpr std::array<SiteEntry, 12> kSites{{
     {"google.com", 1, &ExtractGoogleLink},
-    {"youtube.com", 2, &ExtractYoutubeLink},
+    {"youtube.com", 2, &ExtractYoutubeLink, true},
     {"bolt.com", 3, &ExtractBoltLink},
     {"myspace.com", 4, &ExtractMyspaceLink},
     {"angryalien.com", 5, &ExtractAngryAlienLink},

@@ -1,6 +1,5 @@
 #include "resolve/YoutubeRedirect.h"
 
-#include "common/DoEvents.h"
 #include "common/WireText.h"
 #include "resolve/modGlobal.h"
 
@@ -17,10 +16,6 @@ namespace {
 
 // Positions in the answer are counted from 1 and must fit a signed 16-bit value.
 constexpr qsizetype kLastPosition = 32767;
-
-// The wait sleeps at most this long between two looks at the stop flag and the clock;
-// any event (socket activity, a UI command) wakes it earlier.
-constexpr std::chrono::milliseconds kWaitSlice{50};
 
 // The request block, byte for byte; the odd spacing of the encoding line is deliberate:
 // the answer is never decoded, so the server must not think gzip is welcome. The target and
@@ -67,14 +62,16 @@ RedirectEnd ParseRedirectAnswer(const QString& answer, QString& videoPath) {
     return RedirectEnd::Found;
 }
 
-YoutubeRedirect::YoutubeRedirect(Prompter& prompter, const RunState& runState, QObject* parent)
-    : QObject(parent), prompter_(prompter), runState_(runState) {
+YoutubeRedirect::YoutubeRedirect(Prompter& prompter, QObject* parent)
+    : QObject(parent), prompter_(prompter) {
     // A direct connection to the host, as a plain TCP client makes it.
     WS.setProxy(QNetworkProxy::NoProxy);
     connect(&WS, &QTcpSocket::connected, this, &YoutubeRedirect::WS_Connect);
     connect(&WS, &QTcpSocket::readyRead, this, &YoutubeRedirect::WS_DataArrival);
     connect(&WS, &QTcpSocket::errorOccurred, this, &YoutubeRedirect::WS_Error);
     connect(&WS, &QTcpSocket::disconnected, this, &YoutubeRedirect::WS_Close);
+    deadline_.setSingleShot(true);
+    connect(&deadline_, &QTimer::timeout, this, [this] { EndWait(RedirectEnd::TimedOut); });
 }
 
 YoutubeRedirect::~YoutubeRedirect() {
@@ -83,36 +80,27 @@ YoutubeRedirect::~YoutubeRedirect() {
     WS.disconnect(this);
 }
 
-QString YoutubeRedirect::GetYoutubePathLnik(const QString& sLink) {
-    // Everything here is shared by one resolution; a second one started from an event
-    // inside the wait would take over the socket of the first.
-    if (bResolving_)
-        return QString();
+void YoutubeRedirect::GetYoutubePathLnik(const QString& sLink) {
+    // Everything here is shared by one resolution; a second one would take over the socket of
+    // the first.
+    if (bResolving_) {
+        QMetaObject::invokeMethod(
+            this, [this] { emit Resolved(QString()); }, Qt::QueuedConnection);
+        return;
+    }
     bResolving_ = true;
     lastEnd_ = RedirectEnd::Pending;
     sYoutubeDownLink.clear();
-    pendingError_.clear();
 
     wsHost = sLink;
     SplitUrl(wsHost, wsLink);
     bFindYoutubeFinish = false;
+    deadline_.start(WaitTimeout);
     Connect();
-    // An event inside the wait may delete this object: then nothing of it is touched again.
-    if (!WaitForAnswer())
-        return QString();
+}
 
-    // Release the connection whatever ended the wait; its late signals belong to nobody.
-    {
-        const QSignalBlocker quiet(WS);
-        WS.abort();
-    }
-    bResolving_ = false;
-
-    if (lastEnd_ != RedirectEnd::Found) {
-        sYoutubeDownLink.clear();
-        return QString();
-    }
-    return QStringLiteral("http://") + wsHost + sYoutubeDownLink;
+void YoutubeRedirect::Stop() {
+    EndWait(RedirectEnd::Stopped);
 }
 
 void YoutubeRedirect::Connect() {
@@ -125,44 +113,30 @@ void YoutubeRedirect::Connect() {
     WS.connectToHost(wsHost, RemotePort);
 }
 
-bool YoutubeRedirect::WaitForAnswer() {
-    using Clock = std::chrono::steady_clock;
-    // Each pass lets the pending events run several times; false once one deleted this.
-    const auto runEvents = [this] {
-        for (int i = 0; i < 7; ++i) {
-            if (!DoEventsFor(this))
-                return false;
-        }
-        return true;
-    };
-    const auto deadline = Clock::now() + WaitTimeout;
-    for (;;) {
-        if (!runEvents())
-            return false;
-        if (!pendingError_.isNull() && !ReportSocketError(std::exchange(pendingError_, {})))
-            return false;
-        if (bFindYoutubeFinish)
-            return true;
-        if (runState_.bStopRequested) {
-            EndWait(RedirectEnd::Stopped);
-            return true;
-        }
-        const auto now = Clock::now();
-        if (now >= deadline) {
-            EndWait(RedirectEnd::TimedOut);
-            return true;
-        }
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-        if (!WaitForEventsFor(this, std::min(left, kWaitSlice)) || !runEvents())
-            return false;
-    }
-}
-
+// Ends the wait once: the connection is let go (its late signals belong to nobody), and the
+// result follows once control is back in the event loop, never inside a socket's signal.
 void YoutubeRedirect::EndWait(RedirectEnd end) {
-    if (bFindYoutubeFinish)
+    if (!bResolving_ || bFindYoutubeFinish)
         return;
-    lastEnd_ = end;
+    if (end != RedirectEnd::Pending)
+        lastEnd_ = end;
     bFindYoutubeFinish = true;
+    deadline_.stop();
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            {
+                const QSignalBlocker quiet(WS);
+                WS.abort();
+            }
+            bResolving_ = false;
+            if (lastEnd_ != RedirectEnd::Found)
+                sYoutubeDownLink.clear();
+            emit Resolved(lastEnd_ == RedirectEnd::Found
+                              ? QStringLiteral("http://") + wsHost + sYoutubeDownLink
+                              : QString());
+        },
+        Qt::QueuedConnection);
 }
 
 void YoutubeRedirect::WS_Connect() {
@@ -170,16 +144,19 @@ void YoutubeRedirect::WS_Connect() {
 }
 
 void YoutubeRedirect::WS_DataArrival() {
+    if (!bResolving_ || bFindYoutubeFinish || boxOpen_)
+        return;
     sYoutubeDownLink.clear();
     // Data that shows up while the connection is going away is left unread.
     if (WS.state() != QAbstractSocket::ConnectedState)
         return;
-    bFindYoutubeFinish = true;
-
     // Only the first portion of the answer is ever looked at.
     const QString answer = QString::fromLatin1(WS.readAll());
     WS.close();
-    lastEnd_ = ParseRedirectAnswer(answer, sYoutubeDownLink);
+    QString path;
+    const RedirectEnd end = ParseRedirectAnswer(answer, path);
+    sYoutubeDownLink = path;
+    EndWait(end);
 }
 
 void YoutubeRedirect::WS_Error(QAbstractSocket::SocketError error) {
@@ -188,34 +165,33 @@ void YoutubeRedirect::WS_Error(QAbstractSocket::SocketError error) {
         WS_Close();
         return;
     }
-    const QString text = QStringLiteral("Connection Error,") + WS.errorString();
-    // The socket is inside its own signal here, and the message box runs events (a nested
-    // loop in the program) that may delete this object and the socket with it. During a
-    // resolution the box is left to the wait, which shows it once the signal has returned.
-    if (bResolving_) {
-        if (pendingError_.isNull())
-            pendingError_ = text;
+    if (!bResolving_ || bFindYoutubeFinish || boxOpen_)
         return;
-    }
-    ReportSocketError(text);
+    // The box runs a nested event loop: it is opened once the socket's signal has returned,
+    // and the wait ends when it is closed (or at once on a stop meanwhile).
+    boxOpen_ = true;
+    deadline_.stop();
+    const QString text = QStringLiteral("Connection Error,") + WS.errorString();
+    QMetaObject::invokeMethod(
+        this, [this, text] { ReportSocketError(text); }, Qt::QueuedConnection);
 }
 
-bool YoutubeRedirect::ReportSocketError(const QString& text) {
+void YoutubeRedirect::ReportSocketError(const QString& text) {
     const QPointer<YoutubeRedirect> self(this);
     MsgRequest box;
     box.text = text;
     box.buttons = MsgButtons::Ok;
     prompter_.MsgBox(box);
     if (!self)
-        return false;
+        return; // the box's loop saw the resolution's owner go
+    boxOpen_ = false;
     EndWait(RedirectEnd::SocketError);
-    return true;
 }
 
 void YoutubeRedirect::WS_Close() {
     // The peer closed before any answer was taken: nothing more will come. A socket error
     // waiting for its box came first, and it is what ends the wait.
-    if (bResolving_ && pendingError_.isNull())
+    if (!boxOpen_)
         EndWait(RedirectEnd::PeerClosed);
 }
 

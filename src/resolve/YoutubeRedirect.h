@@ -1,11 +1,11 @@
 #pragma once
 
 #include "common/Prompter.h"
-#include "common/RunState.h"
 
 #include <QObject>
 #include <QString>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <chrono>
 #include <cstdint>
@@ -34,20 +34,22 @@ RedirectEnd ParseRedirectAnswer(const QString& answer, QString& videoPath);
 
 // Asks a video player's host, with one hand-written HTTP/1.1 GET over a plain TCP
 // connection, where the player redirects to, and turns the redirect's query into a
-// "/get_video" address on the player's host. The wait for the answer runs on the UI thread
-// and lets window events run, so stop and other commands are handled inside it.
-// One resolution at a time; the members keep the state of the latest one. An event inside
-// the wait (the message box of a socket error included) may delete the object; the running
-// GetYoutubePathLnik then returns the empty text at once and touches it no more.
+// "/get_video" address on the player's host. GetYoutubePathLnik starts the resolution and
+// returns at once; `Resolved` follows (queued) with the address, or the empty text after any
+// failure (socket error, peer close, time-out, stop, no usable Location). One resolution at a
+// time per object; its members keep the state of the latest one.
 class YoutubeRedirect : public QObject {
     Q_OBJECT
 public:
-    YoutubeRedirect(Prompter& prompter, const RunState& runState, QObject* parent = nullptr);
+    explicit YoutubeRedirect(Prompter& prompter, QObject* parent = nullptr);
     ~YoutubeRedirect() override;
 
-    // Resolves a player address. Returns "http://" + host + "/get_video?..." or, after any
-    // failure (socket error, peer close, time-out, stop, no usable Location), the empty text.
-    QString GetYoutubePathLnik(const QString& sLink);
+    // Starts resolving a player address. A second call while one runs is refused: it resolves
+    // to the empty text at once.
+    void GetYoutubePathLnik(const QString& sLink);
+    // Ends the wait at once: the resolution resolves to the empty text (RedirectEnd::Stopped).
+    void Stop();
+    bool Resolving() const { return bResolving_; }
 
     // How the latest resolution ended.
     RedirectEnd LastEnd() const { return lastEnd_; }
@@ -56,6 +58,9 @@ public:
     quint16 RemotePort = 80;
     // Longest wait for an answer once connecting has started.
     std::chrono::milliseconds WaitTimeout{30000};
+
+signals:
+    void Resolved(const QString& link);
 
 private slots:
     void WS_Connect();
@@ -69,22 +74,21 @@ private:
 
     // Closes the socket, whatever it was doing, and starts connecting to wsHost.
     void Connect();
-    // False when an event inside the wait deleted this object.
-    bool WaitForAnswer();
+    // Ends the wait (once) and has Resolved follow.
     void EndWait(RedirectEnd end);
-    // Shows "Connection Error,..." and ends the wait; false when the box deleted this object.
-    bool ReportSocketError(const QString& text);
+    // Shows "Connection Error,..." and then ends the wait.
+    void ReportSocketError(const QString& text);
 
     Prompter& prompter_;
-    const RunState& runState_;
     QString wsHost; // host being resolved; connected to and named in "Host:"
     QString wsLink; // request target; kept from before when the address has no path
     bool bFindYoutubeFinish = false; // the wait is over
     QString sYoutubeDownLink;        // the raw answer, then the "/get_video" path
     QTcpSocket WS;
+    QTimer deadline_;
     RedirectEnd lastEnd_ = RedirectEnd::Pending;
     bool bResolving_ = false;
-    QString pendingError_; // a socket error's text, until the wait shows it
+    bool boxOpen_ = false; // a socket error's box is open; the wait ends when it closes
 };
 
 } // namespace orvello

@@ -6,9 +6,13 @@ namespace orvello {
 
 DownloadScheduler::DownloadScheduler(RunState& run, modMain& list, Prompter& prompter,
                                      UiVariables& ui, const ProgramSettings& settings)
-    : redirect(prompter, run), pages(download, &redirect, &events), naming(download),
-      events(download, run, list, ui), resolver(list, pages, naming),
-      runner(run, list, resolver, download, events, ui, settings),
+    : session(), needs{.session = session,
+                       .prompter = prompter,
+                       .purpose = &events,
+                       .limits = {},
+                       .cookieFile = {}},
+      events(list, ui), entries{list, events, naming, settings, needs},
+      runner(run, list, ui, entries),
       startStop(run, list, runner, ui, prompter, networkInterfaces) {}
 
 } // namespace orvello

@@ -1,14 +1,13 @@
 #pragma once
 
-#include "resolve/EntryResolver.h"
 #include "resolve/PageDriver.h"
-#include "resolve/YoutubeRedirect.h"
 #include "scheduler/Connectivity.h"
+#include "scheduler/EntryDownload.h"
 #include "scheduler/LocalFileNaming.h"
 #include "scheduler/QueueRunner.h"
 #include "scheduler/StartStop.h"
 #include "scheduler/TransferEvents.h"
-#include "transfer/Download.h"
+#include "transfer/CurlSession.h"
 
 namespace orvello {
 
@@ -16,12 +15,11 @@ class Prompter;
 class UiVariables;
 class modMain;
 struct ProgramSettings;
-struct RunState;
+class RunState;
 
-// The download machinery of the main window: the one transfer component that every page
-// fetch, header request and video transfer uses, the redirect resolution, the page driver,
-// the local naming, the transfer-event handling, the entry resolution, the queue runner and
-// the start/stop operation, wired together.
+// The download machinery: one long-lived session for every request (so connections are
+// reused across entries and runs), what the resolution of each entry needs, the local naming,
+// the transfer-event handling, the run and the start/stop operation, wired together.
 class DownloadScheduler {
 public:
     DownloadScheduler(RunState& run, modMain& list, Prompter& prompter, UiVariables& ui,
@@ -29,12 +27,12 @@ public:
     DownloadScheduler(const DownloadScheduler&) = delete;
     DownloadScheduler& operator=(const DownloadScheduler&) = delete;
 
-    Download download;
-    YoutubeRedirect redirect;
-    PageDriver pages;
+    CurlSession session;
+    // Limits, the cookies file and the redirect's port and wait; tests shorten them.
+    ResolveNeeds needs;
     LocalFileNaming naming;
     TransferEvents events;
-    EntryResolver resolver;
+    EntryNeeds entries;
     QueueRunner runner;
     NetworkInterfaces networkInterfaces;
     StartStop startStop;

@@ -1,7 +1,6 @@
 #include "scheduler/LocalFileNaming.h"
 
 #include "list/Formatting.h"
-#include "transfer/Download.h"
 
 namespace orvello {
 
@@ -27,16 +26,23 @@ QString KeepHeadAndTail(const QString& name, qsizetype limit) {
     return name.left(head) + name.right(tail);
 }
 
+// The announced length as a byte count, -1 without one. A value a byte count can't hold is no
+// length either.
+qint64 ExactLength(const HeaderValues& header) {
+    const double size = double(header.fileSize);
+    if (!(size >= 0) || size > 9.0e15)
+        return -1;
+    return qint64(size);
+}
+
 } // namespace
 
-LocalFileInfo LocalFileNaming::MakeLocalFileName(const QString& url, int32_t siteCode) {
-    download_.setUrl(url);
-    download_.RequestInformation();
-
-    QString name = download_.RemoteFileName();
-    QString sizeText = FormatFileSize(download_.FileSize());
+LocalFileInfo LocalFileNaming::MakeLocalFileName(const QString& url, int32_t siteCode,
+                                                 const HeaderValues& header) {
+    QString name = header.remoteFileName;
+    QString sizeText = FormatFileSize(header.fileSize);
     // No length given, but the server has the file: the progress shows the amount so far.
-    if (download_.FileSize() == -1 && download_.FileExists())
+    if (header.fileSize == -1 && header.fileExists)
         sizeText = QStringLiteral("0");
 
     // Only the very end of the address counts: a query after the file name hides the type.
@@ -53,9 +59,7 @@ LocalFileInfo LocalFileNaming::MakeLocalFileName(const QString& url, int32_t sit
         name = KeepHeadAndTail(name, kNameLimit);
     if (name.size() > kYoutubeNameLimit && siteCode == 2)
         name = KeepHeadAndTail(name, kYoutubeNameLimit);
-    const float size = download_.FileSize();
-    return LocalFileInfo{CleanFileName(name), sizeText, size >= 0 ? qint64(size) : -1,
-                         download_.FileExists()};
+    return LocalFileInfo{CleanFileName(name), sizeText, ExactLength(header), header.fileExists};
 }
 
 } // namespace orvello

@@ -3,13 +3,14 @@
 #include "common/Files.h"
 #include "list/Formatting.h"
 
-#include <QDir>
 #include <QFile>
 
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <utility>
 
 namespace orvello::PartialFile {
 
@@ -19,20 +20,20 @@ const QString kPartSuffix = QStringLiteral(".part");
 // How many numbered names are tried before the folder counts as full of them.
 constexpr int kMaxChoices = 9999;
 
-QByteArray Encoded(const QString& folder, const QString& name) {
-    return QFile::encodeName(QDir(folder).filePath(name));
+QString NameRefused() {
+    return QStringLiteral("The file name can't be used.");
 }
 
-// Moves `from` to `to` unless something is at `to`: 0, EEXIST, or another errno.
-int RenameNoReplace(const QByteArray& from, const QByteArray& to) {
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+// Moves `from` to `to` in one folder unless something is at `to`: 0, EEXIST, or another errno.
+int RenameNoReplace(int dir, const QByteArray& from, const QByteArray& to) {
+    if (::renameat2(dir, from.constData(), dir, to.constData(), RENAME_NOREPLACE) == 0)
         return 0;
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
         return errno;
     // A file system without the no-replace rename: a hard link fails just as atomically when
     // the name is taken.
-    if (::link(from.constData(), to.constData()) == 0) {
-        ::unlink(from.constData());
+    if (::linkat(dir, from.constData(), dir, to.constData(), 0) == 0) {
+        ::unlinkat(dir, from.constData(), 0);
         return 0;
     }
     if (errno == EEXIST)
@@ -40,29 +41,70 @@ int RenameNoReplace(const QByteArray& from, const QByteArray& to) {
     // Nor hard links (FAT and the like): the name is taken with an exclusive create, and the
     // rename then replaces only that empty file of our own.
     const int reserved =
-        ::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        ::openat(dir, to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (reserved < 0)
         return errno;
     ::close(reserved);
-    if (::rename(from.constData(), to.constData()) == 0)
+    if (::renameat(dir, from.constData(), dir, to.constData()) == 0)
         return 0;
     const int error = errno;
-    ::unlink(to.constData());
+    ::unlinkat(dir, to.constData(), 0);
     return error;
 }
 
 } // namespace
 
-QString Create(const QString& folder, const QString& finalName, QString* error) {
+Folder::~Folder() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+Folder::Folder(Folder&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)) {}
+
+Folder& Folder::operator=(Folder&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = std::exchange(other.fd_, -1);
+        path_ = std::move(other.path_);
+    }
+    return *this;
+}
+
+Folder Folder::Open(const QString& path, QString* error) {
+    Folder folder;
+    const QByteArray encoded = QFile::encodeName(path);
+    if (path.isEmpty() || encoded.contains('\0')) {
+        *error = FileErrorReason(ENOENT);
+        return folder;
+    }
+    folder.fd_ = ::open(encoded.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder.fd_ < 0)
+        *error = FileErrorReason(errno);
+    folder.path_ = path;
+    return folder;
+}
+
+bool IsOneComponent(const QString& name) {
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+           !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+}
+
+QString Create(const Folder& folder, const QString& finalName, int* fd, QString* error) {
+    *fd = -1;
+    if (!IsOneComponent(finalName)) {
+        *error = NameRefused();
+        return QString();
+    }
     for (int n = 1; n <= kMaxChoices; ++n) {
         const QString name =
             NumberedFileName(finalName, n, kMaxNameBytes - kPartSuffix.size()) + kPartSuffix;
-        const QByteArray path = Encoded(folder, name);
-        const int fd =
-            ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            ::close(fd);
-            return QDir(folder).filePath(name);
+        const int made = ::openat(folder.fd(), QFile::encodeName(name).constData(),
+                                  O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (made >= 0) {
+            *fd = made;
+            return name;
         }
         if (errno != EEXIST) {
             *error = FileErrorReason(errno);
@@ -73,12 +115,16 @@ QString Create(const QString& folder, const QString& finalName, QString* error) 
     return QString();
 }
 
-QString Finish(const QString& partialPath, const QString& folder, const QString& finalName,
+QString Finish(const Folder& folder, const QString& partName, const QString& finalName,
                QString* error) {
-    const QByteArray from = QFile::encodeName(partialPath);
+    if (!IsOneComponent(partName) || !IsOneComponent(finalName)) {
+        *error = NameRefused();
+        return QString();
+    }
+    const QByteArray from = QFile::encodeName(partName);
     for (int n = 1; n <= kMaxChoices; ++n) {
         const QString name = NumberedFileName(finalName, n);
-        const int result = RenameNoReplace(from, Encoded(folder, name));
+        const int result = RenameNoReplace(folder.fd(), from, QFile::encodeName(name));
         if (result == 0)
             return name;
         if (result != EEXIST) {
@@ -90,9 +136,9 @@ QString Finish(const QString& partialPath, const QString& folder, const QString&
     return QString();
 }
 
-void Remove(const QString& path) {
-    if (!path.isEmpty())
-        ::unlink(QFile::encodeName(path).constData());
+void Remove(const Folder& folder, const QString& partName) {
+    if (folder.valid() && IsOneComponent(partName))
+        ::unlinkat(folder.fd(), QFile::encodeName(partName).constData(), 0);
 }
 
 } // namespace orvello::PartialFile

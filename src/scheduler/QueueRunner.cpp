@@ -5,161 +5,186 @@
 #include "common/UiVariables.h"
 #include "list/EntryStatus.h"
 #include "list/modMain.h"
-#include "resolve/EntryResolver.h"
-#include "scheduler/PartialFile.h"
-#include "scheduler/TransferEvents.h"
-#include "transfer/Download.h"
+#include "scheduler/EntryDownload.h"
 
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace orvello {
 
-namespace {
+QueueRunner::QueueRunner(RunState& run, modMain& list, UiVariables& ui, const EntryNeeds& needs,
+                         QObject* parent)
+    : QObject(parent), run_(run), list_(list), ui_(ui), needs_(needs) {
+    observer_ = list_.AddObserver([this](const ListChange& change) { ListChanged(change); });
+}
 
-// Sets and clears the run flags around a run, also when a handler throws through it.
-struct RunScope {
-    RunState& run;
-    explicit RunScope(RunState& r) : run(r) {
-        run.bStopRequested = false;
-        run.bDownloading = true;
-    }
-    ~RunScope() {
-        run.currentKey = 0;
-        run.bDownloading = false;
-    }
-};
+QueueRunner::~QueueRunner() {
+    list_.RemoveObserver(observer_);
+    for (auto& [key, entry] : entries_)
+        entry->disconnect(this);
+}
 
-} // namespace
+void QueueRunner::setSimultaneous(int count) {
+    simultaneous_ = std::clamp(count, 1, kMaxSimultaneous);
+    FillSoon();
+}
 
-QueueRunner::QueueRunner(RunState& run, modMain& list, EntryResolver& resolver, Download& download,
-                         TransferEvents& events, UiVariables& ui, const ProgramSettings& settings)
-    : run_(run), list_(list), resolver_(resolver), download_(download), events_(events), ui_(ui),
-      settings_(settings) {}
+void QueueRunner::setSpeedLimit(std::int64_t bytesPerSecond) {
+    speedLimit_ = std::max<std::int64_t>(bytesPerSecond, 0);
+    ShareSpeed();
+}
 
 void QueueRunner::StartDownloading() {
+    if (run_.downloading_)
+        return;
     if (ui_.sCurrentTab == QLatin1String("About"))
         ui_.SetUiVariable(QStringLiteral("_root.downloadBtnTab"), QStringLiteral("1"));
     // The folder itself is created, not missing parents. One that can't be created makes
-    // each transfer fail to open its file, and each entry ends "ERROR".
-    if (!settings_.sDownloadDir.isEmpty() && !QFileInfo(settings_.sDownloadDir).isDir())
-        QDir().mkdir(settings_.sDownloadDir);
+    // each entry fail to make its file, and end "ERROR".
+    const QString& folder = needs_.settings.sDownloadDir;
+    if (!folder.isEmpty() && !QFileInfo(folder).isDir())
+        QDir().mkdir(folder);
 
-    RunScope scope(run_);
+    run_.stopRequested_ = false;
+    run_.downloading_ = true;
+    run_.running_.clear();
     tally_ = {};
-    // The position is compared with the list's length as it is now, so entries added during
-    // the run are reached, also after the last earlier entry was passed over.
-    int next = 0;
-    while (const DownloadItem* item = list_.EntryAt(int16_t(next))) {
-        if (IsFinished(item->State)) {
-            ++next;
-            continue;
-        }
-        const quint64 key = item->Key;
-        run_.currentKey = key;
-        list_.FindCurrentRow();
-
-        const QString link = resolver_.ResolveEntry(key);
-        list_.FillDownloadList();
-        // A stop during the resolution ends the run at once, as one during a transfer does.
-        if (run_.bStopRequested) {
-            FinishCurrent(EntryState::Cancelled);
-            return;
-        }
-        const DownloadItem* resolved = list_.EntryByKey(key);
-        if (resolved && resolved->State == EntryState::Error)
-            ++tally_.failed;
-        if (resolved && resolved->State != EntryState::Error && !DownloadCurrent(link))
-            return;
-        // Go on after the entry where it stands now; if it was removed, its place holds the
-        // entry that followed it.
-        const int at = list_.IndexOfKey(key);
-        next = at >= 0 ? at + 1 : next;
-    }
+    lastStartedKey_ = 0;
+    lastStartedIndex_ = 0;
+    FillSlots();
 }
 
-bool QueueRunner::DownloadCurrent(const QString& link) {
-    const quint64 key = run_.currentKey;
-    const QString& folder = settings_.sDownloadDir;
-    if (folder.isEmpty()) {
-        // No folder at all: a bare name would land in whatever folder the program runs in.
-        FinishCurrent(EntryState::Error, QStringLiteral("No download folder is set."));
-        return true;
+// Starts entries in list order while places are free: from after the entry started last, the
+// first that is neither finished nor running. The run ends once nothing is left to start and
+// nothing runs.
+void QueueRunner::FillSlots() {
+    fillQueued_ = false;
+    if (!run_.downloading_ || run_.stopRequested_ || filling_)
+        return;
+    filling_ = true;
+    while (int(entries_.size()) < simultaneous_) {
+        int next = 0;
+        if (lastStartedKey_ != 0) {
+            const int at = list_.IndexOfKey(lastStartedKey_);
+            next = at >= 0 ? at + 1 : lastStartedIndex_;
+        }
+        const DownloadItem* item = nullptr;
+        for (; (item = list_.EntryAt(int16_t(next))); ++next) {
+            if (!IsFinished(item->State) && !run_.IsRunning(item->Key))
+                break;
+        }
+        if (!item)
+            break;
+        StartEntry(item->Key, next);
     }
-    // The data goes into a partial file of the entry's own, created new: no file in the
-    // folder is replaced or written into, and a cut-off download never stands under the
-    // name a finished one would have.
-    RemovePartialFile();
-    QString why;
-    const DownloadItem* item = list_.EntryByKey(key);
-    const QString startName = item->FileName;
-    partialPath_ = PartialFile::Create(folder, startName, &why);
-    if (partialPath_.isEmpty()) {
-        FinishCurrent(EntryState::Error, why);
-        return true;
-    }
-    download_.setUrl(link);
-    download_.setLocalFile(partialPath_);
+    filling_ = false;
+    if (entries_.empty())
+        EndRun();
+}
+
+void QueueRunner::FillSoon() {
+    if (fillQueued_ || !run_.downloading_)
+        return;
+    fillQueued_ = true;
+    QMetaObject::invokeMethod(this, &QueueRunner::FillSlots, Qt::QueuedConnection);
+}
+
+void QueueRunner::StartEntry(quint64 key, int index) {
+    lastStartedKey_ = key;
+    lastStartedIndex_ = index;
+    run_.running_.push_back(key);
+    auto* entry = new EntryDownload(key, needs_, this);
+    entries_[key] = entry;
+    connect(entry, &EntryDownload::Finished, this, &QueueRunner::EntryFinished);
+    connect(entry, &EntryDownload::FileStarted, this, [this] { ShareSpeed(); });
     list_.FindCurrentRow();
-    bool complete = false;
-    events_.BeginVideo(item->ExpectedBytes, item->FileReported);
-    try {
-        complete = download_.StartDownload();
-    } catch (...) { // out of a handler: the run ends here, and leaves no partial file
-        events_.EndTransfer();
-        RemovePartialFile();
-        throw;
-    }
-    events_.EndTransfer();
-
-    if (run_.bStopRequested) {
-        RemovePartialFile();
-        FinishCurrent(EntryState::Cancelled);
-        return false;
-    }
-    // A transfer that did not complete failed; so did one whose server answered with an
-    // error page, or that reported neither a length nor the file.
-    item = list_.EntryByKey(key);
-    const bool noFile = item && item->ExpectedBytes < 0 && !item->FileReported;
-    if (!complete || download_.ResponseCode() >= 400 || noFile) {
-        RemovePartialFile();
-        FinishCurrent(EntryState::Error,
-                      !complete ? download_.FailureReason()
-                      : download_.ResponseCode() >= 400
-                          ? Download::StatusReason(download_.ResponseCode())
-                          : QStringLiteral("The server reported neither the file nor its length."));
-        return true;
-    }
-    // The finished file takes the entry's name as it is now (the user may have renamed it
-    // meanwhile), or the first free numbered form of it; the entry shows the name written.
-    const QString finalName =
-        PartialFile::Finish(partialPath_, folder, item ? item->FileName : startName, &why);
-    if (finalName.isEmpty()) {
-        RemovePartialFile();
-        FinishCurrent(EntryState::Error, why);
-        return true;
-    }
-    partialPath_.clear();
-    list_.SetFileName(key, finalName);
-    list_.SetSavedPath(key, QDir(folder).filePath(finalName));
-    FinishCurrent(EntryState::Complete);
-    return true;
+    entry->Start();
 }
 
-void QueueRunner::RemovePartialFile() {
-    PartialFile::Remove(partialPath_);
-    partialPath_.clear();
-}
-
-void QueueRunner::FinishCurrent(EntryState state, const QString& reason) {
+void QueueRunner::EntryFinished(quint64 key, EntryState state) {
+    const auto it = entries_.find(key);
+    if (it == entries_.end())
+        return;
+    it->second->deleteLater();
+    entries_.erase(it);
+    std::erase(run_.running_, key);
     if (state == EntryState::Complete)
         ++tally_.complete;
     else if (state == EntryState::Error)
         ++tally_.failed;
-    list_.SetState(run_.currentKey, state);
-    list_.SetReason(run_.currentKey, reason);
-    list_.SetTransferNote(run_.currentKey, QString());
-    list_.FillDownloadList();
+    ShareSpeed();
+    if (run_.stopRequested_) {
+        if (entries_.empty())
+            EndRun();
+        return;
+    }
+    // The next entry starts right after, from the event loop (not from inside the one that
+    // ended, which may be inside a change of the list).
+    FillSoon();
+}
+
+void QueueRunner::Stop() {
+    if (!run_.downloading_)
+        return;
+    run_.stopRequested_ = true;
+    fillQueued_ = false;
+    // Each stops at once and tells its end, which takes it off the run.
+    std::vector<EntryDownload*> running;
+    for (const auto& [key, entry] : entries_)
+        running.push_back(entry);
+    for (EntryDownload* entry : running)
+        entry->Stop();
+    if (entries_.empty())
+        EndRun();
+}
+
+// A running entry that is removed stops (its partial file goes); one that is added may start
+// at once when a place is free.
+void QueueRunner::ListChanged(const ListChange& change) {
+    if (!run_.downloading_)
+        return;
+    switch (change.kind) {
+    case ListChange::Kind::Removed:
+        if (const auto it = entries_.find(change.key); it != entries_.end())
+            it->second->Drop();
+        break;
+    case ListChange::Kind::Replaced: {
+        std::vector<EntryDownload*> running;
+        for (const auto& [key, entry] : entries_)
+            if (!list_.EntryByKey(key))
+                running.push_back(entry);
+        for (EntryDownload* entry : running)
+            entry->Drop();
+        break;
+    }
+    case ListChange::Kind::Added:
+        if (int(entries_.size()) < simultaneous_)
+            FillSoon();
+        break;
+    default:
+        break;
+    }
+}
+
+// The speed limit is shared equally among the files coming in.
+void QueueRunner::ShareSpeed() {
+    int receiving = 0;
+    for (const auto& [key, entry] : entries_)
+        receiving += entry->Receiving() ? 1 : 0;
+    const std::int64_t share =
+        speedLimit_ > 0 && receiving > 0 ? std::max<std::int64_t>(speedLimit_ / receiving, 1) : 0;
+    for (const auto& [key, entry] : entries_)
+        entry->setMaxRecvSpeed(share);
+}
+
+void QueueRunner::EndRun() {
+    if (!run_.downloading_)
+        return;
+    run_.downloading_ = false;
+    run_.running_.clear();
+    emit RunEnded(tally_.complete, tally_.failed);
 }
 
 } // namespace orvello

@@ -2,29 +2,49 @@
 
 #include "common/DownloadItem.h"
 
+#include <QObject>
 #include <QString>
+
+#include <cstdint>
+#include <map>
 
 namespace orvello {
 
-class Download;
-class EntryResolver;
-class TransferEvents;
+class EntryDownload;
 class UiVariables;
 class modMain;
-struct ProgramSettings;
-struct RunState;
+class RunState;
+struct EntryNeeds;
+struct ListChange;
 
-// Works through the download list once, one entry at a time: resolves each entry that is
-// neither finished nor failed, downloads its file into the download folder and writes its
-// final status ("Complete", "ERROR" or "Cancelled"). Runs inside the call that started it;
-// the transfer lets the window's events run, so the user adds, removes, moves and stops
-// while it goes on.
-class QueueRunner {
+// The run: works through the download list once, in list order, resolving and downloading
+// each entry that is neither finished nor failed, several at a time up to Simultaneous()
+// (one by default), and writing each entry's final status ("Complete", "ERROR" or
+// "Cancelled"). StartDownloading begins it and returns at once; RunEnded follows when it has
+// passed the end of the list with nothing left running, or was stopped. The run owns the run
+// state (RunState) that everybody else reads.
+class QueueRunner : public QObject {
+    Q_OBJECT
 public:
-    QueueRunner(RunState& run, modMain& list, EntryResolver& resolver, Download& download,
-                TransferEvents& events, UiVariables& ui, const ProgramSettings& settings);
+    // The most entries that may run at a time.
+    static constexpr int kMaxSimultaneous = 8;
+
+    QueueRunner(RunState& run, modMain& list, UiVariables& ui, const EntryNeeds& needs,
+                QObject* parent = nullptr);
+    ~QueueRunner() override;
 
     void StartDownloading();
+    // The user's stop: every running entry stops at once, its partial file goes and it ends
+    // "Cancelled"; later entries keep their status, and the run ends before this returns.
+    void Stop();
+
+    // Entries that run at a time, 1 to kMaxSimultaneous; a change applies as places free up.
+    void setSimultaneous(int count);
+    int Simultaneous() const { return simultaneous_; }
+    // The most bytes a second all running files together may come at, shared among them;
+    // 0 for no limit.
+    void setSpeedLimit(std::int64_t bytesPerSecond);
+    std::int64_t SpeedLimit() const { return speedLimit_; }
 
     // How the entries the last run worked on ended.
     struct Tally {
@@ -32,27 +52,35 @@ public:
         int failed = 0;
     };
     const Tally& LastRun() const { return tally_; }
-    // Removes the partial file of the transfer under way, if there is one. For the end of
-    // the program during a run: the process ends from inside the transfer, so the run never
-    // gets to remove it itself.
-    void RemovePartialFile();
+
+signals:
+    // The run has ended (by itself or stopped): how many of its entries completed and failed.
+    void RunEnded(int complete, int failed);
 
 private:
-    // Downloads the resolved running entry; false when the run must end.
-    bool DownloadCurrent(const QString& link);
-    // Puts the running entry, if it is still in the list, in its final state (with the reason
-    // of a failure), and refills.
-    void FinishCurrent(EntryState state, const QString& reason = QString());
+    void FillSlots();
+    void FillSoon();
+    void StartEntry(quint64 key, int index);
+    void EntryFinished(quint64 key, EntryState state);
+    void ListChanged(const ListChange& change);
+    void ShareSpeed();
+    void EndRun();
 
     RunState& run_;
     modMain& list_;
-    EntryResolver& resolver_;
-    Download& download_;
-    TransferEvents& events_;
     UiVariables& ui_;
-    const ProgramSettings& settings_;
-    QString partialPath_; // the running transfer's partial file, empty when none
+    const EntryNeeds& needs_;
+    std::map<quint64, EntryDownload*> entries_; // running, by key
+    int simultaneous_ = 1;
+    std::int64_t speedLimit_ = 0;
+    // Where the run goes on: after the entry started last where it stands now, or, when it
+    // was removed, at the place it was started from.
+    quint64 lastStartedKey_ = 0;
+    int lastStartedIndex_ = 0;
     Tally tally_;
+    bool filling_ = false;
+    bool fillQueued_ = false;
+    int observer_ = 0;
 };
 
 } // namespace orvello

@@ -9,13 +9,14 @@
 
 namespace orvello {
 
-StartStop::StartStop(RunState& run, modMain& list, QueueRunner& runner, UiVariables& ui,
+StartStop::StartStop(const RunState& run, modMain& list, QueueRunner& runner, UiVariables& ui,
                      Prompter& prompter, Connectivity& connectivity)
     : run_(run), list_(list), runner_(runner), ui_(ui), prompter_(prompter),
       connectivity_(&connectivity) {
     tmrDownload.setSingleShot(true);
     tmrDownload.setInterval(200);
     connect(&tmrDownload, &QTimer::timeout, this, &StartStop::tmrDownload_Timer);
+    connect(&runner_, &QueueRunner::RunEnded, this, &StartStop::Ended);
 }
 
 void StartStop::tmrDownload_Timer() {
@@ -49,11 +50,11 @@ bool StartStop::ConfirmStop() {
                           MsgButtons::YesNo, MsgIcon::Question, kAppTitle});
     if (answer != MsgAnswer::Yes)
         return false;
-    run_.bStopRequested = true;
     stopOffered_ = false;
     setMenuCaption(kStart);
     setRunVariables("1", false);
-    return true; // the run winds down once the transfer under way has seen the request
+    runner_.Stop(); // what runs stops at once, and the run ends
+    return true;
 }
 
 void StartStop::cmdStartDownload_Click() {
@@ -69,8 +70,9 @@ void StartStop::cmdStartDownload_Click() {
         return;
     }
 
-    // A stopped run that is still winding down: a second run never begins inside it.
-    if (run_.bDownloading)
+    // A run that is still going without offering its stop: a second run never begins inside
+    // it.
+    if (run_.bDownloading())
         return;
     if (!IsConnected()) {
         prompter_.MsgBox({QStringLiteral("You are not connected to the internet, Please connect "
@@ -81,11 +83,13 @@ void StartStop::cmdStartDownload_Click() {
     stopOffered_ = true;
     setMenuCaption(kStop);
     setRunVariables("0", false);
+    runner_.StartDownloading(); // returns at once; Ended follows
+}
 
-    runner_.StartDownloading();
-    emit RunEnded(runner_.LastRun().complete, runner_.LastRun().failed);
-
-    if (!run_.bStopRequested) {
+void StartStop::Ended(int complete, int failed) {
+    emit RunEnded(complete, failed);
+    // A stopped run: the stop has switched the controls back already.
+    if (!run_.bStopRequested()) {
         stopOffered_ = false;
         setRunVariables("1", true);
         setMenuCaption(kStart);

@@ -11,7 +11,7 @@ class Prompter;
 class QueueRunner;
 class UiVariables;
 class modMain;
-struct RunState;
+class RunState;
 
 // The one operation that starts and stops downloading, and the short timer that starts it
 // outside the handler of the event that asked for it. Which of the two it does depends on
@@ -23,18 +23,17 @@ public:
     static inline const QString kStart = QStringLiteral("Start Downloading");
     static inline const QString kStop = QStringLiteral("Stop Downloading");
 
-    StartStop(RunState& run, modMain& list, QueueRunner& runner, UiVariables& ui,
+    StartStop(const RunState& run, modMain& list, QueueRunner& runner, UiVariables& ui,
               Prompter& prompter, Connectivity& connectivity);
 
-    // Starts a run and returns when it has ended, or, while one is going, asks the user to
-    // confirm and requests the stop.
+    // Starts a run (it goes on from the event loop, and RunEnded tells its end), or, while one
+    // is going, asks the user to confirm and stops it.
     void cmdStartDownload_Click();
-    // Asks the user to confirm the stop of the run under way and, on Yes, requests it:
-    // the run winds down once the transfer under way has seen the request. True when the
-    // stop was requested.
+    // Asks the user to confirm the stop of the run under way and, on Yes, stops it: what runs
+    // stops at once and the run ends. True when the run was stopped.
     bool ConfirmStop();
     // True while the start/stop caption offers the stop: a run is going and no stop was
-    // requested yet (a stopped run still winding down shows the start caption).
+    // requested yet.
     bool StopOffered() const { return stopOffered_; }
     void tmrDownload_Timer();
     bool IsConnected();
@@ -52,10 +51,12 @@ signals:
     void RunEnded(int complete, int failed);
 
 private:
+    // The run has ended: the controls go back to their idle look unless a stop did that.
+    void Ended(int complete, int failed);
     void setMenuCaption(const QString& caption);
     void setRunVariables(const char* value, bool startFirst);
 
-    RunState& run_;
+    const RunState& run_;
     modMain& list_;
     QueueRunner& runner_;
     UiVariables& ui_;

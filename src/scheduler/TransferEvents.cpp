@@ -1,43 +1,20 @@
 #include "scheduler/TransferEvents.h"
 
-#include "common/RunState.h"
 #include "common/UiVariables.h"
 #include "list/Formatting.h"
 #include "list/modMain.h"
-#include "transfer/Download.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace orvello {
 
-TransferEvents::TransferEvents(Download& download, RunState& run, modMain& list, UiVariables& ui)
-    : download_(download), run_(run), list_(list), ui_(ui) {
-    connect(&download, &Download::DownloadProgress, this,
-            &TransferEvents::Download_DownloadProgress, Qt::DirectConnection);
-    connect(&download, &Download::DownloadComplete, this,
-            &TransferEvents::Download_DownloadComplete, Qt::DirectConnection);
-}
+namespace {
+// How often a speed is measured, and the badge redrawn.
+constexpr qint64 kMeasureMs = 500;
+} // namespace
 
-void TransferEvents::BeginPageFetch() {
-    kind_ = Kind::PageFetch;
-}
-
-void TransferEvents::BeginVideo(qint64 expectedBytes, bool fileReported) {
-    kind_ = Kind::Video;
-    soFar_ = expectedBytes < 0 && fileReported;
-    expected_ = expectedBytes;
-    clock_.start();
-    lastMeasured_ = 0;
-    lastBytes_ = 0;
-    speed_ = -1;
-}
-
-void TransferEvents::EndTransfer() {
-    if (kind_ == Kind::Video)
-        ui_.SetUiVariable(kSpeedVariable, QString());
-    kind_ = Kind::None;
-}
+TransferEvents::TransferEvents(modMain& list, UiVariables& ui) : list_(list), ui_(ui) {}
 
 QString TransferEvents::SpeedNote(double bytesPerSecond, qint64 bytesLeft) {
     QString note = FormatFileSize(float(bytesPerSecond)) + QStringLiteral("/s");
@@ -54,47 +31,98 @@ QString TransferEvents::SpeedNote(double bytesPerSecond, qint64 bytesLeft) {
     return note + QStringLiteral(", ") + left + QStringLiteral(" left");
 }
 
-// At most twice a second: the speed over the time since the last measurement, smoothed
-// with the speed before, into the running entry's note and the surface's badge.
-void TransferEvents::measureSpeed() {
-    const qint64 now = clock_.elapsed();
-    if (now - lastMeasured_ < 500)
-        return;
-    const qint64 bytes = download_.BytesSoFar();
-    const double recent = double(bytes - lastBytes_) * 1000.0 / double(now - lastMeasured_);
-    speed_ = speed_ < 0 ? recent : 0.7 * speed_ + 0.3 * recent;
-    lastMeasured_ = now;
-    lastBytes_ = bytes;
-    const QString note =
-        SpeedNote(speed_, expected_ >= 0 ? std::max<qint64>(expected_ - bytes, 0) : -1);
-    list_.ShowTransferNote(run_.currentKey, note);
-    ui_.SetUiVariable(kSpeedVariable, note);
+QString TransferEvents::RunningNote(int videos, double bytesPerSecond) {
+    return QStringLiteral("%1 downloads, ").arg(videos) + FormatFileSize(float(bytesPerSecond)) +
+           QStringLiteral("/s");
 }
 
-void TransferEvents::Download_DownloadProgress(qint32& lProgress) {
-    if (run_.bStopRequested)
-        download_.CancelDownload(); // the transfer ends cancelled right after this handler
-    switch (kind_) {
-    case Kind::PageFetch:
-        list_.ShowRunningStatus(run_.currentKey, EntryState::Preparing,
-                                lProgress <= 100 ? lProgress : -1);
-        list_.FillDownloadList();
-        break;
-    case Kind::Video:
-        list_.ShowRunningStatus(run_.currentKey,
-                                soFar_ ? EntryState::TransferringUnsized : EntryState::Transferring,
-                                lProgress);
-        measureSpeed();
-        break;
-    case Kind::None:
-        break; // a transfer nobody announced shows nothing
+void TransferEvents::PageProgress(quint64 key, qint32 lProgress) {
+    list_.ShowRunningStatus(key, EntryState::Preparing, lProgress <= 100 ? lProgress : -1);
+    list_.FillDownloadList();
+}
+
+void TransferEvents::PageComplete(quint64 key) {
+    // Shown at the next refill of the list.
+    list_.SetState(key, EntryState::StartDownloading);
+}
+
+void TransferEvents::BeginVideo(quint64 key, qint64 expectedBytes, bool fileReported,
+                                qint64 resumedAt) {
+    Video& v = videos_[key];
+    v = Video{};
+    v.soFar = expectedBytes < 0 && fileReported;
+    v.expected = expectedBytes;
+    v.resumedAt = resumedAt;
+    v.bytes = resumedAt;
+    v.lastBytes = resumedAt;
+    v.clock.start();
+    if (!totalClock_.isValid())
+        totalClock_.start();
+}
+
+void TransferEvents::EndVideo(quint64 key) {
+    if (videos_.erase(key) == 0)
+        return;
+    list_.SetTransferNote(key, QString());
+    showTotal();
+}
+
+// At most twice a second: the speed over the time since the last measurement, smoothed
+// with the speed before, into the entry's note.
+void TransferEvents::measure(quint64 key, Video& v) {
+    const qint64 now = v.clock.elapsed();
+    if (now - v.lastMeasured < kMeasureMs)
+        return;
+    const double recent = double(v.bytes - v.lastBytes) * 1000.0 / double(now - v.lastMeasured);
+    v.speed = v.speed < 0 ? recent : 0.7 * v.speed + 0.3 * recent;
+    v.lastMeasured = now;
+    v.lastBytes = v.bytes;
+    list_.ShowTransferNote(
+        key, SpeedNote(v.speed, v.expected >= 0 ? std::max<qint64>(v.expected - v.bytes, 0) : -1));
+    if (totalClock_.hasExpired(kMeasureMs / 2) || videos_.size() == 1) {
+        totalClock_.restart();
+        showTotal();
     }
 }
 
-void TransferEvents::Download_DownloadComplete() {
-    // Shown at the next refill of the list.
-    if (kind_ == Kind::PageFetch)
-        list_.SetState(run_.currentKey, EntryState::StartDownloading);
+void TransferEvents::VideoProgress(quint64 key, qint64 bytes) {
+    const auto it = videos_.find(key);
+    if (it == videos_.end())
+        return; // a transfer nobody announced shows nothing
+    Video& v = it->second;
+    v.bytes = bytes;
+    qint64 value = bytes;
+    if (!v.soFar && v.expected > 0)
+        value = qint64(std::nearbyint(double(bytes) / double(v.expected) * 100.0));
+    list_.ShowRunningStatus(
+        key, v.soFar ? EntryState::TransferringUnsized : EntryState::Transferring, value);
+    measure(key, v);
+}
+
+qint64 TransferEvents::BytesSoFar(quint64 key) const {
+    const auto it = videos_.find(key);
+    return it == videos_.end() ? 0 : it->second.bytes;
+}
+
+double TransferEvents::TotalSpeed() const {
+    double total = 0;
+    for (const auto& [key, v] : videos_)
+        total += std::max(v.speed, 0.0);
+    return total;
+}
+
+// The badge: one video's own note, or how many come in and their speed together.
+void TransferEvents::showTotal() {
+    QString note;
+    if (videos_.size() == 1) {
+        const auto& [key, v] = *videos_.begin();
+        if (const DownloadItem* entry = list_.EntryByKey(key))
+            note = entry->TransferNote;
+    } else if (videos_.size() > 1) {
+        note = RunningNote(int(videos_.size()), TotalSpeed());
+    }
+    ui_.SetUiVariable(kSpeedVariable, note);
+    emit SpeedChanged(int(videos_.size()), TotalSpeed());
 }
 
 } // namespace orvello

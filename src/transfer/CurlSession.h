@@ -41,7 +41,10 @@ public:
         std::function<void()> finished; // optional
     };
 
-    explicit CurlSession(QByteArray userAgent, QObject* parent = nullptr);
+    // The user agent every request of the program presents.
+    static constexpr const char* kAgent = "Mozilla/4.0 (compatible; MSIE 5.0; Windows NT; DigExt)";
+
+    explicit CurlSession(QByteArray userAgent = kAgent, QObject* parent = nullptr);
     ~CurlSession() override;
 
     CurlSession(const CurlSession&) = delete;

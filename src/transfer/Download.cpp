@@ -16,8 +16,6 @@ namespace orvello {
 
 namespace {
 
-constexpr const char* kAgent = "Mozilla/4.0 (compatible; MSIE 5.0; Windows NT; DigExt)";
-
 // The transfer hands out the data in blocks of this size, one progress event per block.
 constexpr std::size_t kBlock = 2048;
 
@@ -37,7 +35,7 @@ Download::~Download() {
 }
 
 void Download::OpenSession() {
-    auto session = std::make_shared<CurlSession>(QByteArray(kAgent));
+    auto session = std::make_shared<CurlSession>();
     if (!session->isValid())
         return; // nothing reported: whatever needs the session then fails on its own terms
     hSession = std::move(session);

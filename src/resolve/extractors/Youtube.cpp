@@ -1,7 +1,7 @@
 // YouTube: the page names only the player; the player's host redirects to the video, and
-// the redirect's query becomes a get_video request on that host.
+// the redirect's query becomes a get_video request on that host (the page driver asks it,
+// YoutubeRedirect). The extractor gives the player's address.
 #include "resolve/Extractors.h"
-#include "resolve/YoutubeRedirect.h"
 #include "resolve/extractors/PageText.h"
 
 namespace orvello {
@@ -17,9 +17,7 @@ QString ExtractYoutubeLink(const ExtractInput& in) {
     if (semicolon < 0)
         return QString();
     const auto player = page::CutUpTo(page, semicolon + 1, u"&", semicolon + 1);
-    if (!player || player->isEmpty() || !in.redirect)
-        return QString();
-    return in.redirect->GetYoutubePathLnik(*player);
+    return player ? *player : QString();
 }
 
 } // namespace orvello
