@@ -7,7 +7,6 @@
 #include <QFile>
 
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -21,34 +20,6 @@ constexpr int kMaxChoices = 9999;
 
 QByteArray Encoded(const QString& folder, const QString& name) {
     return QFile::encodeName(QDir(folder).filePath(name));
-}
-
-// Moves `from` to `to` unless something is at `to`: 0, EEXIST, or another errno.
-int RenameNoReplace(const QByteArray& from, const QByteArray& to) {
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
-        return errno;
-    // A file system without the no-replace rename: a hard link fails just as atomically when
-    // the name is taken.
-    if (::link(from.constData(), to.constData()) == 0) {
-        ::unlink(from.constData());
-        return 0;
-    }
-    if (errno == EEXIST)
-        return EEXIST;
-    // Nor hard links (FAT and the like): the name is taken with an exclusive create, and the
-    // rename then replaces only that empty file of our own.
-    const int reserved =
-        ::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (reserved < 0)
-        return errno;
-    ::close(reserved);
-    if (::rename(from.constData(), to.constData()) == 0)
-        return 0;
-    const int error = errno;
-    ::unlink(to.constData());
-    return error;
 }
 
 } // namespace
@@ -78,7 +49,7 @@ QString Finish(const QString& partialPath, const QString& folder, const QString&
     const QByteArray from = QFile::encodeName(partialPath);
     for (int n = 1; n <= kMaxChoices; ++n) {
         const QString name = NumberedFileName(finalName, n);
-        const int result = RenameNoReplace(from, Encoded(folder, name));
+        const int result = RenameNoReplace(AT_FDCWD, from, AT_FDCWD, Encoded(folder, name));
         if (result == 0)
             return name;
         if (result != EEXIST) {
