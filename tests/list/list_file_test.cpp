@@ -1,3 +1,4 @@
+#include "list/FinishedFile.h"
 #include "list/ListFile.h"
 #include "list/modMain.h"
 #include "support/QtPrint.h"
@@ -13,7 +14,11 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <thread>
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace orvello;
 using namespace std::chrono_literals;
@@ -61,6 +66,19 @@ struct ListFileFixture : ::testing::Test {
             out << fields(e);
         return out;
     }
+    // A list file of these entries, each a JSON object's text.
+    static QByteArray listOf(const QByteArrayList& entries) {
+        return R"({"version": 1, "entries": [)" + entries.join(",\n") + "]}";
+    }
+    // The file's type and, for a link, where it points.
+    static QString kindOf(const QString& at) {
+        struct stat st {};
+        if (::lstat(QFile::encodeName(at).constData(), &st) != 0)
+            return "none";
+        if (S_ISLNK(st.st_mode))
+            return "link to " + QFile::symLinkTarget(at);
+        return S_ISFIFO(st.st_mode) ? "fifo" : S_ISDIR(st.st_mode) ? "folder" : "file";
+    }
     // A write replaces the file with a new one: a new inode.
     ino_t inode() const {
         struct stat st {};
@@ -88,6 +106,9 @@ TEST_F(ListFileFixture, EveryFieldComesBackInOrderAndARunningEntryCancelled) {
     EXPECT_FALSE(bytesOf(path).contains('\t')); // escaped, as JSON requires
 
     std::vector<DownloadItem> want = list.Entries();
+    // A status text comes back as its state renders it, never as stored.
+    want[3].Status = EntryText::Waiting;
+    want[3].Progress = 0;
     want[2].State = EntryState::Cancelled;
     want[2].Status = EntryText::Cancelled;
     want[2].Progress = 0;
@@ -111,7 +132,6 @@ TEST_F(ListFileFixture, OddMembersAreReadAndADamagedFileIsKeptUnderAFreeName) {
         {"[]", {}},
         {R"({"version": 2, "entries": []})", {}},
         {R"({"version": 1, "entries": {}})", {}},
-        {R"({"version": 1, "entries": [{"url": "a"}, {"fileName": "b"}]})", {}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.bytes.toStdString());
@@ -201,4 +221,290 @@ TEST_F(ListFileFixture, ChangesAreWrittenOncePerIntervalSaveNowAtOnceRemovalsToo
         QTest::qWait(10);
     EXPECT_TRUE(QFile::exists(path)); // an empty list, written
     EXPECT_EQ(readBack(), QStringList());
+}
+
+// A tampered list file can't reach beyond the download folder: every name is cleaned as a
+// typed one (the list's fixed texts stay), the status is rendered from the state, and an
+// entry that can't be made sound is left out, said once for the whole load.
+TEST_F(ListFileFixture, TamperedEntriesAreCleanedOrLeftOut) {
+    const QByteArray longUrl = "http://e/" + QByteArray(8184, 'a'); // 8,193 characters
+    const QString leftOut1 =
+        "1 entry of the saved download list could not be used and was left out.";
+    const struct {
+        QByteArrayList entries;
+        QStringList loaded; // address | file name | status | expected bytes
+        QString message;
+    } rows[] = {
+        {{R"({"url": "a", "fileName": "/home/you/.config/autostart/evil.desktop"})",
+          R"j({"url": "b", "fileName": "Waiting (Auto Detect)"})j"},
+         {"a|homeyou.configautostartevil.desktop|Waiting|-1", "b|Waiting (Auto Detect)|Waiting|-1"},
+         ""},
+        {{R"({"url": "a", "fileName": "../../../x"})", R"({"url": "b", "fileName": ".."})",
+          R"({"url": "c", "fileName": "Process failed."})"},
+         {"a|x|Waiting|-1", "b|Enter File Name|Waiting|-1", "c|Process failed.|Waiting|-1"},
+         ""},
+        {{R"({"url": "a", "fileName": "clip\u001b]0;owned\u0007\n.flv", "state": "Error"})"},
+         {"a|clip]0;owned.flv|ERROR|-1"},
+         ""},
+        // The status shown is the state's, whatever the file says.
+        {{R"({"url": "a", "state": "Complete", "status": "\u001b[2JPaid: enter your card"})",
+          R"({"url": "b", "state": "Waiting", "status": "Complete"})"},
+         {"a|Waiting (Auto Detect)|Complete|-1", "b|Waiting (Auto Detect)|Waiting|-1"},
+         ""},
+        {{R"({"url": "a", "expectedBytes": 1152921504606846976})",
+          R"({"url": "b", "expectedBytes": 1500, "fileName": "/"})"},
+         {"a|Waiting (Auto Detect)|Waiting|-1", "b|Enter File Name|Waiting|1500"},
+         ""},
+        // Left out: no address, texts longer than any the program writes, no object.
+        {{R"({"url": 7, "fileName": "x"})", R"({"url": "b"})"},
+         {"b|Waiting (Auto Detect)|Waiting|-1"},
+         leftOut1},
+        {{R"({"url": ")" + longUrl + R"("})", R"({"url": "b"})"},
+         {"b|Waiting (Auto Detect)|Waiting|-1"},
+         leftOut1},
+        {{R"({"url": "a", "pageAddress": ")" + longUrl + R"("})",
+          R"({"url": "b", "fileName": ")" + QByteArray(4097, 'n') + R"("})",
+          R"({"url": "c", "reason": ")" + QByteArray(1025, 'r') + R"("})",
+          R"({"url": "d", "savedPath": "/)" + QByteArray(4096, 'p') + R"("})",
+          R"({"url": "e", "fileSize": ")" + QByteArray(65, '9') + R"("})",
+          R"({"url": "f", "transferNote": ")" + QByteArray(257, 't') + R"("})", R"("g")",
+          R"({"url": "h", "fileName": ")" + QByteArray(4096, 'n') + R"("})"},
+         {"h|" + QString(255, 'n') + "|Waiting|-1"},
+         "7 entries of the saved download list could not be used and were left out."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.entries.join('\n').left(300).toStdString());
+        ASSERT_TRUE(put(path, listOf(row.entries)));
+        const ListFile::LoadResult result = ListFile(list, path).Load();
+        QStringList loaded;
+        for (const DownloadItem& e : list.Entries())
+            loaded << QStringList{e.Video_URL, e.FileName, e.Status,
+                                  QString::number(e.ExpectedBytes)}
+                          .join('|');
+        EXPECT_EQ(loaded, row.loaded);
+        EXPECT_EQ(result.message, row.message);
+        EXPECT_EQ(result.keptAs, "");
+        EXPECT_TRUE(QFile::exists(path)); // read, not set aside
+    }
+}
+
+// What stands at list.json but is no list file of the program's is set aside under a free
+// name without being read or followed, at once; nothing outside the folder is touched.
+TEST_F(ListFileFixture, AListFileThatIsNoPlainListIsSetAsideUnread) {
+    const QString elsewhere = dir.filePath("elsewhere");
+    const QByteArray aList = listOf({R"({"url": "a"})"});
+    ASSERT_TRUE(put(elsewhere + "/list.json", aList));
+    const auto link = [](const QString& target, const QString& at) {
+        return ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(at).constData());
+    };
+    QByteArray big = aList;
+    big.append(ListFile::kMaxFileBytes + 1 - big.size(), ' ');
+    const struct {
+        const char* what;
+        std::function<void()> plant;
+        QString keptAs;
+        QString kept; // what stands there afterwards
+    } rows[] = {
+        {"a FIFO", [&] { ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0); },
+         path + ".damaged", "fifo"},
+        {"a link to /dev/zero", [&] { ASSERT_EQ(link("/dev/zero", path), 0); }, path + ".damaged",
+         "link to /dev/zero"},
+        {"a link to a list elsewhere", [&] { ASSERT_EQ(link(elsewhere + "/list.json", path), 0); },
+         path + ".damaged", "link to " + elsewhere + "/list.json"},
+        {"a list over the size bound", [&] { ASSERT_TRUE(put(path, big)); }, path + ".damaged",
+         "file"},
+        {"a dangling link at the name a damaged list is kept under",
+         [&] {
+             ASSERT_TRUE(put(path, "{"));
+             ASSERT_EQ(link(elsewhere + "/created", path + ".damaged"), 0);
+         },
+         path + ".damaged-2", "file"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        QDir(QFileInfo(path).path()).removeRecursively();
+        QDir().mkpath(QFileInfo(path).path());
+        row.plant();
+        // A FIFO with no writer would hold a reader: one comes after a while, so a reader that
+        // waited gets a list.
+        std::thread writer([&] {
+            if (row.kept != "fifo")
+                return;
+            QTest::qSleep(1500);
+            const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+                (void)!::write(fd, aList.constData(), std::size_t(aList.size()));
+                ::close(fd);
+            }
+        });
+        QElapsedTimer clock;
+        clock.start();
+        const ListFile::LoadResult result = ListFile(list, path).Load();
+        EXPECT_LT(clock.elapsed(), 1000);
+        writer.join();
+        EXPECT_TRUE(list.Entries().empty());
+        EXPECT_EQ(result.keptAs, row.keptAs);
+        EXPECT_TRUE(result.message.contains(row.keptAs)) << result.message.toStdString();
+        EXPECT_EQ(kindOf(row.keptAs), row.kept);
+        EXPECT_EQ(kindOf(path), "none");
+        EXPECT_EQ(kindOf(elsewhere + "/created"), "none");
+        EXPECT_EQ(bytesOf(elsewhere + "/list.json"), aList);
+        if (row.kept == "file") {
+            EXPECT_NE(bytesOf(row.keptAs), "(none)");
+        }
+    }
+}
+
+// A list longer than the list holds: its first 32,767 entries are loaded and the whole file is
+// kept under a free name before the shorter list is written, with one message saying where.
+TEST_F(ListFileFixture, AFileOfMoreEntriesThanTheListHoldsIsKeptWhole) {
+    QByteArrayList entries;
+    for (int i = 0; i <= EntryStore::kCapacity; ++i)
+        entries << R"({"url": "http://www.youtube.com/watch?v=)" + QByteArray::number(i) +
+                       R"(", "fileName": "../)" + QByteArray::number(i) + R"("})";
+    const QByteArray whole = listOf(entries);
+    const QString created = dir.filePath("created");
+    const struct {
+        bool linkAtFullName; // a link that leads nowhere where the file would be kept
+        QString keptAs;
+    } rows[] = {{false, path + ".full"}, {true, path + ".full-2"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.keptAs.toStdString());
+        QDir(QFileInfo(path).path()).removeRecursively();
+        ASSERT_TRUE(put(path, whole));
+        if (row.linkAtFullName) {
+            ASSERT_EQ(::symlink(QFile::encodeName(created).constData(),
+                                QFile::encodeName(path + ".full").constData()),
+                      0);
+        }
+        ListFile file(list, path);
+        const ListFile::LoadResult result = file.Load();
+        ASSERT_EQ(list.Entries().size(), std::size_t(EntryStore::kCapacity));
+        EXPECT_EQ(list.Entries().back().FileName, "32766");
+        EXPECT_EQ(result.keptAs, row.keptAs);
+        EXPECT_EQ(result.message,
+                  "The saved download list holds 32768 entries, more than the 32767 the list can "
+                  "hold; the first 32767 were loaded. The whole file was kept as " +
+                      row.keptAs + ".");
+        ASSERT_TRUE(file.SaveNow());
+        EXPECT_EQ(bytesOf(row.keptAs), whole);
+        EXPECT_EQ(readBack().size(), EntryStore::kCapacity);
+        EXPECT_FALSE(QFile::exists(created));
+    }
+}
+
+// A list that can't be written is said once, however many writes fail, and written by the
+// retry once it can be, with no further change; after that, a new failure is said again.
+TEST_F(ListFileFixture, AFailedWriteIsSaidOnceAndTriedAgainByItself) {
+    test::TinyDisk disk(dir.filePath("disk"));
+    const QString blocked = dir.filePath("blocked");
+    const bool root = ::geteuid() == 0; // root writes into a folder without write permission
+    const struct {
+        const char* what;
+        QString path;
+        bool runs;
+        std::function<void()> block, unblock;
+    } rows[] = {
+        {"a file where its folder should be", blocked + "/Orvello/list.json", true,
+         [&] {
+             QDir(blocked).removeRecursively();
+             ASSERT_TRUE(put(blocked, "x"));
+         },
+         [&] { QFile::remove(blocked); }},
+        {"a read-only folder", dir.filePath("ro/list.json"), !root,
+         [&] { QFile::setPermissions(dir.filePath("ro"), QFile::ReadOwner | QFile::ExeOwner); },
+         [&] {
+             QFile::setPermissions(dir.filePath("ro"),
+                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+         }},
+        {"a read-only disk", disk.path + "/list.json", disk.mounted,
+         [&] { ASSERT_TRUE(disk.MakeReadOnly()); }, [&] { ASSERT_TRUE(disk.MakeWritable()); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (!row.runs)
+            continue;
+        QDir().mkpath(QFileInfo(row.path).path());
+        RunState r;
+        test::RecordingGrid g;
+        modMain kept{r, &g, nullptr};
+        add(kept, QStringLiteral("first"));
+        ListFile file(kept, row.path, 20ms, 150ms);
+        QStringList said;
+        file.SetSaveFailedListener([&said](const QString& message) { said << message; });
+        row.block();
+        EXPECT_FALSE(file.SaveNow());
+        add(kept, QStringLiteral("second")); // written one throttle interval later: fails too
+        QTest::qWait(500);                   // and so do the retries
+        ASSERT_EQ(said.size(), 1);
+        EXPECT_TRUE(
+            said[0].startsWith("The download list could not be saved to " + row.path + ": "))
+            << said[0].toStdString();
+        EXPECT_TRUE(said[0].endsWith(". Orvello will keep trying.")) << said[0].toStdString();
+        EXPECT_TRUE(file.LastWriteFailed());
+
+        row.unblock();
+        QElapsedTimer clock;
+        for (clock.start(); !QFile::exists(row.path) && clock.elapsed() < 3000;)
+            QTest::qWait(10);
+        EXPECT_TRUE(bytesOf(row.path).contains("second"));
+        EXPECT_FALSE(file.LastWriteFailed());
+
+        row.block();
+        add(kept, QStringLiteral("third"));
+        QTest::qWait(300);
+        EXPECT_EQ(said.size(), 2); // a new failure after a write that succeeded
+        row.unblock();
+    }
+}
+
+// Open file and Open containing folder open only what the program finished into a folder:
+// the entry's own clean name in an absolute folder, and a regular file there.
+TEST_F(ListFileFixture, OnlyAFileFinishedIntoItsFolderIsOpened) {
+    const QString videos = dir.filePath("videos"), elsewhere = dir.filePath("elsewhere");
+    ASSERT_TRUE(put(elsewhere + "/evil.desktop", "[Desktop Entry]"));
+    ASSERT_TRUE(put(elsewhere + "/clip.flv", "x"));
+    ASSERT_TRUE(QDir().mkpath(videos));
+    const auto entry = [](const QString& name, const QString& saved) {
+        return QByteArray(R"({"url": "a", "state": "Complete", "fileName": ")") + name.toUtf8() +
+               R"(", "savedPath": ")" + saved.toUtf8() + R"("})";
+    };
+    const struct {
+        const char* what;
+        QByteArray entry;
+        std::function<void()> plant;
+        FinishedFile found;
+    } rows[] = {
+        {"a saved path elsewhere", entry("clip.flv", elsewhere + "/evil.desktop"), [] {},
+         FinishedFile::None},
+        {"a saved path that leaves its folder",
+         entry("clip.flv", videos + "/../elsewhere/clip.flv"), [] {}, FinishedFile::None},
+        {"a relative saved path", entry("clip.flv", "elsewhere/clip.flv"), [] {},
+         FinishedFile::None},
+        {"a name of two components", entry("../elsewhere/clip.flv", elsewhere + "/clip.flv"), [] {},
+         FinishedFile::None},
+        {"a link in the file's place", entry("clip.flv", videos + "/clip.flv"),
+         [&] {
+             ASSERT_EQ(::symlink(QFile::encodeName(elsewhere + "/evil.desktop").constData(),
+                                 QFile::encodeName(videos + "/clip.flv").constData()),
+                       0);
+         },
+         FinishedFile::Replaced},
+        {"a FIFO in the file's place", entry("clip.flv", videos + "/clip.flv"),
+         [&] { ASSERT_EQ(::mkfifo(QFile::encodeName(videos + "/clip.flv").constData(), 0600), 0); },
+         FinishedFile::Replaced},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        QFile::remove(videos + "/clip.flv");
+        row.plant();
+        ASSERT_TRUE(put(path, listOf({row.entry})));
+        ListFile(list, path).Load();
+        ASSERT_EQ(list.Entries().size(), 1u);
+        QString at;
+        EXPECT_EQ(int(FinishedFileOf(list.Entries()[0], &at)), int(row.found));
+        if (row.found != FinishedFile::None) {
+            EXPECT_EQ(at, videos + "/clip.flv");
+        }
+    }
 }
