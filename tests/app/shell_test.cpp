@@ -522,7 +522,7 @@ TEST_F(Shell, TheRowMenuActsOnTheSelectedEntries) {
         {{0}, Click, 0, "OFCR", &RowMenu::openFile, "012w3", file},
         {{0}, MenuKey, 0, "OFCR", &RowMenu::openFile, "012w3", noApp}, // nothing opens it
         {{3}, Click, 3, "OFCR", &RowMenu::openFile, "012w3", goneSaid},
-        {{0, 3}, Click, 0, "OFCR", &RowMenu::openFolder, "012w3", videos},
+        {{0, 3}, Click, 0, "OFCR", &RowMenu::openFolder, "012w3", videos + " | " + goneSaid},
         {{2}, ShiftF10, 2, "CR", nullptr, "012w3", ""},
         {{1, 0}, Click, 1, "OFCTR", &RowMenu::copyAddress, "012w3", twoPages},
         {{2}, Click, 2, "CR", &RowMenu::copyAddress, "012w3", page + "2"},
@@ -546,9 +546,10 @@ TEST_F(Shell, TheRowMenuActsOnTheSelectedEntries) {
         for (int i = 0; i < 4; ++i)
             w->list().AddUrlToList(page + QString::number(i));
         const auto& e = w->list().Entries();
-        for (int i : {0, 3}) {
-            w->list().SetState(e[i].Key, EntryState::Complete);
+        for (int i : {0, 3}) { // as a run finishes them
+            w->list().SetFileName(e[i].Key, QFileInfo(i == 0 ? file : gone).fileName());
             w->list().SetSavedPath(e[i].Key, i == 0 ? file : gone);
+            w->list().SetState(e[i].Key, EntryState::Complete);
         }
         w->list().SetState(e[1].Key, EntryState::Error);
         w->list().SetVideoUrl(e[1].Key, "Process failed.");
