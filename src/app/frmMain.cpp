@@ -25,6 +25,7 @@
 #include <QQuickWidget>
 #include <QScopedValueRollback>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QWindow>
 
 #include <array>
@@ -142,6 +143,13 @@ void frmMain::LoadList() {
     // The list of the last run comes back; from now on every change is written to disk.
     m_listFile = std::make_unique<ListFile>(
         *m_list, m_options.listFile.isEmpty() ? ListFile::DefaultPath() : m_options.listFile);
+    // A write that failed is said once (until one succeeds again), from the event loop rather
+    // than from inside the write: the box runs events, and a write may come from the exit.
+    m_listFile->SetSaveFailedListener([this](const QString& message) {
+        QTimer::singleShot(0, this, [this, message] {
+            m_prompter->MsgBox({message, MsgButtons::Ok, MsgIcon::Exclamation, kAppTitle});
+        });
+    });
     const ListFile::LoadResult loaded = m_listFile->Load();
     if (!loaded.message.isEmpty())
         m_prompter->MsgBox({loaded.message, MsgButtons::Ok, MsgIcon::Exclamation, kAppTitle});
