@@ -11,11 +11,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -232,7 +232,7 @@ bool fromJson(const QJsonObject& o, DownloadItem& item) {
         return false;
     item.FileName = isFixedText(name) ? name : CleanFileName(name);
     item.State = state.value_or(EntryState::Waiting);
-    item.Progress = state ? boundedProgress(item.State, o.value(field::Progress).toInteger(0)) : 0;
+    item.Progress = boundedProgress(item.State, o.value(field::Progress).toInteger(0));
     item.Status = EntryStatusText(item.State, item.Progress);
     const qint64 expected = o.value(field::ExpectedBytes).toInteger(-1);
     item.ExpectedBytes = expected >= 0 && expected <= bound::ExpectedBytes ? expected : -1;
@@ -275,6 +275,39 @@ ReadOutcome readListBytes(const QString& path, QByteArray& bytes) {
     if (outcome != ReadOutcome::Read)
         bytes.clear();
     return outcome;
+}
+
+// Writes the bytes into a new file beside `path` and renames it over `path` only when
+// complete, so a failed write (a full disk, a read-only folder) leaves the old file as it was.
+// The rename replaces whatever stands at `path` itself: a link there is never followed to
+// what it points to (QSaveFile would write through it, replacing a file of someone else's).
+bool replaceWhole(const QString& path, const QByteArray& bytes, QString* why) {
+    QByteArray temp = QFile::encodeName(path) + ".XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC); // created exclusively, never a link
+    if (fd < 0) {
+        *why = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    int error = 0;
+    for (qsizetype done = 0; done < bytes.size() && error == 0;) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, std::size_t(bytes.size() - done));
+        if (n > 0)
+            done += n;
+        else if (n < 0 && errno != EINTR)
+            error = errno;
+    }
+    // On disk before the name points to it, so a crash leaves the old list or the new one.
+    if (error == 0 && ::fsync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && ::rename(temp.constData(), QFile::encodeName(path).constData()) != 0)
+        error = errno;
+    if (error == 0)
+        return true;
+    ::unlink(temp.constData());
+    *why = QString::fromLocal8Bit(std::strerror(error));
+    return false;
 }
 
 } // namespace
@@ -433,14 +466,7 @@ bool ListFile::write(QString* why) {
         }
         pendingAside_.clear();
     }
-    const QByteArray bytes = listText(list_.Entries());
-    // Written beside the old file and renamed over it only when complete: a failed write
-    // (a full disk, a read-only folder) leaves the old one as it was.
-    QSaveFile file(path_);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
-        return true;
-    *why = file.errorString();
-    return false;
+    return replaceWhole(path_, listText(list_.Entries()), why);
 }
 
 bool ListFile::SaveNow() {

@@ -15,8 +15,9 @@ namespace orvello {
 class modMain;
 
 // Keeps the download list on disk so it survives a restart: the whole list as one JSON file,
-// rewritten atomically (a new file that replaces the old one whole) at most once per
-// throttle interval after the list changed, and read back at start. What is read back is
+// rewritten atomically (a new file that replaces the old one whole, or a link in its place,
+// never what the link points to) at most once per throttle interval after the list changed,
+// and read back at start. What is read back is
 // outside text like any other: names are cleaned as typed names are, texts and numbers are
 // bounded, and the status texts are rendered from the states, never taken from the file.
 class ListFile {

@@ -508,3 +508,33 @@ TEST_F(ListFileFixture, OnlyAFileFinishedIntoItsFolderIsOpened) {
         }
     }
 }
+
+// A link put at the list's name after the start is replaced by the list, never followed: what
+// it points to stays as it was, or is not created.
+TEST_F(ListFileFixture, AWriteReplacesALinkAtItsNameNotWhatItPointsTo) {
+    const QString target = dir.filePath("elsewhere/autostart.desktop");
+    const struct {
+        const char* what;
+        bool targetThere;
+    } rows[] = {{"a link to a file of the user's", true}, {"a link that leads nowhere", false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        QDir(dir.filePath("elsewhere")).removeRecursively();
+        if (row.targetThere) {
+            ASSERT_TRUE(put(target, "[Desktop Entry]"));
+        }
+        add(list, QStringLiteral("u"));
+        ListFile file(list, path);
+        QFile::remove(path);
+        QDir().mkpath(QFileInfo(path).path());
+        ASSERT_EQ(
+            ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(path).constData()),
+            0);
+        EXPECT_TRUE(file.SaveNow());
+        EXPECT_EQ(kindOf(path), "file");
+        EXPECT_EQ(readBack().size(), 1);
+        EXPECT_EQ(bytesOf(target), row.targetThere ? "[Desktop Entry]" : "(none)");
+        EXPECT_EQ(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                  QStringList{"list.json"}); // no file of its writing left behind
+    }
+}
