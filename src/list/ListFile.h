@@ -24,8 +24,8 @@ class ListFile {
 public:
     // The version written into the file; a file of any other version is not read.
     static constexpr int kFormatVersion = 1;
-    // The largest file read. A full list of 32,767 entries with long names and addresses
-    // takes about 20 MiB; a larger file, or anything but a regular file, is set aside unread.
+    // The largest file read. A full list of 32,767 entries with long titles takes about
+    // 16 MiB; a larger file, or anything but a regular file, is set aside unread.
     static constexpr qint64 kMaxFileBytes = qint64(32) << 20;
 
     struct LoadResult {
