@@ -53,8 +53,7 @@ LocalFileInfo LocalFileNaming::MakeLocalFileName(const QString& url, int32_t sit
         name = KeepHeadAndTail(name, kNameLimit);
     if (name.size() > kYoutubeNameLimit && siteCode == 2)
         name = KeepHeadAndTail(name, kYoutubeNameLimit);
-    const float size = download_.FileSize();
-    return LocalFileInfo{CleanFileName(name), sizeText, size >= 0 ? qint64(size) : -1,
+    return LocalFileInfo{CleanFileName(name), sizeText, download_.ExactLength(),
                          download_.FileExists()};
 }
 

@@ -324,6 +324,7 @@ bool Download::AskServer() {
     const HeaderValues v = head.request.Finish();
     m_LastModified = v.lastModified;
     m_FileSize = v.fileSize;
+    m_ExactLength = v.length;
     m_RemoteFileName = v.remoteFileName;
     m_RemoteFileType = v.remoteFileType;
     m_FileExists = v.fileExists;

@@ -36,8 +36,8 @@ public:
     bool Done() const { return easy_.end().done; }
     // The values the answer gives, and the handle let go. Every outcome sets all of them, so
     // none can describe an earlier address:
-    //  - a complete answer whose block fits: the values read from it (a Content-Length that is
-    //    not a number reads as a missing one, a size of -1);
+    //  - a complete answer whose block fits: the values read from it (a Content-Length that
+    //    gives no length reads as a missing one, a size of -1);
     //  - a complete answer whose block is longer: only the status counts, the file exists
     //    when it is 200; "Not Available", -1 and empty names otherwise;
     //  - no complete answer (not made, refused, failed, timed out, not done yet): the file
