@@ -1,3 +1,4 @@
+#include "list/AddressSplit.h"
 #include "list/modMain.h"
 #include "support/RecordingGrid.h"
 #include "support/ScriptedPrompter.h"
@@ -450,5 +451,32 @@ TEST(EntryStore, KeysNumbersAndTheAddressIndexStayTrueUnderRandomEdits) {
         }
         for (const QString& url : everUsed)
             ASSERT_EQ(store.ContainsAddress(url), held.contains(url)) << url.toStdString();
+    }
+}
+
+// What a text brings for the list: the address field's lines as they stand, or a drop's words
+// of supported sites; past the bound they are counted, not kept.
+TEST(AddressSplit, LinesOrAddressesUpToTheBoundThenCounted) {
+    const QString a = "http://www.youtube.com/watch?v=a", b = "http://blip.tv/file/1";
+    const struct {
+        bool lines; // SplitLines, else SplitAddresses
+        QString text;
+        qsizetype limit;
+        QStringList kept;
+        qsizetype more;
+    } cases[] = {
+        {true, " " + a + " \r\n\r\n \t\r" + b, 9, {" " + a + " ", b}, 0},
+        {true, "x\ny\rz\n", 2, {"x", "y"}, 1},
+        {true, "\n \r\n", 9, {}, 0},
+        {false, "see " + a + "\r\nor\t" + b + "\u2028" + a + "#2 end", 2, {a, b}, 1},
+        {false, "http://example.com/x words", 9, {}, 0},
+        {false, a, 0, {}, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.toStdString());
+        const SplitText split =
+            c.lines ? SplitLines(c.text, c.limit) : SplitAddresses(c.text, c.limit);
+        EXPECT_EQ(split.addresses, c.kept);
+        EXPECT_EQ(split.more, c.more);
     }
 }
