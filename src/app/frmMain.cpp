@@ -8,6 +8,7 @@
 #include "RowMenu.h"
 #include "SurfaceBridge.h"
 #include "TrayIcon.h"
+#include "list/AddressSplit.h"
 #include "list/ListEditing.h"
 #include "list/ListFile.h"
 #include "list/modMain.h"
@@ -118,7 +119,8 @@ frmMain::frmMain(Options options) : m_options(std::move(options)) {
     connect(&m_scheduler->startStop, &StartStop::RunEnded, this, &frmMain::RunEnded);
     // Addresses dropped on the surface or the grid are added. The surface takes drags for
     // its items; the grid takes none, so what is dropped on it reaches the window.
-    m_drops = std::make_unique<LinkDrops>([this](const QString& url) { AddAddress(url); });
+    m_drops = std::make_unique<LinkDrops>(
+        [this](const QStringList& urls) { return m_list->AddUrlsToList(urls); }, *m_prompter);
     m_drops->Watch(*Flash);
     m_drops->Watch(*this);
     // The grid's row menu and its Delete key.
@@ -275,10 +277,9 @@ void frmMain::RunEnded(int complete, int failed) {
 }
 
 void frmMain::AddDownloadUrl() {
-    // The trimmed copy only decides whether there is an address; the list gets the text as
-    // the surface holds it, blanks and all.
-    if (!m_ui.VideoUrl().trimmed().isEmpty())
-        m_list->AddUrlToList(m_ui.VideoUrl());
+    // Each line of the field is an address, as the surface holds it, blanks and all; a blank
+    // line is none. A paste of several lines thus adds each of them.
+    m_list->AddUrlsToList(SplitLines(m_ui.VideoUrl(), modMain::kCapacity).addresses);
     if (m_run.bDownloading)
         m_list->FindCurrentRow();
 }
@@ -295,12 +296,6 @@ void frmMain::CopyText(const QString& text) {
     clipboard->setText(text);
     if (watching)
         m_monitor->Monitor(true);
-}
-
-void frmMain::AddAddress(const QString& url) {
-    m_list->AddUrlToList(url);
-    if (m_run.bDownloading)
-        m_list->FindCurrentRow();
 }
 
 void frmMain::HideDownloadGrid() {

@@ -18,18 +18,35 @@ bool modMain::UpdateDownloadItem(int16_t id, const QString& url, const QString& 
     return true;
 }
 
-void modMain::AddUrlToList(const QString& url) {
+bool modMain::AddEntryFor(const QString& url) {
     QString fileSize = EntryText::UnknownSize;
     if (IdentifySite(url) == kSiteNotSupported) {
         QString status = EntryText::LinkNotSupported;
-        AddToDownloadList(url, EntryText::Error, status, fileSize);
-    } else {
-        QString status = EntryText::Waiting;
-        AddToDownloadList(url, EntryText::AutoDetect, status, fileSize);
+        return AddToDownloadList(url, EntryText::Error, status, fileSize);
+    }
+    QString status = EntryText::Waiting;
+    return AddToDownloadList(url, EntryText::AutoDetect, status, fileSize);
+}
+
+void modMain::AddUrlToList(const QString& url) {
+    AddEntryFor(url);
+    FillDownloadList();
+    if (m_run.bDownloading)
+        FindCurrentRow();
+}
+
+qsizetype modMain::AddUrlsToList(const QStringList& urls) {
+    if (urls.isEmpty())
+        return 0;
+    qsizetype leftOut = 0;
+    for (const QString& url : urls) {
+        if (!AddEntryFor(url))
+            ++leftOut;
     }
     FillDownloadList();
     if (m_run.bDownloading)
         FindCurrentRow();
+    return leftOut;
 }
 
 bool modMain::RemoveFromDownloadList(int16_t id) {
