@@ -3,7 +3,8 @@
 #include "cli/ConsoleReport.h"
 #include "cli/GetCommand.h"
 #include "cli/GetOptions.h"
-#include "cli/StopSignals.h"
+#include "cli/LineReader.h"
+#include "common/StopSignals.h"
 
 #include <QCoreApplication>
 
@@ -11,6 +12,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+using namespace orvello;
 using namespace orvello::cli;
 
 namespace {
@@ -60,7 +62,7 @@ int main(int argc, char** argv) {
         if (address != QLatin1String("-")) {
             addresses << address;
         } else if (!stdinRead) { // standard input has one end: a second "-" reads nothing
-            addresses << stopSignals.ReadLines(STDIN_FILENO);
+            addresses << ReadLines(STDIN_FILENO);
             stdinRead = true;
         }
     }

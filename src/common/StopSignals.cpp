@@ -1,14 +1,13 @@
-#include "cli/StopSignals.h"
+#include "common/StopSignals.h"
 
 #include <QSocketNotifier>
 
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
-namespace orvello::cli {
+namespace orvello {
 
 namespace {
 
@@ -68,32 +67,4 @@ int StopSignals::Received() {
     return int(g_received);
 }
 
-QStringList StopSignals::ReadLines(int fd) const {
-    QByteArray all;
-    char buffer[65536];
-    pollfd fds[2] = {{fd, POLLIN, 0}, {pipe_[0], POLLIN, 0}};
-    while (Received() == 0) {
-        if (poll(fds, pipe_[0] >= 0 ? 2 : 1, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) == 0)
-            continue; // only the pipe: the loop's condition ends it
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN))
-            continue;
-        if (n <= 0)
-            break;
-        all.append(buffer, n);
-    }
-    QStringList lines;
-    for (const QByteArray& line : all.split('\n')) {
-        const QString text = QString::fromUtf8(line).trimmed();
-        if (!text.isEmpty())
-            lines << text;
-    }
-    return lines;
-}
-
-} // namespace orvello::cli
+} // namespace orvello

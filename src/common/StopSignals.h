@@ -1,13 +1,12 @@
 #pragma once
 
 #include <QObject>
-#include <QStringList>
 
 #include <memory>
 
 class QSocketNotifier;
 
-namespace orvello::cli {
+namespace orvello {
 
 // SIGINT and SIGTERM as a request to stop, not an end: the handler only notes the signal and
 // writes a byte into a pipe, and the event loop (the transfer lets it run) hears the pipe and
@@ -21,10 +20,6 @@ public:
 
     // The first signal received, 0 while none.
     static int Received();
-    // The lines of the descriptor up to its end, each trimmed, empty ones left out. Stops
-    // early, with what was read, when a signal comes: the wait is on the descriptor and the
-    // signals' pipe together.
-    QStringList ReadLines(int fd) const;
 
 signals:
     void stopRequested(int signal);
@@ -34,4 +29,4 @@ private:
     std::unique_ptr<QSocketNotifier> notifier_;
 };
 
-} // namespace orvello::cli
+} // namespace orvello
