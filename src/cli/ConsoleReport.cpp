@@ -6,6 +6,8 @@
 
 #include <QStringList>
 
+#include <cerrno>
+#include <cstring>
 #include <sys/ioctl.h>
 
 namespace orvello::cli {
@@ -112,9 +114,7 @@ void ConsoleReport::Live(const LiveView& view) {
         return;
     const QByteArray line =
         ("\r" + Printable(LiveLine(view, TerminalWidth(fileno(out_)))) + "\x1b[K").toUtf8();
-    std::fwrite(line.constData(), 1, std::size_t(line.size()), out_);
-    std::fflush(out_);
-    liveShown_ = true;
+    liveShown_ = put(out_, line);
 }
 
 void ConsoleReport::Finished(const DownloadItem& entry) {
@@ -135,16 +135,36 @@ void ConsoleReport::Message(const QString& text) {
 void ConsoleReport::clearLive() {
     if (!liveShown_)
         return;
-    std::fputs("\r\x1b[K", out_);
-    std::fflush(out_);
     liveShown_ = false;
+    put(out_, "\r\x1b[K");
 }
 
 void ConsoleReport::write(std::FILE* stream, const QString& line) {
     clearLive();
-    const QByteArray bytes = (Printable(line) + QLatin1Char('\n')).toUtf8();
-    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
-    std::fflush(stream);
+    put(stream, (Printable(line) + QLatin1Char('\n')).toUtf8());
+}
+
+bool ConsoleReport::put(std::FILE* stream, const QByteArray& bytes) {
+    bool& failed = stream == out_ ? outFailed_ : errFailed_;
+    if (failed)
+        return false;
+    const bool written = std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream) ==
+                             std::size_t(bytes.size()) &&
+                         std::fflush(stream) == 0;
+    if (written)
+        return true;
+    const int error = errno;
+    failed = true;
+    std::clearerr(stream);
+    if (!writeError_.isEmpty())
+        return false; // the first failure is the one told
+    writeError_ = QStringLiteral("%1 can't be written: %2.")
+                      .arg(stream == out_ ? QStringLiteral("Standard output")
+                                          : QStringLiteral("Standard error"),
+                           QString::fromLocal8Bit(std::strerror(error)));
+    if (onWriteError_)
+        onWriteError_();
+    return false;
 }
 
 int TerminalWidth(int fd) {

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <cstdio>
+#include <functional>
 
 namespace orvello::cli {
 
@@ -37,6 +38,9 @@ QString UnsupportedLine(const QString& address);
 // Where the program's lines go. Completions go to `out`, failures and messages to `err`; on a
 // terminal the running entry's live line is redrawn in place on `out` and each final line
 // replaces it. With `quiet` only failures and messages are written.
+//
+// A write that fails (a pipe whose reader has gone, a full disk) is told to the handler given
+// to OnWriteError, once; nothing more goes to that stream.
 class ConsoleReport {
 public:
     ConsoleReport(std::FILE* out, std::FILE* err, bool terminal, bool quiet);
@@ -48,15 +52,26 @@ public:
     // "orvello-get: <text>" on err.
     void Message(const QString& text);
 
+    void OnWriteError(std::function<void()> handler) { onWriteError_ = std::move(handler); }
+    // What failed to be written and why ("Standard output can't be written: Broken pipe."),
+    // empty while every write went through.
+    const QString& WriteError() const { return writeError_; }
+
 private:
     void clearLive();
     void write(std::FILE* stream, const QString& line);
+    // Writes and flushes the bytes; false, with the failure noted, when they don't go out.
+    bool put(std::FILE* stream, const QByteArray& bytes);
 
     std::FILE* out_;
     std::FILE* err_;
     bool terminal_;
     bool quiet_;
     bool liveShown_ = false;
+    bool outFailed_ = false;
+    bool errFailed_ = false;
+    QString writeError_;
+    std::function<void()> onWriteError_;
 };
 
 // The columns of the terminal on this descriptor (COLUMNS, else 80, when it can't be asked).

@@ -45,6 +45,8 @@ GetCommand::GetCommand(ConsoleReport& report)
     if (scratch_.isValid())
         scheduler_.pages.setParseFile(scratch_.filePath(QStringLiteral("Parse.tmp")));
     list_.SetChangeListener([this] { onListChanged(); });
+    // Lines that can't be written any more stop the run as a signal does.
+    report_.OnWriteError([this] { Stop(); });
 }
 
 QString GetCommand::PrepareFolder(const QString& folder, QString* why) {

@@ -16,7 +16,8 @@ namespace orvello::cli {
 
 // Exit statuses.
 constexpr int kExitComplete = 0;     // every address ended "Complete"
-constexpr int kExitFailed = 1;       // an address failed or was not supported; no folder
+constexpr int kExitFailed = 1;       // an address failed or was not supported; no folder; a line
+                                     // that could not be written
 constexpr int kExitUsage = 2;        // a wrong command line
 constexpr int kExitSignalBase = 128; // + the signal that stopped the run
 

@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
@@ -21,9 +22,33 @@ bool IsTerminal(int fd) {
     return isatty(fd) && qEnvironmentVariable("TERM") != QLatin1String("dumb");
 }
 
+extern "C" void EndAtOnce(int signal) {
+    _exit(kExitSignalBase + signal);
+}
+
+// Until the run can hear a stop, a stop signal ends the program at once with 128 + the
+// signal: nothing has been fetched or written yet, and a wait before the run (a settings file
+// that is a FIFO, a folder on a hung mount) would otherwise hold the signal. A signal the
+// program was started with ignored stays ignored.
+void EndAtOnceOnStopSignals() {
+    for (const int signal : StopSignals::kSignals) {
+        struct sigaction action = {};
+        if (sigaction(signal, nullptr, &action) != 0 || action.sa_handler == SIG_IGN)
+            continue;
+        action = {};
+        action.sa_handler = &EndAtOnce;
+        sigemptyset(&action.sa_mask);
+        sigaction(signal, &action, nullptr);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    EndAtOnceOnStopSignals();
+    // A reader that has gone is a failed write, told and answered by the program, not a
+    // signal that ends it with the partial file left behind.
+    std::signal(SIGPIPE, SIG_IGN);
     // A closed standard descriptor would be reused by the first file the program opens (the
     // signals' pipe, a socket), and "-" would then read that: each one closed reads
     // /dev/null instead.
@@ -53,7 +78,6 @@ int main(int argc, char** argv) {
         break;
     }
 
-    StopSignals stopSignals;
     ConsoleReport report(stdout, stderr, IsTerminal(STDOUT_FILENO), options.quiet);
 
     QStringList addresses;
@@ -66,8 +90,6 @@ int main(int argc, char** argv) {
             stdinRead = true;
         }
     }
-    if (const int signal = StopSignals::Received())
-        return kExitSignalBase + signal;
 
     QString why;
     const QString folder = GetCommand::PrepareFolder(options.folder, &why);
@@ -75,12 +97,20 @@ int main(int argc, char** argv) {
         report.Message(why);
         return kExitFailed;
     }
+    // From here a stop signal is a request the run answers, so a partial file is removed.
+    StopSignals stopSignals;
     GetCommand command(report);
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &stopSignals,
                      [&command] { command.Stop(); });
-    const int status = command.Run(addresses, folder);
+    const int status = StopSignals::Received() ? kExitFailed : command.Run(addresses, folder);
     // A stop by signal says so in the status, whatever the entries came to.
     if (const int signal = StopSignals::Received())
         return kExitSignalBase + signal;
+    // So does a line that could not be written, told on standard error while it still takes
+    // lines.
+    if (!report.WriteError().isEmpty()) {
+        report.Message(report.WriteError());
+        return kExitFailed;
+    }
     return status;
 }

@@ -25,13 +25,8 @@ extern "C" void OnStopSignal(int signal) {
     errno = saved;
 }
 
-void Handle(int signal, void (*handler)(int)) {
-    struct sigaction action = {};
-    action.sa_handler = handler;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART; // a signal never makes another call fail half-way
-    sigaction(signal, &action, nullptr);
-}
+// The handling each signal had before, put back when the object goes.
+struct sigaction g_previous[StopSignals::kSignals.size()];
 
 } // namespace
 
@@ -49,13 +44,20 @@ StopSignals::StopSignals() {
             emit stopRequested(int(g_received));
         });
     }
-    Handle(SIGINT, &OnStopSignal);
-    Handle(SIGTERM, &OnStopSignal);
+    for (std::size_t i = 0; i < kSignals.size(); ++i) {
+        struct sigaction action = {};
+        action.sa_handler = &OnStopSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART; // a signal never makes another call fail half-way
+        if (sigaction(kSignals[i], nullptr, &g_previous[i]) == 0 &&
+            g_previous[i].sa_handler != SIG_IGN)
+            sigaction(kSignals[i], &action, nullptr);
+    }
 }
 
 StopSignals::~StopSignals() {
-    Handle(SIGINT, SIG_DFL);
-    Handle(SIGTERM, SIG_DFL);
+    for (std::size_t i = 0; i < kSignals.size(); ++i)
+        sigaction(kSignals[i], &g_previous[i], nullptr);
     g_wakeFd = -1;
     notifier_.reset();
     for (int fd : pipe_)

@@ -18,7 +18,10 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
 #include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace orvello;
 using namespace orvello::test;
@@ -62,10 +65,18 @@ struct GetRig {
     QString defaultFolder() const { return path("home/Downloaded Videos"); }
 
     // Runs the program with these arguments and standard input; `during` is called as the
-    // program runs, until it returns true.
+    // program runs, until it returns true; `inChild` runs in the child before the program
+    // starts. The program starts with the stop signals and SIGPIPE at their defaults.
     Outcome Run(const QStringList& args, const QByteArray& input = {},
-                const std::function<bool(QProcess&)>& during = {}, const QString& wrapper = {}) {
+                const std::function<bool(QProcess&)>& during = {}, const QString& wrapper = {},
+                const std::function<void()>& inChild = {}) {
         QProcess p;
+        p.setChildProcessModifier([inChild] {
+            for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+                ::signal(signal, SIG_DFL);
+            if (inChild)
+                inChild();
+        });
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", path("home"));
         env.insert("XDG_CONFIG_HOME", path("config"));
@@ -112,13 +123,15 @@ QStringList FilesUnder(const QString& folder) {
     return files;
 }
 
-// {dir}, {videos} (the default folder), {ok}, {missing} and {novideo} in a row's texts.
+// {dir}, {videos} (the default folder), {ok}, {missing}, {novideo} and {slow} in a row's
+// texts.
 QString Expand(QString text, const GetRig& rig) {
     return text.replace("{videos}", rig.defaultFolder())
         .replace("{dir}", rig.dir.path())
         .replace("{ok}", rig.ok)
         .replace("{missing}", rig.missing)
-        .replace("{novideo}", rig.novideo);
+        .replace("{novideo}", rig.novideo)
+        .replace("{slow}", rig.slow);
 }
 
 } // namespace
@@ -235,35 +248,125 @@ TEST(GetCommand, ExitStatusFilesAndLines) {
     }
 }
 
-TEST(GetCommand, ASignalStopsTheTransferAndLeavesNoPartialFile) {
+// What stops a run in the table below.
+enum class Stopper {
+    SignalWhileAFileComesIn, // the partial file is there, the server holds the rest back
+    SignalAtStartUp,         // the settings file is a FIFO nobody writes
+    OutputReaderGone,        // standard output is a pipe whose reader has gone
+};
+
+TEST(GetCommand, AStopEndsTheRunAndLeavesNoPartialFile) {
+    const QString cancelled = "Cancelled\t1000 KB\t{slow}\tStopped before the file was complete.\n";
     const struct {
+        const char* what;
+        Stopper stopper;
         int signal;
+        QStringList args;
         int exit;
-    } rows[] = {{SIGINT, 130}, {SIGTERM, 143}};
+        QString err;
+        QStringList files;
+        QStringList fetched; // the paths the server was asked for, in order
+    } rows[] = {
+        {"SIGINT",
+         Stopper::SignalWhileAFileComesIn,
+         SIGINT,
+         {"{slow}", "{ok}"},
+         130,
+         cancelled,
+         {},
+         {"/putfile.com/slow", "/slow.flv"}},
+        {"SIGTERM",
+         Stopper::SignalWhileAFileComesIn,
+         SIGTERM,
+         {"{slow}", "{ok}"},
+         143,
+         cancelled,
+         {},
+         {"/putfile.com/slow", "/slow.flv"}},
+        {"SIGHUP, a closed terminal",
+         Stopper::SignalWhileAFileComesIn,
+         SIGHUP,
+         {"{slow}", "{ok}"},
+         129,
+         cancelled,
+         {},
+         {"/putfile.com/slow", "/slow.flv"}},
+        {"SIGTERM while the settings are read from a FIFO",
+         Stopper::SignalAtStartUp,
+         SIGTERM,
+         {"{ok}"},
+         143,
+         "",
+         {"config/Orvello/HKEY_CURRENT_USER.ini"},
+         {}},
+        {"a reader of standard output that has gone",
+         Stopper::OutputReaderGone,
+         0,
+         {"{ok}", "{slow}"},
+         1,
+         "Cancelled\t????\t{slow}\tStopped before the file was complete.\n"
+         "orvello-get: Standard output can't be written: Broken pipe.\n",
+         {"home/Downloaded Videos/ok.flv"},
+         {"/putfile.com/ok", "/ok.flv", "/putfile.com/slow"}},
+    };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.signal);
+        SCOPED_TRACE(row.what);
         GetRig rig;
-        // The signal comes while the file comes in (its partial file is there, and the
-        // server holds the rest back); the second address never starts.
-        QElapsedTimer partial;
-        const Outcome got = rig.Run({rig.slow, rig.ok}, {}, [&](QProcess& p) {
-            if (!partial.isValid()) {
-                if (FilesUnder(rig.defaultFolder()) == QStringList{"slow.flv.part"})
-                    partial.start();
-                return false;
-            }
-            if (!partial.hasExpired(300))
-                return false;
-            ::kill(pid_t(p.processId()), row.signal);
-            return true;
-        });
+        QStringList args;
+        for (const QString& arg : row.args)
+            args << Expand(arg, rig);
+        std::function<bool(QProcess&)> during;
+        std::function<void()> inChild;
+        QElapsedTimer moment; // the partial file's appearance, or the start
+        QElapsedTimer sinceSignal;
+        int pipeEnds[2] = {-1, -1};
+        switch (row.stopper) {
+        case Stopper::SignalWhileAFileComesIn:
+            during = [&](QProcess& p) {
+                if (!moment.isValid()) {
+                    if (FilesUnder(rig.defaultFolder()) == QStringList{"slow.flv.part"})
+                        moment.start();
+                    return false;
+                }
+                if (!moment.hasExpired(300))
+                    return false;
+                ::kill(pid_t(p.processId()), row.signal);
+                return true;
+            };
+            break;
+        case Stopper::SignalAtStartUp:
+            ASSERT_TRUE(QDir(rig.path("config")).mkpath("Orvello"));
+            ASSERT_EQ(::mkfifo(qPrintable(rig.path("config/Orvello/HKEY_CURRENT_USER.ini")), 0600),
+                      0);
+            moment.start();
+            during = [&](QProcess& p) {
+                if (!moment.hasExpired(500))
+                    return false; // by now the program waits on the FIFO
+                ::kill(pid_t(p.processId()), row.signal);
+                sinceSignal.start();
+                return true;
+            };
+            break;
+        case Stopper::OutputReaderGone:
+            ASSERT_EQ(::pipe2(pipeEnds, O_CLOEXEC), 0);
+            ::close(pipeEnds[0]);
+            inChild = [&pipeEnds] { ::dup2(pipeEnds[1], STDOUT_FILENO); };
+            break;
+        }
+        const Outcome got = rig.Run(args, {}, during, {}, inChild);
+        if (pipeEnds[1] >= 0)
+            ::close(pipeEnds[1]);
+        if (sinceSignal.isValid()) {
+            EXPECT_LT(sinceSignal.elapsed(), 1000) << "the signal ends the program at once";
+        }
         EXPECT_EQ(got.exit, row.exit);
         EXPECT_EQ(got.out, "");
-        EXPECT_EQ(got.err, QStringLiteral("Cancelled\t1000 KB\t%1\tStopped before the file was "
-                                          "complete.\n")
-                               .arg(rig.slow));
-        EXPECT_EQ(FilesUnder(rig.dir.path()), QStringList{});
-        EXPECT_EQ(rig.server.requests("GET").size(), 2u) << "the page and the slow file only";
+        EXPECT_EQ(got.err, Expand(row.err, rig));
+        EXPECT_EQ(FilesUnder(rig.dir.path()), row.files);
+        QStringList fetched;
+        for (const auto& request : rig.server.requests("GET"))
+            fetched << QString::fromLatin1(request.target());
+        EXPECT_EQ(fetched, row.fetched);
     }
 }
 
