@@ -132,6 +132,18 @@ void ConsoleReport::Message(const QString& text) {
     write(err_, QStringLiteral("orvello-get: ") + text);
 }
 
+void ConsoleReport::UsageError(const QString& why) {
+    Message(why);
+    write(err_, QStringLiteral("Try 'orvello-get --help' for more information."));
+}
+
+void ConsoleReport::Print(const QString& text) {
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    // A text that ends its last line leaves no empty line after it.
+    for (qsizetype i = 0; i < lines.size() - (text.endsWith(QLatin1Char('\n')) ? 1 : 0); ++i)
+        write(out_, lines[i]);
+}
+
 void ConsoleReport::clearLive() {
     if (!liveShown_)
         return;

@@ -51,6 +51,10 @@ public:
     void Unsupported(const QString& address);
     // "orvello-get: <text>" on err.
     void Message(const QString& text);
+    // What is wrong with the command line, and where to read more, on err.
+    void UsageError(const QString& why);
+    // Lines of text on out, also with `quiet` (--help, --version).
+    void Print(const QString& text);
 
     void OnWriteError(std::function<void()> handler) { onWriteError_ = std::move(handler); }
     // What failed to be written and why ("Standard output can't be written: Broken pipe."),

@@ -42,6 +42,15 @@ void EndAtOnceOnStopSignals() {
     }
 }
 
+// The status: a line that could not be written makes it kExitFailed, and is told on standard
+// error while that still takes lines.
+int Ended(ConsoleReport& report, int status) {
+    if (report.WriteError().isEmpty())
+        return status;
+    report.Message(report.WriteError());
+    return kExitFailed;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -63,22 +72,22 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVELLO_VERSION));
 
     const GetOptions options = ParseGetOptions(QCoreApplication::arguments().mid(1));
+    // Every text goes out through the report, whose filter keeps control characters (an
+    // escape sequence in an unknown option) off the terminal.
+    ConsoleReport report(stdout, stderr, IsTerminal(STDOUT_FILENO), options.quiet);
     switch (options.action) {
     case GetOptions::Action::Help:
-        std::fputs(UsageText().toUtf8().constData(), stdout);
-        return kExitComplete;
+        report.Print(UsageText());
+        return Ended(report, kExitComplete);
     case GetOptions::Action::Version:
-        std::printf("orvello-get %s\n", ORVELLO_VERSION);
-        return kExitComplete;
+        report.Print(QStringLiteral("orvello-get " ORVELLO_VERSION));
+        return Ended(report, kExitComplete);
     case GetOptions::Action::UsageError:
-        std::fprintf(stderr, "orvello-get: %s\nTry 'orvello-get --help' for more information.\n",
-                     options.error.toUtf8().constData());
+        report.UsageError(options.error);
         return kExitUsage;
     case GetOptions::Action::Download:
         break;
     }
-
-    ConsoleReport report(stdout, stderr, IsTerminal(STDOUT_FILENO), options.quiet);
 
     QStringList addresses;
     bool stdinRead = false;
@@ -106,11 +115,5 @@ int main(int argc, char** argv) {
     // A stop by signal says so in the status, whatever the entries came to.
     if (const int signal = StopSignals::Received())
         return kExitSignalBase + signal;
-    // So does a line that could not be written, told on standard error while it still takes
-    // lines.
-    if (!report.WriteError().isEmpty()) {
-        report.Message(report.WriteError());
-        return kExitFailed;
-    }
-    return status;
+    return Ended(report, status);
 }
