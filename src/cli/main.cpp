@@ -1,9 +1,9 @@
 // orvello-get: downloads the videos behind video-site pages from the command line, with the
 // same list, resolution, naming and transfer as the window.
+#include "cli/AddressFeed.h"
 #include "cli/ConsoleReport.h"
 #include "cli/GetCommand.h"
 #include "cli/GetOptions.h"
-#include "cli/LineReader.h"
 #include "common/StopSignals.h"
 
 #include <QCoreApplication>
@@ -89,17 +89,6 @@ int main(int argc, char** argv) {
         break;
     }
 
-    QStringList addresses;
-    bool stdinRead = false;
-    for (const QString& address : options.addresses) {
-        if (address != QLatin1String("-")) {
-            addresses << address;
-        } else if (!stdinRead) { // standard input has one end: a second "-" reads nothing
-            addresses << ReadLines(STDIN_FILENO);
-            stdinRead = true;
-        }
-    }
-
     QString why;
     const QString folder = GetCommand::PrepareFolder(options.folder, &why);
     if (folder.isEmpty()) {
@@ -111,7 +100,8 @@ int main(int argc, char** argv) {
     GetCommand command(report);
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &stopSignals,
                      [&command] { command.Stop(); });
-    const int status = StopSignals::Received() ? kExitFailed : command.Run(addresses, folder);
+    AddressFeed feed(options.addresses, STDIN_FILENO);
+    const int status = StopSignals::Received() ? kExitFailed : command.Run(feed, folder);
     // A stop by signal says so in the status, whatever the entries came to.
     if (const int signal = StopSignals::Received())
         return kExitSignalBase + signal;

@@ -41,6 +41,18 @@ struct Outcome {
     QString err;
 };
 
+// How the program runs, beside its arguments.
+struct How {
+    QByteArray input = {}; // standard input, closed after it
+    // Called as the program runs, until it returns true.
+    std::function<bool(QProcess&)> during = {};
+    QString wrapper = {}; // `script`, for a terminal
+    // Runs in the child before the program starts.
+    std::function<void()> inChild = {};
+    // Set up and not started: its output is the program's standard input instead.
+    QProcess* inputFrom = nullptr;
+};
+
 // A home of its own for each run: settings, cache, temporary files and the default folder.
 struct GetRig {
     QTemporaryDir dir;
@@ -64,14 +76,10 @@ struct GetRig {
     QString path(const QString& sub) const { return QDir(dir.path()).filePath(sub); }
     QString defaultFolder() const { return path("home/Downloaded Videos"); }
 
-    // Runs the program with these arguments and standard input; `during` is called as the
-    // program runs, until it returns true; `inChild` runs in the child before the program
-    // starts. The program starts with the stop signals and SIGPIPE at their defaults.
-    Outcome Run(const QStringList& args, const QByteArray& input = {},
-                const std::function<bool(QProcess&)>& during = {}, const QString& wrapper = {},
-                const std::function<void()>& inChild = {}) {
+    // Runs the program with these arguments, its stop signals and SIGPIPE at their defaults.
+    Outcome Run(const QStringList& args, const How& how = {}) {
         QProcess p;
-        p.setChildProcessModifier([inChild] {
+        p.setChildProcessModifier([inChild = how.inChild] {
             for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
                 ::signal(signal, SIG_DFL);
             if (inChild)
@@ -85,21 +93,27 @@ struct GetRig {
         env.insert("LC_ALL", "C.UTF-8");
         env.insert("TERM", "xterm");
         p.setProcessEnvironment(env);
-        if (wrapper.isEmpty())
+        if (how.inputFrom) {
+            how.inputFrom->setStandardOutputProcess(&p);
+            how.inputFrom->start();
+        }
+        if (how.wrapper.isEmpty())
             p.start(ORVELLO_GET, args);
         else // the program on a terminal: `script` gives it one and copies what it prints
-            p.start(wrapper,
+            p.start(how.wrapper,
                     {"-qefc", QStringLiteral(ORVELLO_GET " ") + args.join(' '), "/dev/null"});
         EXPECT_TRUE(p.waitForStarted());
-        p.write(input);
-        p.closeWriteChannel();
+        if (!how.inputFrom) {
+            p.write(how.input);
+            p.closeWriteChannel();
+        }
         QElapsedTimer clock;
         clock.start();
-        bool done = !during;
+        bool done = !how.during;
         while (p.state() != QProcess::NotRunning && !clock.hasExpired(30000)) {
             WaitForEvents(20ms);
             if (!done)
-                done = during(p);
+                done = how.during(p);
         }
         if (p.state() != QProcess::NotRunning) {
             ADD_FAILURE() << "orvello-get did not end";
@@ -177,6 +191,20 @@ TEST(GetCommand, ExitStatusFilesAndLines) {
          {},
          "",
          unsupported.arg("http://example.org/?[2J")},
+        {"a line too long is left out whole, and the next one read",
+         {"-"},
+         QString(10000, 'x') + "\n{ok}\n",
+         1,
+         {ok},
+         complete,
+         "orvello-get: Line 1 of standard input is longer than 8192 bytes; it is left out.\n"},
+        {"a last line too long, without its newline",
+         {"-"},
+         "{ok}\n" + QString(20000, 'y'),
+         1,
+         {ok},
+         complete,
+         "orvello-get: Line 2 of standard input is longer than 8192 bytes; it is left out.\n"},
         {"--folder, created with its parents",
          {"--folder", "{dir}/a/b", "{ok}"},
          "",
@@ -240,7 +268,7 @@ TEST(GetCommand, ExitStatusFilesAndLines) {
         QStringList args;
         for (const QString& arg : row.args)
             args << Expand(arg, rig);
-        const Outcome got = rig.Run(args, Expand(row.input, rig).toUtf8());
+        const Outcome got = rig.Run(args, {.input = Expand(row.input, rig).toUtf8()});
         EXPECT_EQ(got.exit, row.exit);
         EXPECT_EQ(got.out, Expand(row.out, rig));
         EXPECT_EQ(got.err, Expand(row.err, rig));
@@ -360,7 +388,7 @@ TEST(GetCommand, AStopEndsTheRunAndLeavesNoPartialFile) {
             inChild = [&pipeEnds] { ::dup2(pipeEnds[1], STDOUT_FILENO); };
             break;
         }
-        const Outcome got = rig.Run(args, {}, during, {}, inChild);
+        const Outcome got = rig.Run(args, {.during = during, .inChild = inChild});
         if (pipeEnds[1] >= 0)
             ::close(pipeEnds[1]);
         if (sinceSignal.isValid()) {
@@ -374,6 +402,81 @@ TEST(GetCommand, AStopEndsTheRunAndLeavesNoPartialFile) {
         for (const auto& request : rig.server.requests("GET"))
             fetched << QString::fromLatin1(request.target());
         EXPECT_EQ(fetched, row.fetched);
+    }
+}
+
+// The resident memory of a running process, in bytes (0 once it is gone).
+qint64 ResidentBytes(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+    return 0;
+}
+
+// "-" reads standard input as the run goes, a few addresses ahead of the downloads: an endless
+// input holds the memory flat, and a long one is mostly still unread when the first file
+// comes in. Each run is stopped with SIGTERM once its first file has come in.
+TEST(GetCommand, StandardInputIsReadAsTheRunGoes) {
+    constexpr qint64 kMostMemory = 100 * 1024 * 1024;
+    QByteArray distinct = "{slow}\n";
+    for (int i = 0; i < 10000; ++i)
+        distinct += "{ok}?copy=" + QByteArray::number(i) + "\n";
+    const struct {
+        const char* what;
+        bool endless;     // `yes <the first address>`, else `input`
+        QByteArray input; // its first line is the file waited for
+        QString file;     // in the default folder
+        QString out, err;
+        bool inputLeft; // most of the input is still unread when the file has come in
+    } rows[] = {
+        {"yes {ok}", true, "{ok}", "ok.flv", "Complete\t100 KB\t{videos}/ok.flv\n", "", false},
+        {"10,000 other addresses after the first", false, distinct, "slow.flv.part", "",
+         "Cancelled\t1000 KB\t{slow}\tStopped before the file was complete.\n", true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        GetRig rig;
+        const QByteArray input = Expand(QString::fromUtf8(row.input), rig).toUtf8();
+        QProcess yes;
+        yes.setProgram("yes");
+        yes.setArguments({QString::fromUtf8(input)});
+        qint64 mostMemory = 0;
+        qint64 unread = -1;
+        QElapsedTimer since; // the file came in
+        const Outcome got = rig.Run(
+            {"-"}, {.input = row.endless ? QByteArray() : input,
+                    .during =
+                        [&](QProcess& p) {
+                            mostMemory = std::max(mostMemory, ResidentBytes(p.processId()));
+                            if (mostMemory > kMostMemory) {
+                                ::kill(pid_t(p.processId()), SIGKILL);
+                                return true;
+                            }
+                            if (!since.isValid()) {
+                                if (FilesUnder(rig.defaultFolder()) == QStringList{row.file}) {
+                                    since.start();
+                                    unread = p.bytesToWrite();
+                                }
+                                return false;
+                            }
+                            if (!since.hasExpired(1000))
+                                return false; // endless lines go on coming meanwhile
+                            ::kill(pid_t(p.processId()), SIGTERM);
+                            return true;
+                        },
+                    .inputFrom = row.endless ? &yes : nullptr});
+        yes.kill();
+        yes.waitForFinished();
+        EXPECT_LT(mostMemory, kMostMemory);
+        EXPECT_EQ(got.exit, 143);
+        EXPECT_EQ(got.out, Expand(row.out, rig));
+        EXPECT_EQ(got.err, Expand(row.err, rig));
+        if (row.inputLeft) {
+            EXPECT_GT(unread, input.size() / 2);
+        }
     }
 }
 
@@ -394,7 +497,7 @@ TEST(GetCommand, OnATerminalTheLiveLineGivesWayToTheFinalStatus) {
     if (QStandardPaths::findExecutable("script").isEmpty())
         GTEST_SKIP() << "no `script` to give the program a terminal";
     GetRig rig;
-    const Outcome got = rig.Run({rig.ok}, {}, {}, QStandardPaths::findExecutable("script"));
+    const Outcome got = rig.Run({rig.ok}, {.wrapper = QStandardPaths::findExecutable("script")});
     EXPECT_EQ(got.exit, 0);
     // The live line is drawn in place and cleared before the final line.
     EXPECT_TRUE(got.out.contains(QStringLiteral("\rputfile.com  ")));
