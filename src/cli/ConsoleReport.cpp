@@ -53,8 +53,13 @@ QString Printable(QString text) {
 } // namespace
 
 QString LiveLine(const LiveView& view, int width) {
-    const bool sized = view.state == EntryState::Transferring;
-    const bool receiving = sized || view.state == EntryState::TransferringUnsized;
+    const bool receiving =
+        view.state == EntryState::Transferring || view.state == EntryState::TransferringUnsized;
+    // A length the server did not give, or one the data has outgrown (an error page in place
+    // of the file), is no whole to measure against: the size so far stands alone.
+    const bool sized = view.state == EntryState::Transferring && view.expectedBytes >= 0 &&
+                       view.bytesSoFar <= view.expectedBytes && view.progress >= 0 &&
+                       view.progress <= 100;
     QStringList tail;
     if (sized)
         tail << QStringLiteral("%1%").arg(view.progress, 3)

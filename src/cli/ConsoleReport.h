@@ -14,15 +14,17 @@ struct LiveView {
     QString site; // the site's domain ("putfile.com")
     QString name; // the entry's file name as it stands
     EntryState state = EntryState::Waiting;
-    qint64 progress = 0;   // DownloadItem::Progress
-    QString sizeText;      // the file's size as the list shows it ("2.6 MB", "????")
-    qint64 bytesSoFar = 0; // of the file, while it comes in
-    QString note;          // speed and time left ("1.2 MB/s, 35 s left")
+    qint64 progress = 0;       // DownloadItem::Progress
+    QString sizeText;          // the file's size as the list shows it ("2.6 MB", "????")
+    qint64 bytesSoFar = 0;     // of the file, while it comes in
+    QString note;              // speed and time left ("1.2 MB/s, 35 s left")
+    qint64 expectedBytes = -1; // DownloadItem::ExpectedBytes: the file's length, -1 unknown
 };
 
 // The running entry on one terminal line of fewer than `width` characters: the site, the
 // name, then while the file comes in a bar, the percentage, the size so far of the whole, the
-// speed and the time left; before that the entry's status text. When the line is short, the
+// speed and the time left (only the size so far when the whole is unknown or already passed);
+// before that the entry's status text. When the line is short, the
 // name gives way to 16 characters, then the bar to 8 cells, then the site goes, then the
 // name shrinks on and the line loses its end.
 QString LiveLine(const LiveView& view, int width);

@@ -171,7 +171,8 @@ void GetCommand::onListChanged() {
     const QString& name =
         entry->FileName == EntryText::AutoDetect ? entry->PageAddress : entry->FileName;
     report_.Live({SiteOf(entry->PageAddress), name, entry->State, entry->Progress, entry->FileSize,
-                  receiving ? scheduler_.download.BytesSoFar() : 0, entry->TransferNote});
+                  receiving ? scheduler_.download.BytesSoFar() : 0, entry->TransferNote,
+                  entry->ExpectedBytes});
 }
 
 // The final line of the entry the live line was for, once it has ended.

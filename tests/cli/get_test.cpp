@@ -12,6 +12,7 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -57,7 +58,7 @@ struct How {
 struct GetRig {
     QTemporaryDir dir;
     ScriptServer server;
-    QString ok, missing, novideo, slow;
+    QString ok, missing, novideo, slow, gone;
 
     GetRig() {
         for (const char* sub : {"home", "config", "cache", "tmp"})
@@ -72,6 +73,11 @@ struct GetRig {
         hang.body = kVideo;
         hang.after = Reply::After::Hang;
         slow = ServeVideo(server, "slow", Sized(10 * kVideo.size()), hang);
+        // The file is gone: its header request gets a 404 without a length, its download a
+        // page that says so.
+        Reply notFound = Reply::Head({"HTTP/1.1 404 Not Found", "Content-Length: 170"});
+        notFound.body = QByteArray(170, 'x');
+        gone = ServeVideo(server, "gone", Reply::Head({"HTTP/1.1 404 Not Found"}), notFound);
     }
     QString path(const QString& sub) const { return QDir(dir.path()).filePath(sub); }
     QString defaultFolder() const { return path("home/Downloaded Videos"); }
@@ -137,15 +143,16 @@ QStringList FilesUnder(const QString& folder) {
     return files;
 }
 
-// {dir}, {videos} (the default folder), {ok}, {missing}, {novideo} and {slow} in a row's
-// texts.
+// {dir}, {videos} (the default folder), {ok}, {missing}, {novideo}, {slow} and {gone} in a
+// row's texts.
 QString Expand(QString text, const GetRig& rig) {
     return text.replace("{videos}", rig.defaultFolder())
         .replace("{dir}", rig.dir.path())
         .replace("{ok}", rig.ok)
         .replace("{missing}", rig.missing)
         .replace("{novideo}", rig.novideo)
-        .replace("{slow}", rig.slow);
+        .replace("{slow}", rig.slow)
+        .replace("{gone}", rig.gone);
 }
 
 } // namespace
@@ -496,14 +503,32 @@ TEST(GetCommand, AClosedStandardInputReadsAsEmpty) {
 TEST(GetCommand, OnATerminalTheLiveLineGivesWayToTheFinalStatus) {
     if (QStandardPaths::findExecutable("script").isEmpty())
         GTEST_SKIP() << "no `script` to give the program a terminal";
-    GetRig rig;
-    const Outcome got = rig.Run({rig.ok}, {.wrapper = QStandardPaths::findExecutable("script")});
-    EXPECT_EQ(got.exit, 0);
-    // The live line is drawn in place and cleared before the final line.
-    EXPECT_TRUE(got.out.contains(QStringLiteral("\rputfile.com  ")));
-    EXPECT_TRUE(got.out.endsWith(QStringLiteral("\r\x1b[K") +
-                                 Expand("Complete\t100 KB\t{videos}/ok.flv\r\n", rig)))
-        << qPrintable(got.out);
+    const struct {
+        const char* what;
+        QString address;
+        int exit;
+        QString last; // the final line, on the terminal
+    } rows[] = {
+        {"a video that downloads", "{ok}", 0, "Complete\t100 KB\t{videos}/ok.flv"},
+        {"a 404 page in place of the video", "{gone}", 1,
+         "ERROR\t-1 Bytes\t{gone}\tThe server answered 404 (Not Found)."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        GetRig rig;
+        const Outcome got = rig.Run({Expand(row.address, rig)},
+                                    {.wrapper = QStandardPaths::findExecutable("script")});
+        EXPECT_EQ(got.exit, row.exit);
+        // The live line is drawn in place and cleared before the final line.
+        EXPECT_TRUE(got.out.contains(QStringLiteral("\rputfile.com  ")));
+        EXPECT_TRUE(got.out.endsWith("\r\x1b[K" + Expand(row.last, rig) + "\r\n"))
+            << qPrintable(got.out);
+        // It never shows more than the whole.
+        static const QRegularExpression percent(QStringLiteral("(\\d+)%"));
+        for (auto it = percent.globalMatch(got.out); it.hasNext();) {
+            EXPECT_LE(it.next().captured(1).toInt(), 100) << qPrintable(got.out);
+        }
+    }
 }
 
 TEST(GetCommand, LiveLineFitsTheTerminal) {
@@ -517,7 +542,7 @@ TEST(GetCommand, LiveLineFitsTheTerminal) {
     } rows[] = {
         {"a file coming in",
          {"putfile.com", "clip.flv", EntryState::Transferring, 45, "2.6 MB", 1258291,
-          "1.2 MB/s, 2 s left"},
+          "1.2 MB/s, 2 s left", 2726298},
          100,
          "putfile.com  clip.flv  [#########-----------]   45%  1.2 MB of 2.6 MB  1.2 MB/s, 2 s "
          "left"},
@@ -530,19 +555,27 @@ TEST(GetCommand, LiveLineFitsTheTerminal) {
          80,
          "blip.tv  a.flv  1.5 KB so far  1 KB/s"},
         {"a long name gives way, its end kept",
-         {"blip.tv", longName, EntryState::Transferring, 100, "1 KB", 1024, ""},
+         {"blip.tv", longName, EntryState::Transferring, 100, "1 KB", 1024, "", 1024},
          80,
          "blip.tv  " + QString(11, 'n') + "..." + QString(8, 'n') +
              ".flv  [####################]  100%  1 KB of 1 KB"},
         {"80 columns: the bar shrinks, then the site goes",
          {"putfile.com", "my clip.flv", EntryState::Transferring, 97, "2.9 MB", 2936012,
-          "970.3 KB/s, 1 s left"},
+          "970.3 KB/s, 1 s left", 3040870},
          80,
          "my clip.flv  [#######-]   97%  2.8 MB of 2.9 MB  970.3 KB/s, 1 s left"},
         {"a terminal too narrow for the rest",
-         {"blip.tv", "a.flv", EntryState::Transferring, 50, "1 KB", 512, ""},
+         {"blip.tv", "a.flv", EntryState::Transferring, 50, "1 KB", 512, "", 1024},
          30,
          "a.flv  [####----]   50%  512 "},
+        {"a 404 page where no length was given: the size so far only",
+         {"putfile.com", "gone.flv", EntryState::Transferring, 170, "-1 Bytes", 170, "", -1},
+         80,
+         "putfile.com  gone.flv  170 Bytes so far"},
+        {"more than the length given: the size so far only",
+         {"blip.tv", "a.flv", EntryState::Transferring, 150, "1 KB", 1536, "1 KB/s", 1024},
+         80,
+         "blip.tv  a.flv  1.5 KB so far  1 KB/s"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
