@@ -1,5 +1,6 @@
 #include "cli/GetCommand.h"
 
+#include "cli/AddressFeed.h"
 #include "common/DoEvents.h"
 #include "list/EntryStatus.h"
 #include "resolve/Sites.h"

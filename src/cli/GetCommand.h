@@ -1,6 +1,5 @@
 #pragma once
 
-#include "cli/AddressFeed.h"
 #include "cli/ConsoleReport.h"
 #include "cli/GetOptions.h"
 #include "common/ProgramSettings.h"
@@ -15,10 +14,11 @@
 
 namespace orvello::cli {
 
+class AddressFeed;
+
 // Exit statuses.
 constexpr int kExitComplete = 0;     // every address ended "Complete"
-constexpr int kExitFailed = 1;       // an address failed or was not supported; no folder; a line
-                                     // that could not be written
+constexpr int kExitFailed = 1;       // an address failed or was left out; no folder; a failed write
 constexpr int kExitUsage = 2;        // a wrong command line
 constexpr int kExitSignalBase = 128; // + the signal that stopped the run
 

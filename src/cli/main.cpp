@@ -27,9 +27,9 @@ extern "C" void EndAtOnce(int signal) {
 }
 
 // Until the run can hear a stop, a stop signal ends the program at once with 128 + the
-// signal: nothing has been fetched or written yet, and a wait before the run (a settings file
-// that is a FIFO, a folder on a hung mount) would otherwise hold the signal. A signal the
-// program was started with ignored stays ignored.
+// signal: nothing has been fetched and no download's file exists yet, and a wait before the
+// run (a settings file that is a FIFO, a folder on a hung mount) would otherwise hold the
+// signal. A signal the program was started with ignored stays ignored.
 void EndAtOnceOnStopSignals() {
     for (const int signal : StopSignals::kSignals) {
         struct sigaction action = {};
