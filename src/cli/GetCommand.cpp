@@ -1,5 +1,7 @@
 #include "cli/GetCommand.h"
 
+#include "cli/AddressFeed.h"
+#include "common/DoEvents.h"
 #include "list/EntryStatus.h"
 #include "resolve/Sites.h"
 #include "settings/CRegister.h"
@@ -17,6 +19,8 @@ namespace {
 
 // How often the live line is redrawn while nothing but the numbers change.
 constexpr qint64 kRedrawMs = 100;
+// The entries that may wait beside the running one before the feed is asked for no more.
+constexpr int kMostWaiting = 2;
 
 QString SiteOf(const QString& address) {
     const SiteEntry* site = FindSite(IdentifySite(address));
@@ -45,6 +49,8 @@ GetCommand::GetCommand(ConsoleReport& report)
     if (scratch_.isValid())
         scheduler_.pages.setParseFile(scratch_.filePath(QStringLiteral("Parse.tmp")));
     list_.SetChangeListener([this] { onListChanged(); });
+    // Lines that can't be written any more stop the run as a signal does.
+    report_.OnWriteError([this] { Stop(); });
 }
 
 QString GetCommand::PrepareFolder(const QString& folder, QString* why) {
@@ -71,32 +77,71 @@ QString GetCommand::PrepareFolder(const QString& folder, QString* why) {
     return path;
 }
 
-int GetCommand::Run(const QStringList& addresses, const QString& folder) {
+int GetCommand::Run(AddressFeed& feed, const QString& folder) {
     settings_.sDownloadDir = folder;
-    bool allSupported = true;
-    for (const QString& address : addresses) {
-        if (IdentifySite(address) == kSiteNotSupported) {
-            report_.Unsupported(address);
-            allSupported = false;
-            continue;
-        }
-        if (list_.Entries().size() >= std::size_t(modMain::kCapacity)) {
-            report_.Message(QStringLiteral("The list is full; %1 and the addresses after it "
-                                           "are left out.")
-                                .arg(address));
-            allSupported = false;
+    feed_ = &feed;
+    QObject context; // the feed's connections end with the run
+    QObject::connect(&feed, &AddressFeed::address, &context,
+                     [this](const QString& address) { onAddress(address); });
+    QObject::connect(&feed, &AddressFeed::skipped, &context, [this](const QString& why) {
+        report_.Message(why);
+        allTaken_ = false;
+    });
+    QObject::connect(&feed, &AddressFeed::ended, &context, [this] { fed_ = true; });
+    askForMore();
+    while (!stopped_) {
+        // The run goes on to entries added while it runs; when it has passed the last one
+        // and the feed goes on, the next address starts it again.
+        while (!stopped_ && !fed_ && waiting() == 0)
+            WaitForEvents(std::chrono::seconds(1));
+        if (stopped_ || waiting() == 0)
             break;
-        }
-        list_.AddUrlToList(address);
-    }
-    if (!stopped_ && !list_.IsDownloadListEmpty())
         scheduler_.runner.StartDownloading();
+        settled_ = int(list_.Entries().size());
+        finishShown();
+        askForMore();
+    }
     finishShown();
+    feed.SetWanted(false);
+    feed_ = nullptr;
 
-    bool allComplete = allSupported;
+    bool allComplete = allTaken_;
     for (const DownloadItem& entry : list_.Entries())
         allComplete = allComplete && entry.State == EntryState::Complete;
     return allComplete ? kExitComplete : kExitFailed;
+}
+
+void GetCommand::onAddress(const QString& address) {
+    if (fed_ || stopped_)
+        return;
+    if (IdentifySite(address) == kSiteNotSupported) {
+        report_.Unsupported(address);
+        allTaken_ = false;
+        return;
+    }
+    if (list_.Entries().size() >= std::size_t(modMain::kCapacity)) {
+        report_.Message(QStringLiteral("The list is full; %1 and the addresses after it "
+                                       "are left out.")
+                            .arg(address));
+        allTaken_ = false;
+        fed_ = true;
+        feed_->SetWanted(false);
+        return;
+    }
+    list_.AddUrlToList(address);
+    askForMore();
+}
+
+int GetCommand::waiting() const {
+    const int entries = int(list_.Entries().size());
+    if (run_.bDownloading && run_.currentKey != 0)
+        return entries - 1 - list_.IndexOfKey(run_.currentKey);
+    return entries - settled_;
+}
+
+void GetCommand::askForMore() {
+    if (feed_)
+        feed_->SetWanted(!fed_ && !stopped_ && waiting() < kMostWaiting);
 }
 
 void GetCommand::Stop() {
@@ -108,6 +153,7 @@ void GetCommand::Stop() {
 }
 
 void GetCommand::onListChanged() {
+    askForMore(); // the run may have moved on to the next entry
     if (run_.currentKey != shownKey_) {
         finishShown();
         shownKey_ = run_.currentKey;
@@ -126,7 +172,8 @@ void GetCommand::onListChanged() {
     const QString& name =
         entry->FileName == EntryText::AutoDetect ? entry->PageAddress : entry->FileName;
     report_.Live({SiteOf(entry->PageAddress), name, entry->State, entry->Progress, entry->FileSize,
-                  receiving ? scheduler_.download.BytesSoFar() : 0, entry->TransferNote});
+                  receiving ? scheduler_.download.BytesSoFar() : 0, entry->TransferNote,
+                  entry->ExpectedBytes});
 }
 
 // The final line of the entry the live line was for, once it has ended.
