@@ -3,6 +3,7 @@
 #include "app/DownloadGrid.h"
 #include "common/Prompter.h"
 #include "list/DownloadTableModel.h"
+#include "list/FinishedFile.h"
 #include "list/modMain.h"
 
 #include <QFileInfo>
@@ -17,8 +18,11 @@ namespace orvello {
 
 namespace {
 
+// An entry whose record names a file the program finished into a folder; whether it is
+// still there is looked at when it is opened.
 bool finished(const DownloadItem& e) {
-    return e.State == EntryState::Complete && !e.SavedPath.isEmpty();
+    QString path;
+    return FinishedFileOf(e, &path) != FinishedFile::None;
 }
 
 bool failed(const DownloadItem& e) {
@@ -81,44 +85,63 @@ void RowMenu::Popup(const QPoint& globalPos) {
     menu_->popup(globalPos);
 }
 
-QStringList RowMenu::savedPaths() const {
+QStringList RowMenu::finishedFiles(QStringList* problems) const {
     QStringList paths;
     for (quint64 key : keys_) {
         const DownloadItem* e = list_.EntryByKey(key);
-        if (e && finished(*e))
-            paths << e->SavedPath;
+        QString path;
+        switch (e ? FinishedFileOf(*e, &path) : FinishedFile::None) {
+        case FinishedFile::None:
+            break;
+        case FinishedFile::Present:
+            paths << path;
+            break;
+        case FinishedFile::Gone:
+            *problems << QStringLiteral("The file %1 is no longer there.").arg(path);
+            break;
+        case FinishedFile::Replaced:
+            *problems << QStringLiteral("%1 is no longer the file that was downloaded; it is "
+                                        "not opened.")
+                             .arg(path);
+            break;
+        }
     }
     return paths;
 }
 
-void RowMenu::open(const QString& path, bool folder) {
-    QString problem;
-    if (!QFileInfo::exists(path))
-        problem = (folder ? QStringLiteral("The folder %1 is no longer there.")
-                          : QStringLiteral("The file %1 is no longer there."))
-                      .arg(path);
-    else if (!actions_.openUrl(QUrl::fromLocalFile(path)))
-        problem = (folder ? QStringLiteral("No application is set up to open the folder %1.")
-                          : QStringLiteral("No application is set up to open %1."))
-                      .arg(path);
-    if (!problem.isEmpty())
+void RowMenu::say(const QStringList& problems) {
+    for (const QString& problem : problems)
         prompter_.MsgBox({problem, MsgButtons::Ok, MsgIcon::Exclamation});
 }
 
+void RowMenu::open(const QString& path, bool folder, QStringList* problems) {
+    if (!QFileInfo::exists(path))
+        *problems << (folder ? QStringLiteral("The folder %1 is no longer there.")
+                             : QStringLiteral("The file %1 is no longer there."))
+                         .arg(path);
+    else if (!actions_.openUrl(QUrl::fromLocalFile(path)))
+        *problems << (folder ? QStringLiteral("No application is set up to open the folder %1.")
+                             : QStringLiteral("No application is set up to open %1."))
+                         .arg(path);
+}
+
 void RowMenu::OpenFiles() {
-    for (const QString& path : savedPaths())
-        open(path, false);
+    QStringList problems;
+    for (const QString& path : finishedFiles(&problems))
+        open(path, false, &problems);
+    say(problems);
 }
 
 void RowMenu::OpenFolders() {
-    QStringList folders;
-    for (const QString& path : savedPaths()) {
+    QStringList problems, folders;
+    for (const QString& path : finishedFiles(&problems)) {
         const QString folder = QFileInfo(path).absolutePath();
         if (!folders.contains(folder))
             folders << folder;
     }
     for (const QString& folder : std::as_const(folders))
-        open(folder, true);
+        open(folder, true, &problems);
+    say(problems);
 }
 
 void RowMenu::CopyAddresses() {

@@ -21,6 +21,8 @@ class modMain;
 // it opens:
 //   Open file               each finished file, with the desktop's application for it
 //   Open containing folder  the folders the finished files are in
+// (a finished file is one the program wrote into its folder and that is still a regular
+// file there, FinishedFileOf: a file gone or replaced is said, not opened)
 //   Copy page address       the page addresses, one a line, to the clipboard
 //   Try again               failed and cancelled entries go back to "Waiting"
 //   Remove                  the entries leave the list, as Remove selected does
@@ -50,9 +52,13 @@ public:
 private:
     // The selected entries' keys, in the list's order.
     QList<quint64> selectedKeys() const;
-    // The finished files of the menu's entries that are still in the list.
-    QStringList savedPaths() const;
-    void open(const QString& path, bool folder);
+    // The finished files of the menu's entries that are still in the list; why a file gone
+    // or replaced is not among them goes into `problems`.
+    QStringList finishedFiles(QStringList* problems) const;
+    // Opens the file or folder; why it could not goes into `problems`.
+    void open(const QString& path, bool folder, QStringList* problems);
+    // Each problem in a message box, once the opening is done.
+    void say(const QStringList& problems);
     void OpenFiles();
     void OpenFolders();
     void CopyAddresses();

@@ -8,6 +8,7 @@
 #include "RowMenu.h"
 #include "SurfaceBridge.h"
 #include "TrayIcon.h"
+#include "list/AddressSplit.h"
 #include "list/ListEditing.h"
 #include "list/ListFile.h"
 #include "list/modMain.h"
@@ -25,6 +26,7 @@
 #include <QQuickWidget>
 #include <QScopedValueRollback>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QWindow>
 
 #include <array>
@@ -115,7 +117,8 @@ frmMain::frmMain(Options options) : m_options(std::move(options)) {
     connect(&m_scheduler->startStop, &StartStop::RunEnded, this, &frmMain::RunEnded);
     // Addresses dropped on the surface or the grid are added. The surface takes drags for
     // its items; the grid takes none, so what is dropped on it reaches the window.
-    m_drops = std::make_unique<LinkDrops>([this](const QString& url) { AddAddress(url); });
+    m_drops = std::make_unique<LinkDrops>(
+        [this](const QStringList& urls) { return m_list->AddUrlsToList(urls); }, *m_prompter);
     m_drops->Watch(*Flash);
     m_drops->Watch(*this);
     // The grid's row menu and its Delete key.
@@ -140,6 +143,13 @@ void frmMain::LoadList() {
     // The list of the last run comes back; from now on every change is written to disk.
     m_listFile = std::make_unique<ListFile>(
         *m_list, m_options.listFile.isEmpty() ? ListFile::DefaultPath() : m_options.listFile);
+    // A write that failed is said once (until one succeeds again), from the event loop rather
+    // than from inside the write: the box runs events, and a write may come from the exit.
+    m_listFile->SetSaveFailedListener([this](const QString& message) {
+        QTimer::singleShot(0, this, [this, message] {
+            m_prompter->MsgBox({message, MsgButtons::Ok, MsgIcon::Exclamation, kAppTitle});
+        });
+    });
     const ListFile::LoadResult loaded = m_listFile->Load();
     if (!loaded.message.isEmpty())
         m_prompter->MsgBox({loaded.message, MsgButtons::Ok, MsgIcon::Exclamation, kAppTitle});
@@ -265,11 +275,12 @@ void frmMain::RunEnded(int complete, int failed) {
 }
 
 void frmMain::AddDownloadUrl() {
-    // The trimmed copy only decides whether there is an address; the list gets the text as
-    // the surface holds it, blanks and all.
-    // Adding finds the running entry's row again; so does an empty address.
-    if (!m_ui.VideoUrl().trimmed().isEmpty())
-        m_list->AddUrlToList(m_ui.VideoUrl());
+    // Each line of the field is an address, as the surface holds it, blanks and all; a blank
+    // line is none. A paste of several lines thus adds each of them. Adding finds the running
+    // entry's row again; so does a field with no address.
+    const QStringList lines = SplitLines(m_ui.VideoUrl(), modMain::kCapacity).addresses;
+    if (!lines.isEmpty())
+        m_list->AddUrlsToList(lines);
     else if (m_run.bDownloading())
         m_list->FindCurrentRow();
 }
@@ -286,10 +297,6 @@ void frmMain::CopyText(const QString& text) {
     clipboard->setText(text);
     if (watching)
         m_monitor->Monitor(true);
-}
-
-void frmMain::AddAddress(const QString& url) {
-    m_list->AddUrlToList(url);
 }
 
 void frmMain::HideDownloadGrid() {

@@ -127,8 +127,6 @@ private:
     void LoadSurface();
     void LoadList();
     void AddDownloadUrl();
-    // Adds a page address as the Add command does.
-    void AddAddress(const QString& url);
     // Puts text on the clipboard, unseen by the clipboard watch.
     void CopyText(const QString& text);
     void HideDownloadGrid();

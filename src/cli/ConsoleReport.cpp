@@ -6,6 +6,8 @@
 
 #include <QStringList>
 
+#include <cerrno>
+#include <cstring>
 #include <sys/ioctl.h>
 
 namespace orvello::cli {
@@ -51,8 +53,13 @@ QString Printable(QString text) {
 } // namespace
 
 QString LiveLine(const LiveView& view, int width) {
-    const bool sized = view.state == EntryState::Transferring;
-    const bool receiving = sized || view.state == EntryState::TransferringUnsized;
+    const bool receiving =
+        view.state == EntryState::Transferring || view.state == EntryState::TransferringUnsized;
+    // A length the server did not give, or one the data has outgrown (an error page in place
+    // of the file), is no whole to measure against: the size so far stands alone.
+    const bool sized = view.state == EntryState::Transferring && view.expectedBytes >= 0 &&
+                       view.bytesSoFar <= view.expectedBytes && view.progress >= 0 &&
+                       view.progress <= 100;
     QStringList tail;
     if (sized)
         tail << QStringLiteral("%1%").arg(view.progress, 3)
@@ -112,9 +119,7 @@ void ConsoleReport::Live(const LiveView& view) {
         return;
     const QByteArray line =
         ("\r" + Printable(LiveLine(view, TerminalWidth(fileno(out_)))) + "\x1b[K").toUtf8();
-    std::fwrite(line.constData(), 1, std::size_t(line.size()), out_);
-    std::fflush(out_);
-    liveShown_ = true;
+    liveShown_ = put(out_, line);
 }
 
 void ConsoleReport::Finished(const DownloadItem& entry) {
@@ -132,19 +137,51 @@ void ConsoleReport::Message(const QString& text) {
     write(err_, QStringLiteral("orvello-get: ") + text);
 }
 
+void ConsoleReport::UsageError(const QString& why) {
+    Message(why);
+    write(err_, QStringLiteral("Try 'orvello-get --help' for more information."));
+}
+
+void ConsoleReport::Print(const QString& text) {
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    // A text that ends its last line leaves no empty line after it.
+    for (qsizetype i = 0; i < lines.size() - (text.endsWith(QLatin1Char('\n')) ? 1 : 0); ++i)
+        write(out_, lines[i]);
+}
+
 void ConsoleReport::clearLive() {
     if (!liveShown_)
         return;
-    std::fputs("\r\x1b[K", out_);
-    std::fflush(out_);
     liveShown_ = false;
+    put(out_, "\r\x1b[K");
 }
 
 void ConsoleReport::write(std::FILE* stream, const QString& line) {
     clearLive();
-    const QByteArray bytes = (Printable(line) + QLatin1Char('\n')).toUtf8();
-    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
-    std::fflush(stream);
+    put(stream, (Printable(line) + QLatin1Char('\n')).toUtf8());
+}
+
+bool ConsoleReport::put(std::FILE* stream, const QByteArray& bytes) {
+    bool& failed = stream == out_ ? outFailed_ : errFailed_;
+    if (failed)
+        return false;
+    const bool written = std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream) ==
+                             std::size_t(bytes.size()) &&
+                         std::fflush(stream) == 0;
+    if (written)
+        return true;
+    const int error = errno;
+    failed = true;
+    std::clearerr(stream);
+    if (!writeError_.isEmpty())
+        return false; // the first failure is the one told
+    writeError_ = QStringLiteral("%1 can't be written: %2.")
+                      .arg(stream == out_ ? QStringLiteral("Standard output")
+                                          : QStringLiteral("Standard error"),
+                           QString::fromLocal8Bit(std::strerror(error)));
+    if (onWriteError_)
+        onWriteError_();
+    return false;
 }
 
 int TerminalWidth(int fd) {

@@ -1,12 +1,12 @@
 #include "cli/GetCommand.h"
 
+#include "cli/AddressFeed.h"
 #include "list/EntryStatus.h"
 #include "resolve/Sites.h"
 #include "settings/CRegister.h"
 #include "settings/modSettings.h"
 
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
 
 #include <filesystem>
@@ -18,6 +18,8 @@ namespace {
 
 // How often the live line is redrawn while nothing but the numbers change.
 constexpr qint64 kRedrawMs = 100;
+// The entries that may wait beside the running one before the feed is asked for no more.
+constexpr int kMostWaiting = 2;
 
 QString SiteOf(const QString& address) {
     const SiteEntry* site = FindSite(IdentifySite(address));
@@ -43,6 +45,10 @@ GetCommand::GetCommand(ConsoleReport& report)
     : report_(report), prompter_(report), list_(run_, nullptr, &prompter_),
       scheduler_(run_, list_, prompter_, ui_, settings_) {
     list_.SetChangeListener([this] { onListChanged(); });
+    QObject::connect(&scheduler_.runner, &QueueRunner::RunEnded, &scheduler_.runner,
+                     [this] { onRunEnded(); });
+    // Lines that can't be written any more stop the run as a signal does.
+    report_.OnWriteError([this] { Stop(); });
 }
 
 QString GetCommand::PrepareFolder(const QString& folder, QString* why) {
@@ -69,45 +75,102 @@ QString GetCommand::PrepareFolder(const QString& folder, QString* why) {
     return path;
 }
 
-int GetCommand::Run(const QStringList& addresses, const QString& folder) {
+void GetCommand::Start(AddressFeed& feed, const QString& folder,
+                       std::function<void(int status)> finished) {
     settings_.sDownloadDir = folder;
-    bool allSupported = true;
-    for (const QString& address : addresses) {
-        if (IdentifySite(address) == kSiteNotSupported) {
-            report_.Unsupported(address);
-            allSupported = false;
-            continue;
-        }
-        if (list_.Entries().size() >= std::size_t(modMain::kCapacity)) {
-            report_.Message(QStringLiteral("The list is full; %1 and the addresses after it "
-                                           "are left out.")
-                                .arg(address));
-            allSupported = false;
-            break;
-        }
-        list_.AddUrlToList(address);
-    }
-    if (!stopped_ && !list_.IsDownloadListEmpty()) {
-        QEventLoop loop;
-        QObject::connect(&scheduler_.runner, &QueueRunner::RunEnded, &loop, &QEventLoop::quit);
-        scheduler_.runner.StartDownloading();
-        if (run_.bDownloading())
-            loop.exec();
-    }
-    finishShown();
+    feed_ = &feed;
+    finished_ = std::move(finished);
+    QObject::connect(&feed, &AddressFeed::address, &context_,
+                     [this](const QString& address) { onAddress(address); });
+    QObject::connect(&feed, &AddressFeed::skipped, &context_, [this](const QString& why) {
+        report_.Message(why);
+        allTaken_ = false;
+    });
+    QObject::connect(&feed, &AddressFeed::ended, &context_, [this] {
+        fed_ = true;
+        maybeFinish();
+    });
+    askForMore();
+    maybeFinish();
+}
 
-    bool allComplete = allSupported;
+// The run takes entries added while it runs; one that has passed the last entry ends, and the
+// next address starts a run again.
+void GetCommand::onRunEnded() {
+    settled_ = int(list_.Entries().size());
+    finishShown();
+    askForMore();
+    maybeFinish();
+}
+
+// The command is done once it was stopped, or the feed has ended and nothing waits or runs.
+void GetCommand::maybeFinish() {
+    if (done_ || run_.bDownloading() || !feed_)
+        return;
+    if (!stopped_ && (!fed_ || waiting() > 0))
+        return;
+    done_ = true;
+    finishShown();
+    feed_->SetWanted(false);
+    QObject::disconnect(feed_, nullptr, &context_, nullptr);
+    feed_ = nullptr;
+    bool allComplete = allTaken_;
     for (const DownloadItem& entry : list_.Entries())
         allComplete = allComplete && entry.State == EntryState::Complete;
-    return allComplete ? kExitComplete : kExitFailed;
+    // Told from the event loop: the command may be done before the caller's loop runs.
+    const int status = allComplete ? kExitComplete : kExitFailed;
+    QMetaObject::invokeMethod(
+        &context_,
+        [this, status] {
+            if (finished_)
+                finished_(status);
+        },
+        Qt::QueuedConnection);
+}
+
+void GetCommand::onAddress(const QString& address) {
+    if (fed_ || stopped_)
+        return;
+    if (IdentifySite(address) == kSiteNotSupported) {
+        report_.Unsupported(address);
+        allTaken_ = false;
+        return;
+    }
+    if (list_.Entries().size() >= std::size_t(modMain::kCapacity)) {
+        report_.Message(QStringLiteral("The list is full; %1 and the addresses after it "
+                                       "are left out.")
+                            .arg(address));
+        allTaken_ = false;
+        fed_ = true;
+        feed_->SetWanted(false);
+        return;
+    }
+    list_.AddUrlToList(address);
+    if (!run_.bDownloading())
+        scheduler_.runner.StartDownloading();
+    askForMore();
+}
+
+int GetCommand::waiting() const {
+    const int entries = int(list_.Entries().size());
+    if (run_.bDownloading())
+        return entries - scheduler_.runner.NextPosition();
+    return entries - settled_;
+}
+
+void GetCommand::askForMore() {
+    if (feed_)
+        feed_->SetWanted(!fed_ && !stopped_ && waiting() < kMostWaiting);
 }
 
 void GetCommand::Stop() {
     stopped_ = true;
-    scheduler_.runner.Stop(); // nothing when the run has not begun: it does not begin then
+    scheduler_.runner.Stop(); // nothing when no run goes: none begins then
+    maybeFinish();
 }
 
 void GetCommand::onListChanged() {
+    askForMore(); // the run may have moved on to the next entry
     if (run_.currentKey() != shownKey_) {
         finishShown();
         shownKey_ = run_.currentKey();
@@ -126,7 +189,8 @@ void GetCommand::onListChanged() {
     const QString& name =
         entry->FileName == EntryText::AutoDetect ? entry->PageAddress : entry->FileName;
     report_.Live({SiteOf(entry->PageAddress), name, entry->State, entry->Progress, entry->FileSize,
-                  receiving ? scheduler_.events.BytesSoFar(shownKey_) : 0, entry->TransferNote});
+                  receiving ? scheduler_.events.BytesSoFar(shownKey_) : 0, entry->TransferNote,
+                  entry->ExpectedBytes});
 }
 
 // The final line of the entry the live line was for, once it has ended.

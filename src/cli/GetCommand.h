@@ -10,12 +10,17 @@
 #include "scheduler/DownloadScheduler.h"
 
 #include <QElapsedTimer>
+#include <QObject>
+
+#include <functional>
 
 namespace orvello::cli {
 
+class AddressFeed;
+
 // Exit statuses.
 constexpr int kExitComplete = 0;     // every address ended "Complete"
-constexpr int kExitFailed = 1;       // an address failed or was not supported; no folder
+constexpr int kExitFailed = 1;       // an address failed or was left out; no folder; a failed write
 constexpr int kExitUsage = 2;        // a wrong command line
 constexpr int kExitSignalBase = 128; // + the signal that stopped the run
 
@@ -43,14 +48,23 @@ public:
     // default one when none is stored). Empty with `why` set when it can't be created.
     static QString PrepareFolder(const QString& folder, QString* why);
 
-    // Downloads the addresses into the folder; returns kExitComplete or kExitFailed (the
-    // caller answers for a stop signal).
-    int Run(const QStringList& addresses, const QString& folder);
-    // Stops the run: the transfer under way ends, its partial file is removed, and no other
-    // entry starts. Safe to call at any time, also before the run begins.
+    // Downloads the feed's addresses into the folder as they come, and waits for the next one
+    // while the feed goes on, all from the event loop; once the feed has ended and every entry
+    // has, or after a stop, calls `finished` with kExitComplete or kExitFailed (the caller
+    // answers for a stop signal). The feed is asked for more only while few entries wait, so
+    // an endless feed is taken at the pace of the downloads.
+    void Start(AddressFeed& feed, const QString& folder, std::function<void(int status)> finished);
+    // Stops the run: what runs ends at once, its partial file is removed, and no other entry
+    // starts. Safe to call at any time, also before the run begins.
     void Stop();
 
 private:
+    void onAddress(const QString& address);
+    void onRunEnded();
+    void maybeFinish();
+    // The entries not yet started: those after the running one, or not yet reached.
+    int waiting() const;
+    void askForMore();
     void onListChanged();
     void finishShown();
 
@@ -62,7 +76,14 @@ private:
     modMain list_;
     DownloadScheduler scheduler_;
     bool stopped_ = false;
-    quint64 shownKey_ = 0; // the entry on the live line
+    bool done_ = false;
+    QObject context_;             // the feed's connections
+    AddressFeed* feed_ = nullptr; // until done
+    std::function<void(int status)> finished_;
+    bool fed_ = false;            // the feed has ended, or the list is full
+    bool allTaken_ = true;        // every address came into the list
+    int settled_ = 0;             // the entries a run has gone past
+    quint64 shownKey_ = 0;        // the entry on the live line
     EntryState shownState_ = EntryState::Waiting;
     QElapsedTimer sinceDrawn_;
 };

@@ -57,8 +57,9 @@ QString UsageText() {
         "  -h, --help     print this help and exit\n"
         "  --version      print the version and exit\n"
         "\n"
-        "Exit status: 0 when every address ended Complete, 1 when any failed,\n"
-        "2 for a wrong command line, 130 or 143 when stopped by SIGINT or SIGTERM.\n");
+        "Exit status: 0 when every address ended Complete, 1 when any failed or\n"
+        "a line could not be written, 2 for a wrong command line, 130, 143 or 129\n"
+        "when stopped by SIGINT, SIGTERM or SIGHUP.\n");
 }
 
 } // namespace orvello::cli

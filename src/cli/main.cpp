@@ -1,16 +1,19 @@
 // orvello-get: downloads the videos behind video-site pages from the command line, with the
 // same list, resolution, naming and transfer as the window.
+#include "cli/AddressFeed.h"
 #include "cli/ConsoleReport.h"
 #include "cli/GetCommand.h"
 #include "cli/GetOptions.h"
-#include "cli/StopSignals.h"
+#include "common/StopSignals.h"
 
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
+using namespace orvello;
 using namespace orvello::cli;
 
 namespace {
@@ -19,9 +22,42 @@ bool IsTerminal(int fd) {
     return isatty(fd) && qEnvironmentVariable("TERM") != QLatin1String("dumb");
 }
 
+extern "C" void EndAtOnce(int signal) {
+    _exit(kExitSignalBase + signal);
+}
+
+// Until the run can hear a stop, a stop signal ends the program at once with 128 + the
+// signal: nothing has been fetched and no download's file exists yet, and a wait before the
+// run (a settings file that is a FIFO, a folder on a hung mount) would otherwise hold the
+// signal. A signal the program was started with ignored stays ignored.
+void EndAtOnceOnStopSignals() {
+    for (const int signal : StopSignals::kSignals) {
+        struct sigaction action = {};
+        if (sigaction(signal, nullptr, &action) != 0 || action.sa_handler == SIG_IGN)
+            continue;
+        action = {};
+        action.sa_handler = &EndAtOnce;
+        sigemptyset(&action.sa_mask);
+        sigaction(signal, &action, nullptr);
+    }
+}
+
+// The status: a line that could not be written makes it kExitFailed, and is told on standard
+// error while that still takes lines.
+int Ended(ConsoleReport& report, int status) {
+    if (report.WriteError().isEmpty())
+        return status;
+    report.Message(report.WriteError());
+    return kExitFailed;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    EndAtOnceOnStopSignals();
+    // A reader that has gone is a failed write, told and answered by the program, not a
+    // signal that ends it with the partial file left behind.
+    std::signal(SIGPIPE, SIG_IGN);
     // A closed standard descriptor would be reused by the first file the program opens (the
     // signals' pipe, a socket), and "-" would then read that: each one closed reads
     // /dev/null instead.
@@ -36,36 +72,22 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVELLO_VERSION));
 
     const GetOptions options = ParseGetOptions(QCoreApplication::arguments().mid(1));
+    // Every text goes out through the report, whose filter keeps control characters (an
+    // escape sequence in an unknown option) off the terminal.
+    ConsoleReport report(stdout, stderr, IsTerminal(STDOUT_FILENO), options.quiet);
     switch (options.action) {
     case GetOptions::Action::Help:
-        std::fputs(UsageText().toUtf8().constData(), stdout);
-        return kExitComplete;
+        report.Print(UsageText());
+        return Ended(report, kExitComplete);
     case GetOptions::Action::Version:
-        std::printf("orvello-get %s\n", ORVELLO_VERSION);
-        return kExitComplete;
+        report.Print(QStringLiteral("orvello-get " ORVELLO_VERSION));
+        return Ended(report, kExitComplete);
     case GetOptions::Action::UsageError:
-        std::fprintf(stderr, "orvello-get: %s\nTry 'orvello-get --help' for more information.\n",
-                     options.error.toUtf8().constData());
+        report.UsageError(options.error);
         return kExitUsage;
     case GetOptions::Action::Download:
         break;
     }
-
-    StopSignals stopSignals;
-    ConsoleReport report(stdout, stderr, IsTerminal(STDOUT_FILENO), options.quiet);
-
-    QStringList addresses;
-    bool stdinRead = false;
-    for (const QString& address : options.addresses) {
-        if (address != QLatin1String("-")) {
-            addresses << address;
-        } else if (!stdinRead) { // standard input has one end: a second "-" reads nothing
-            addresses << stopSignals.ReadLines(STDIN_FILENO);
-            stdinRead = true;
-        }
-    }
-    if (const int signal = StopSignals::Received())
-        return kExitSignalBase + signal;
 
     QString why;
     const QString folder = GetCommand::PrepareFolder(options.folder, &why);
@@ -73,12 +95,19 @@ int main(int argc, char** argv) {
         report.Message(why);
         return kExitFailed;
     }
+    // From here a stop signal is a request the run answers, so a partial file is removed.
+    StopSignals stopSignals;
     GetCommand command(report);
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &stopSignals,
                      [&command] { command.Stop(); });
-    const int status = command.Run(addresses, folder);
+    AddressFeed feed(options.addresses, STDIN_FILENO);
+    int status = kExitFailed;
+    if (!StopSignals::Received()) {
+        command.Start(feed, folder, [](int done) { QCoreApplication::exit(done); });
+        status = QCoreApplication::exec();
+    }
     // A stop by signal says so in the status, whatever the entries came to.
     if (const int signal = StopSignals::Received())
         return kExitSignalBase + signal;
-    return status;
+    return Ended(report, status);
 }

@@ -269,6 +269,8 @@ void EntryStore::Restore(std::vector<DownloadItem> entries) {
         item.Key = ++lastKey_;
         if (item.PageAddress.isEmpty())
             item.PageAddress = item.Video_URL;
+        // A text read back is not shown as it was stored: the state says what the entry is.
+        item.Status = EntryStatusText(item.State, item.Progress);
         kept.push_back(std::move(item));
     }
     entries_ = std::move(kept);

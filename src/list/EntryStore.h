@@ -73,8 +73,8 @@ public:
     // reason. False (nothing changes) for an entry in any other state, or one that is gone.
     bool Retry(quint64 key);
     // Replaces the whole list with these entries (a list read back from disk): they get new
-    // identities and IDs in their order, and an entry whose address repeats an earlier one is
-    // dropped; at most kCapacity are taken.
+    // identities and IDs in their order, their status texts rendered from their states, and
+    // an entry whose address repeats an earlier one is dropped; at most kCapacity are taken.
     void Restore(std::vector<DownloadItem> entries);
     // Called after every change of the list (an entry added, changed, removed or moved).
     void SetChangeListener(std::function<void()> listener) { listener_ = std::move(listener); }

@@ -123,8 +123,12 @@ QString CleanFileName(const QString& value) {
     QString text = value;
     for (char16_t c : kRemoved)
         text.remove(QChar(c));
-    // Control characters would run as terminal commands when the folder is listed.
-    text.removeIf([](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; });
+    // Control characters would run as terminal commands when the folder is listed; the C1
+    // ones (U+0080 to U+009F) too, since a terminal may read them as escape sequences.
+    text.removeIf([](QChar c) {
+        const char16_t u = c.unicode();
+        return u < 0x20 || (u >= 0x7F && u <= 0x9F);
+    });
     // A leading dot hides the file, and may make it stand for a file the user keeps.
     qsizetype dots = 0;
     while (dots < text.size() && text[dots] == u'.')

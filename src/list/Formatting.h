@@ -17,10 +17,11 @@ inline const QString kEnterFileName = QStringLiteral("Enter File Name");
 constexpr qsizetype kMaxNameBytes = 255;
 
 // Makes any text usable as a file name in the download folder: removes \ / : * ? " < > | &
-// and the control characters (U+0000 to U+001F, U+007F), then the dots it begins with (so a
-// name never hides the file or stands for a folder), and gives kEnterFileName when nothing
-// is left, or when only dots and blanks are left. A longer name is cut to kMaxNameBytes as
-// FitFileName does. Never empty; cleaning a cleaned name returns it unchanged.
+// and the control characters (U+0000 to U+001F, U+007F to U+009F), then the dots it begins
+// with (so a name never hides the file or stands for a folder), and gives kEnterFileName
+// when nothing is left, or when only dots and blanks are left. A longer name is cut to
+// kMaxNameBytes as FitFileName does. Never empty; cleaning a cleaned name returns it
+// unchanged.
 QString CleanFileName(const QString& value);
 QString CleanFileName(const QVariant& value);
 

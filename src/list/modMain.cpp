@@ -18,19 +18,36 @@ bool modMain::UpdateDownloadItem(int16_t id, const QString& url, const QString& 
     return true;
 }
 
-void modMain::AddUrlToList(const QString& url) {
+bool modMain::AddEntryFor(const QString& url) {
     QString fileSize = EntryText::UnknownSize;
     const int32_t site = IdentifySite(url);
     if (site == kSiteNotSupported) {
         QString status = EntryText::LinkNotSupported;
-        store_.Add(url, EntryText::Error, status, fileSize, site);
-    } else {
-        QString status = EntryText::Waiting;
-        store_.Add(url, EntryText::AutoDetect, status, fileSize, site);
+        return store_.Add(url, EntryText::Error, status, fileSize, site);
+    }
+    QString status = EntryText::Waiting;
+    return store_.Add(url, EntryText::AutoDetect, status, fileSize, site);
+}
+
+void modMain::AddUrlToList(const QString& url) {
+    AddEntryFor(url);
+    FillDownloadList();
+    if (m_run.bDownloading())
+        FindCurrentRow();
+}
+
+qsizetype modMain::AddUrlsToList(const QStringList& urls) {
+    if (urls.isEmpty())
+        return 0;
+    qsizetype leftOut = 0;
+    for (const QString& url : urls) {
+        if (!AddEntryFor(url))
+            ++leftOut;
     }
     FillDownloadList();
     if (m_run.bDownloading())
         FindCurrentRow();
+    return leftOut;
 }
 
 bool modMain::RemoveFromDownloadList(int16_t id) {

@@ -7,6 +7,7 @@
 #include "resolve/EntryResolver.h"
 
 #include <QSet>
+#include <QStringList>
 
 #include <vector>
 
@@ -41,6 +42,10 @@ public:
     // Adds a page address with the first texts for its site, refreshes the grid and, while
     // downloading, finds the running entry's row again.
     void AddUrlToList(const QString& url);
+    // Adds each address as AddUrlToList does, with one refresh at the end (none for no
+    // address). The result is how many found the list full (an address already in the list
+    // is not one of them).
+    qsizetype AddUrlsToList(const QStringList& urls);
     // Removes the entry with this ID (or every ID in the set, in one pass), renumbering the
     // rest and dropping an entry whose address repeats an earlier one. False on an empty list.
     bool RemoveFromDownloadList(int16_t id);
@@ -103,6 +108,10 @@ public:
     void ShowRunningStatus(quint64 key, EntryState state, qint64 progress);
 
 private:
+    // Appends the entry for a page address with the first texts for its site; false when the
+    // list is full.
+    bool AddEntryFor(const QString& url);
+
     const RunState& m_run;
     EntryStore store_;
     GridFeed feed_;

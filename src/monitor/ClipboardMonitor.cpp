@@ -45,17 +45,25 @@ void ClipboardMonitor::Monitor(bool bState) {
     settings_.bMonitorClipboard = bState;
 }
 
+QString ClipboardMonitor::CopiedAddress(const QString& text) {
+    if (text.size() > kMaxCopiedText)
+        return QString();
+    const QString address = text.trimmed();
+    if (address.isEmpty())
+        return QString();
+    for (const QChar c : address) {
+        if (c.isSpace())
+            return QString();
+    }
+    return IdentifySiteByHost(address) == kSiteNotSupported ? QString() : address;
+}
+
 void ClipboardMonitor::ClipboardChanged() {
     // Only a copied text that is one address of a supported site is handed over: watching
     // is on by default, and ordinary copying must not fill the list.
-    const QString text = ClipboardText().trimmed();
-    if (text.isEmpty() || IdentifySite(text) == kSiteNotSupported)
-        return;
-    for (const QChar c : text) {
-        if (c.isSpace())
-            return;
-    }
-    txtMonitor_Change(text);
+    const QString address = CopiedAddress(ClipboardText());
+    if (!address.isEmpty())
+        txtMonitor_Change(address);
 }
 
 void ClipboardMonitor::txtMonitor_Change(const QString& text) {
@@ -69,12 +77,14 @@ void ClipboardMonitor::txtMonitor_Change(const QString& text) {
 
 void ClipboardMonitor::tmrMonitor_Timer() {
     const QString text = ClipboardText();
-    if (text == sLastClipboard || IdentifySite(text) == kSiteNotSupported) {
+    // The address first: it passes over a long text at once, before any comparison.
+    const QString address = CopiedAddress(text);
+    if (address.isEmpty() || text == sLastClipboard) {
         sLastClipboard = text;
         return;
     }
-    list_.AddUrlToList(text);
-    ui_.SetUiVariable(QStringLiteral("_root.video_url"), text);
+    list_.AddUrlToList(address);
+    ui_.SetUiVariable(QStringLiteral("_root.video_url"), address);
     sLastClipboard = text;
     if (!run_.bDownloading()) {
         // The run starts right after this poll rather than inside it, so the poll's caller

@@ -15,6 +15,8 @@ class RunState;
 // Picks video addresses up from the clipboard, adds them to the download list and starts
 // downloading: a listener on the clipboard's change notification, switched by Monitor(),
 // adds the address, shows it on the UI surface and starts a run when none is going.
+// Whatever is copied anywhere on the desktop is fetched without a question, so only a text
+// that is one address on a supported site's own host is taken (CopiedAddress).
 // One poll of the clipboard can also be run on request (CallMonTimer); no switch or timer
 // of the program polls, since the listener hears every change.
 class ClipboardMonitor : public QObject {
@@ -31,12 +33,21 @@ public:
     // when none is going. An empty text does nothing.
     void txtMonitor_Change(const QString& text);
 
-    // One poll: a new text of a supported address is added and shown, and a run started
-    // right after the poll when none is going.
+    // One poll: a new text that is an address to take (CopiedAddress) is added and shown,
+    // and a run started right after the poll when none is going.
     void tmrMonitor_Timer();
     void CallMonTimer() { tmrMonitor_Timer(); }
 
     QString sLastClipboard; // the text seen at the last poll
+
+    // The longest copied text looked at: a page address is far shorter, and a longer text is
+    // passed over without being read, whatever its size.
+    static constexpr qsizetype kMaxCopiedText = 4096;
+    // The address a copied text is taken as, or the empty text: the text without the blanks
+    // around it, when it is one address (no blank inside) whose host is a supported site's
+    // domain or a subdomain of it (IdentifySiteByHost). A site's name elsewhere in an address,
+    // as in "http://192.0.2.1/x?ref=youtube.com", does not make it one to fetch.
+    static QString CopiedAddress(const QString& text);
 
 private:
     void ClipboardChanged();

@@ -1,5 +1,7 @@
 #include "resolve/Sites.h"
 
+#include <QUrl>
+
 #include <cstring>
 
 namespace orvello {
@@ -12,7 +14,7 @@ char16_t foldAscii(char16_t c) {
 
 // Whether the lower-case ASCII needle stands anywhere in text, ASCII letters folded.
 // Only ASCII letters fold, so no other script's letter can stand in for a domain's letter.
-bool containsFolded(const QString& text, const char* needle) {
+bool containsFolded(QStringView text, const char* needle) {
     const qsizetype m = qsizetype(std::strlen(needle));
     const qsizetype n = text.size();
     const char16_t* t = reinterpret_cast<const char16_t*>(text.utf16());
@@ -29,8 +31,32 @@ bool containsFolded(const QString& text, const char* needle) {
 } // namespace
 
 int32_t IdentifySite(const QString& url) {
+    return IdentifySite(QStringView(url));
+}
+
+int32_t IdentifySite(QStringView url) {
     for (const SiteEntry& site : kSites) {
         if (containsFolded(url, site.domain))
+            return site.code;
+    }
+    return kSiteNotSupported;
+}
+
+int32_t IdentifySiteByHost(const QString& url) {
+    QUrl address(url, QUrl::StrictMode);
+    if (address.scheme().isEmpty())
+        address = QUrl(QStringLiteral("http://") + url, QUrl::StrictMode);
+    const QString scheme = address.scheme(); // QUrl keeps schemes in small letters
+    if (!address.isValid() || (scheme != u"http" && scheme != u"https"))
+        return kSiteNotSupported;
+    // QUrl keeps an ASCII host in small letters too; an IP address never ends in a domain.
+    const QString host = address.host(QUrl::FullyEncoded);
+    for (const SiteEntry& site : kSites) {
+        const QLatin1StringView domain(site.domain);
+        if (host == domain)
+            return site.code;
+        const qsizetype dot = host.size() - domain.size() - 1;
+        if (dot > 0 && host.at(dot) == u'.' && QStringView(host).sliced(dot + 1) == domain)
             return site.code;
     }
     return kSiteNotSupported;

@@ -45,6 +45,14 @@ inline constexpr std::array<SiteEntry, 12> kSites{{
 // The site code of a page address, or kSiteNotSupported. A plain substring search over the
 // whole text, ASCII letters compared without case, no decoding or trimming beforehand.
 int32_t IdentifySite(const QString& url);
+int32_t IdentifySite(QStringView url);
+
+// The site code of the site whose domain is the address's host or a parent of it
+// ("youtube.com", "www.youtube.com"; not "youtube.com.example.net" nor "myyoutube.com"), or
+// kSiteNotSupported. The address is read by QUrl in its strict mode, as http when it names no
+// scheme; only http and https addresses with a host count. For text from outside that is
+// fetched unasked, where a site's name in a query or path must not make an address one of its.
+int32_t IdentifySiteByHost(const QString& url);
 
 // The row of a site code, or nullptr for a code no site has.
 const SiteEntry* FindSite(int32_t code);

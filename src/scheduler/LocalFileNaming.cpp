@@ -26,15 +26,6 @@ QString KeepHeadAndTail(const QString& name, qsizetype limit) {
     return name.left(head) + name.right(tail);
 }
 
-// The announced length as a byte count, -1 without one. A value a byte count can't hold is no
-// length either.
-qint64 ExactLength(const HeaderValues& header) {
-    const double size = double(header.fileSize);
-    if (!(size >= 0) || size > 9.0e15)
-        return -1;
-    return qint64(size);
-}
-
 } // namespace
 
 LocalFileInfo LocalFileNaming::MakeLocalFileName(const QString& url, int32_t siteCode,
@@ -59,7 +50,7 @@ LocalFileInfo LocalFileNaming::MakeLocalFileName(const QString& url, int32_t sit
         name = KeepHeadAndTail(name, kNameLimit);
     if (name.size() > kYoutubeNameLimit && siteCode == 2)
         name = KeepHeadAndTail(name, kYoutubeNameLimit);
-    return LocalFileInfo{CleanFileName(name), sizeText, ExactLength(header), header.fileExists};
+    return LocalFileInfo{CleanFileName(name), sizeText, header.length, header.fileExists};
 }
 
 } // namespace orvello

@@ -6,7 +6,6 @@
 #include <QFile>
 
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -22,34 +21,6 @@ constexpr int kMaxChoices = 9999;
 
 QString NameRefused() {
     return QStringLiteral("The file name can't be used.");
-}
-
-// Moves `from` to `to` in one folder unless something is at `to`: 0, EEXIST, or another errno.
-int RenameNoReplace(int dir, const QByteArray& from, const QByteArray& to) {
-    if (::renameat2(dir, from.constData(), dir, to.constData(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
-        return errno;
-    // A file system without the no-replace rename: a hard link fails just as atomically when
-    // the name is taken.
-    if (::linkat(dir, from.constData(), dir, to.constData(), 0) == 0) {
-        ::unlinkat(dir, from.constData(), 0);
-        return 0;
-    }
-    if (errno == EEXIST)
-        return EEXIST;
-    // Nor hard links (FAT and the like): the name is taken with an exclusive create, and the
-    // rename then replaces only that empty file of our own.
-    const int reserved =
-        ::openat(dir, to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (reserved < 0)
-        return errno;
-    ::close(reserved);
-    if (::renameat(dir, from.constData(), dir, to.constData()) == 0)
-        return 0;
-    const int error = errno;
-    ::unlinkat(dir, to.constData(), 0);
-    return error;
 }
 
 } // namespace
@@ -124,7 +95,7 @@ QString Finish(const Folder& folder, const QString& partName, const QString& fin
     const QByteArray from = QFile::encodeName(partName);
     for (int n = 1; n <= kMaxChoices; ++n) {
         const QString name = NumberedFileName(finalName, n);
-        const int result = RenameNoReplace(folder.fd(), from, QFile::encodeName(name));
+        const int result = RenameNoReplace(folder.fd(), from, folder.fd(), QFile::encodeName(name));
         if (result == 0)
             return name;
         if (result != EEXIST) {

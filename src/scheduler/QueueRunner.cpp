@@ -65,11 +65,7 @@ void QueueRunner::FillSlots() {
         return;
     filling_ = true;
     while (int(entries_.size()) < simultaneous_) {
-        int next = 0;
-        if (lastStartedKey_ != 0) {
-            const int at = list_.IndexOfKey(lastStartedKey_);
-            next = at >= 0 ? at + 1 : lastStartedIndex_;
-        }
+        int next = NextPosition();
         const DownloadItem* item = nullptr;
         for (; (item = list_.EntryAt(int16_t(next))); ++next) {
             if (!IsFinished(item->State) && !run_.IsRunning(item->Key))
@@ -82,6 +78,13 @@ void QueueRunner::FillSlots() {
     filling_ = false;
     if (entries_.empty())
         EndRun();
+}
+
+int QueueRunner::NextPosition() const {
+    if (lastStartedKey_ == 0)
+        return 0;
+    const int at = list_.IndexOfKey(lastStartedKey_);
+    return at >= 0 ? at + 1 : lastStartedIndex_;
 }
 
 void QueueRunner::FillSoon() {

@@ -46,6 +46,9 @@ public:
     void setSpeedLimit(std::int64_t bytesPerSecond);
     std::int64_t SpeedLimit() const { return speedLimit_; }
 
+    // Where the run goes on in the list: every entry before it was started or passed over.
+    int NextPosition() const;
+
     // How the entries the last run worked on ended.
     struct Tally {
         int complete = 0;

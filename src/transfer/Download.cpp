@@ -115,6 +115,7 @@ bool Download::AskServer() {
     const HeaderValues v = ReadHeadAnswer(answer);
     m_LastModified = v.lastModified;
     m_FileSize = v.fileSize;
+    m_ExactLength = v.length;
     m_RemoteFileName = v.remoteFileName;
     m_RemoteFileType = v.remoteFileType;
     m_FileExists = v.fileExists;

@@ -38,6 +38,8 @@ public:
     QString LastModified() const { return m_LastModified; }
     float FileSize() const { return m_FileSize; }
     void setFileSize(float New_FileSize) { m_FileSize = New_FileSize; }
+    // The last header request's Content-Length exactly; -1 when it gave none.
+    qint64 ExactLength() const { return m_ExactLength; }
     QString RemoteFileName() const { return m_RemoteFileName; }
     QString RemoteFileType() const { return m_RemoteFileType; }
 
@@ -120,6 +122,7 @@ private:
     bool m_FileExists = false;
     QString m_LastModified;
     float m_FileSize = 0;
+    qint64 m_ExactLength = -1;
     QString m_LocalFile;
     QString m_RemoteFileName;
     QString m_RemoteFileType;

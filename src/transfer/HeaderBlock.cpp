@@ -1,6 +1,12 @@
 #include "transfer/HeaderBlock.h"
 
-#include <cmath>
+#include <QByteArrayView>
+#include <QList>
+#include <QStringDecoder>
+
+#include <charconv>
+#include <cstdint>
+#include <optional>
 
 namespace orvello {
 
@@ -17,7 +23,153 @@ QByteArray valueAt(const QByteArray& block, qsizetype keyPos, qsizetype keyLengt
     return block.mid(start, end - start);
 }
 
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// The values of every field of the block named `name`, in their order. A line that begins
+// with a blank continues the field above it and is joined to its value with one blank (the
+// old folding of long header lines).
+QList<QByteArray> FieldValues(const QByteArray& block, QByteArrayView name) {
+    QList<QByteArray> values;
+    bool inField = false; // the field being read is one named `name`
+    qsizetype start = 0;
+    while (start < block.size()) {
+        qsizetype end = block.indexOf('\n', start);
+        const qsizetype next = end < 0 ? block.size() : end + 1;
+        if (end < 0)
+            end = block.size();
+        const QByteArrayView line = QByteArrayView(block).sliced(start, end - start);
+        start = next;
+        if (!line.isEmpty() && IsBlank(line.front())) {
+            if (inField)
+                values.last() += ' ' + line.trimmed().toByteArray();
+            continue;
+        }
+        const qsizetype colon = line.indexOf(':');
+        inField = colon > 0 && line.first(colon).compare(name, Qt::CaseInsensitive) == 0;
+        if (inField)
+            values.append(line.sliced(colon + 1).trimmed().toByteArray());
+    }
+    return values;
+}
+
+// A Content-Length value read strictly: digits alone, at most 2^63 - 1; -1 for anything
+// else (a sign, a fraction, an exponent, a hexadecimal form, a list, nothing at all).
+qint64 ContentLength(QByteArrayView value) {
+    if (value.isEmpty())
+        return -1;
+    std::uint64_t n = 0;
+    const char* end = value.data() + value.size();
+    const auto [stop, error] = std::from_chars(value.data(), end, n, 10);
+    if (error != std::errc() || stop != end || n > std::uint64_t(INT64_MAX))
+        return -1;
+    return qint64(n);
+}
+
+// The bytes as UTF-8 when they form valid UTF-8, else one character per byte.
+QString Utf8OrLatin1(QByteArrayView bytes) {
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless |
+                                                    QStringConverter::Flag::ConvertInitialBom);
+    QString text = utf8(bytes);
+    return utf8.hasError() ? QString::fromLatin1(bytes) : text;
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Every %XX with two hexadecimal digits becomes its byte; any other "%" stays as it is.
+QByteArray PercentDecoded(QByteArrayView text) {
+    QByteArray bytes;
+    bytes.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+            HexValue(text[i + 2]) >= 0) {
+            bytes += char(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+            i += 2;
+        } else {
+            bytes += text[i];
+        }
+    }
+    return bytes;
+}
+
+// The name an extended value (charset'language'percent-encoded bytes) gives; none when its
+// charset is neither UTF-8 nor ISO-8859-1 or it lacks either quote.
+std::optional<QString> ExtendedValue(QByteArrayView value) {
+    const qsizetype charsetEnd = value.indexOf('\'');
+    const qsizetype languageEnd = charsetEnd < 0 ? -1 : value.indexOf('\'', charsetEnd + 1);
+    if (languageEnd < 0)
+        return std::nullopt;
+    const QByteArrayView charset = value.first(charsetEnd).trimmed();
+    const QByteArray bytes = PercentDecoded(value.sliced(languageEnd + 1));
+    if (charset.compare("UTF-8", Qt::CaseInsensitive) == 0)
+        return Utf8OrLatin1(bytes);
+    if (charset.compare("ISO-8859-1", Qt::CaseInsensitive) == 0)
+        return QString::fromLatin1(bytes);
+    return std::nullopt;
+}
+
+// The parameter value that begins at `at` (just after its "="), with `at` moved past it: a
+// quoted value up to its closing quote, a backslash taking the next byte as it is (a quote
+// never closed runs to the end); a plain one up to the next ";", blanks around it trimmed.
+QByteArray ParameterValue(QByteArrayView text, qsizetype& at) {
+    while (at < text.size() && IsBlank(text[at]))
+        ++at;
+    if (at < text.size() && text[at] == '"') {
+        QByteArray value;
+        for (++at; at < text.size() && text[at] != '"'; ++at) {
+            if (text[at] == '\\' && at + 1 < text.size())
+                ++at;
+            value += text[at];
+        }
+        if (at < text.size())
+            ++at; // the closing quote
+        return value;
+    }
+    const qsizetype start = at;
+    while (at < text.size() && text[at] != ';')
+        ++at;
+    return text.sliced(start, at - start).trimmed().toByteArray();
+}
+
 } // namespace
+
+QString DispositionFileName(const QByteArray& headerValue) {
+    const QByteArrayView text(headerValue);
+    std::optional<QString> plain;
+    std::optional<QString> extended;
+    qsizetype at = 0;
+    // Each turn reads one item (the type or a parameter) and leaves `at` past its ";", so
+    // every turn moves on.
+    while (at < text.size()) {
+        qsizetype sign = at;
+        while (sign < text.size() && text[sign] != '=' && text[sign] != ';')
+            ++sign;
+        const QByteArrayView name = text.sliced(at, sign - at).trimmed();
+        at = sign + 1;
+        if (sign == text.size() || text[sign] == ';')
+            continue; // an item without a value: the type, or a stray word
+        const QByteArray value = ParameterValue(text, at);
+        while (at < text.size() && text[at] != ';') // anything after a closing quote
+            ++at;
+        ++at;
+        if (!plain && name.compare("filename", Qt::CaseInsensitive) == 0)
+            plain = Utf8OrLatin1(value);
+        else if (!extended && name.compare("filename*", Qt::CaseInsensitive) == 0)
+            extended = ExtendedValue(value);
+    }
+    if (extended && !extended->isEmpty())
+        return *extended;
+    return plain.value_or(QString());
+}
 
 HeaderValues ReadHeaderBlock(const QByteArray& block) {
     HeaderValues v;
@@ -29,18 +181,24 @@ HeaderValues ReadHeaderBlock(const QByteArray& block) {
     else
         v.lastModified = QStringLiteral("Not Available");
 
-    v.fileSize = -1;
-    if (const qsizetype at = lower.indexOf("content-length: "); at >= 0) {
-        bool ok = false;
-        const float size = valueAt(block, at, 16).toFloat(&ok);
-        if (ok && std::isfinite(size))
-            v.fileSize = size;
-        else
+    // Every Content-Length field must give the same length, or the length is unknown.
+    const QList<QByteArray> lengths = FieldValues(block, "content-length");
+    for (const QByteArray& value : lengths) {
+        const qint64 length = ContentLength(value);
+        if (length < 0 || (v.length >= 0 && length != v.length)) {
+            v.length = -1;
             v.badContentLength = true;
+            break;
+        }
+        v.length = length;
     }
+    v.fileSize = v.length >= 0 ? float(v.length) : -1.0f;
 
-    if (const qsizetype at = lower.indexOf("filename="); at >= 0)
-        v.remoteFileName = QString::fromLatin1(valueAt(block, at, 9));
+    for (const QByteArray& value : FieldValues(block, "content-disposition")) {
+        v.remoteFileName = DispositionFileName(value);
+        if (!v.remoteFileName.isEmpty())
+            break;
+    }
 
     if (const qsizetype at = lower.indexOf("content-type: "); at >= 0) {
         const QByteArray type = valueAt(block, at, 14);

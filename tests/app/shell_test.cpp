@@ -361,6 +361,20 @@ TEST_F(Shell, EveryCommandReachesItsOperationAndOnlyTheExactNameDoes) {
              EXPECT_EQ(Urls(), QStringList{youtube});
              EXPECT_EQ(Variable("_root.video_url"), youtube);
          }},
+        // A paste of several lines into the field: each line, as it stands, is an address.
+        {"IDC_FS_addDownloadURL", "several lines pasted",
+         [&] {
+             w->activateWindow();
+             ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+             w->Flash->rootObject()->findChild<QQuickItem*>("urlInput")->forceActiveFocus();
+             QGuiApplication::clipboard()->setText(youtube + "\r\n\r\n \t\nhttp://example.com/x\n" +
+                                                   youtube.trimmed() + "&2");
+             QTest::keyClick(w->windowHandle(), Qt::Key_V, Qt::ControlModifier);
+         },
+         [&] {
+             EXPECT_EQ(Urls(),
+                       QStringList({youtube, "http://example.com/x", youtube.trimmed() + "&2"}));
+         }},
         // Start waits for the timer's tick; stop runs at once (both meet the offline refusal).
         {"IDC_FS_startDownload", "an entry", [&] { w->list().AddUrlToList(youtube); },
          [&] {
@@ -466,37 +480,84 @@ TEST_F(Shell, TheEndOfARunIsSummedUpFromTheTrayWhileTheWindowIsOutOfSight) {
     }
 }
 
+// Dragged data that counts how often it is read.
+struct CountingMimeData : QMimeData {
+    mutable int reads = 0;
+    QVariant retrieveData(const QString& format, QMetaType type) const override {
+        return ++reads, QMimeData::retrieveData(format, type);
+    }
+};
+
 // Text or links dropped on the surface or the grid: each address of a supported site is
-// added, as the Add command adds it; a drop that brings none is refused.
+// added, as the Add command adds it; a drop that brings none is refused. The text is split at
+// blanks and line ends, the data read once however long it is dragged about, and a drop that
+// brings more than the list has room for says how many were left out.
 TEST_F(Shell, DroppedAddressesOfSupportedSitesAreAdded) {
     const QString a = "http://www.youtube.com/watch?v=a", b = "http://www.dailymotion.com/v/b";
     const QString file = "file:///home/me/youtube.com.flv";
+    const QString c5 = "http://www.angryalien.com/0604/x.asp", c9 = "http://www.break.com/i/4721";
+    QString large; // 7.8 million characters of words and lines, with two addresses in it
+    for (int i = 0; i < 1'300'000; ++i)
+        large += i == 1000 ? a + " " : i == 500'000 ? "\n" + b + "\n" : QStringLiteral("words ");
     const struct {
         bool onGrid;
         QString text;
         QStringList links, added; // added empty: refused
+        int moves;                // pointer moves between the drag's entry and its drop
+        int room;                 // the places left in the list; -1: an empty list
+        QString said;             // the message after the drop
     } cases[] = {
-        {false, a + "\nhttp://example.com/page\n" + b, {}, {a, b}},
-        {true, "\r\n  " + a + "\t\r\n\r\n" + b + " \r" + a, {}, {a, b}},
-        {false, "Some video", {a, file, "http://example.com/x", b}, {a, b}},
-        {true, a, {file}, {}},
-        {false, "http://example.com/page", {}, {}},
+        {false, a + "\nhttp://example.com/page\n" + b, {}, {a, b}, 0, -1, ""},
+        {true, "\r\n  " + a + "\t\r\n\r\n" + b + " \r" + a, {}, {a, b}, 0, -1, ""},
+        {false, "Some video", {a, file, "http://example.com/x", b}, {a, b}, 0, -1, ""},
+        {true, a, {file}, {}, 0, -1, ""},
+        {false, "http://example.com/page", {}, {}, 0, -1, ""},
+        // Words around the addresses, on their lines.
+        {false, "Some text " + c5 + " and\n" + c9 + " end", {}, {c5, c9}, 0, -1, ""},
+        // A large text dragged about.
+        {false, large, {}, {a, b}, 100, -1, ""},
+        // More than the list holds: what fits is added; a repeat takes no place.
+        {true,
+         a + " " + a + " " + b + "\n" + c5 + " " + c9,
+         {},
+         {a, b},
+         1,
+         2,
+         "The list is full: 2 addresses were left out."},
+        {false, a, {}, {}, 0, 0, "The list is full: 1 address was left out."},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.text.toStdString());
+        SCOPED_TRACE(c.text.left(80).toStdString());
         Restart(true);
-        QMimeData data;
+        prompter.shown.clear();
+        std::vector<DownloadItem> filling(c.room < 0 ? 0 : modMain::kCapacity - c.room);
+        for (std::size_t i = 0; i < filling.size(); ++i)
+            filling[i].Video_URL = QStringLiteral("http://www.youtube.com/watch?v=f%1").arg(i);
+        w->list().RestoreEntries(std::move(filling));
+        const int before = int(w->list().Entries().size());
+        CountingMimeData data;
         data.setText(c.text);
         if (!c.links.isEmpty())
             data.setUrls(QUrl::fromStringList(c.links));
         QWidget* target = c.onGrid ? w->DownloadGrid->viewport() : w->Flash;
         QDragEnterEvent enter({9, 9}, Qt::CopyAction | Qt::MoveAction, &data, {}, {});
         QApplication::sendEvent(target, &enter);
+        const int readsAtEntry = data.reads;
+        const bool taken = !c.added.isEmpty() || !c.said.isEmpty();
+        for (int i = 0; i < c.moves; ++i) {
+            QDragMoveEvent move({10 + i % 50, 9}, Qt::CopyAction | Qt::MoveAction, &data, {}, {});
+            QApplication::sendEvent(target, &move);
+            EXPECT_EQ(move.isAccepted(), taken);
+        }
         QDropEvent drop({9, 9}, Qt::CopyAction | Qt::MoveAction, &data, {}, {});
         QApplication::sendEvent(target, &drop);
-        EXPECT_EQ(enter.isAccepted(), !c.added.isEmpty());
-        EXPECT_EQ(drop.isAccepted() && drop.dropAction() == Qt::CopyAction, !c.added.isEmpty());
-        EXPECT_EQ(Urls(), c.added);
+        EXPECT_EQ(data.reads, readsAtEntry);
+        EXPECT_EQ(enter.isAccepted(), taken);
+        EXPECT_EQ(drop.isAccepted() && drop.dropAction() == Qt::CopyAction, taken);
+        EXPECT_EQ(Urls().mid(before), c.added);
+        QCoreApplication::processEvents(); // the message comes once the drop has returned
+        EXPECT_EQ(prompter.shown.size(), c.said.isEmpty() ? 0u : 1u);
+        EXPECT_EQ(prompter.shown.empty() ? QString() : prompter.shown[0].text, c.said);
     }
 }
 
@@ -522,7 +583,7 @@ TEST_F(Shell, TheRowMenuActsOnTheSelectedEntries) {
         {{0}, Click, 0, "OFCR", &RowMenu::openFile, "012w3", file},
         {{0}, MenuKey, 0, "OFCR", &RowMenu::openFile, "012w3", noApp}, // nothing opens it
         {{3}, Click, 3, "OFCR", &RowMenu::openFile, "012w3", goneSaid},
-        {{0, 3}, Click, 0, "OFCR", &RowMenu::openFolder, "012w3", videos},
+        {{0, 3}, Click, 0, "OFCR", &RowMenu::openFolder, "012w3", videos + " | " + goneSaid},
         {{2}, ShiftF10, 2, "CR", nullptr, "012w3", ""},
         {{1, 0}, Click, 1, "OFCTR", &RowMenu::copyAddress, "012w3", twoPages},
         {{2}, Click, 2, "CR", &RowMenu::copyAddress, "012w3", page + "2"},
@@ -546,9 +607,10 @@ TEST_F(Shell, TheRowMenuActsOnTheSelectedEntries) {
         for (int i = 0; i < 4; ++i)
             w->list().AddUrlToList(page + QString::number(i));
         const auto& e = w->list().Entries();
-        for (int i : {0, 3}) {
-            w->list().SetState(e[i].Key, EntryState::Complete);
+        for (int i : {0, 3}) { // as a run finishes them
+            w->list().SetFileName(e[i].Key, QFileInfo(i == 0 ? file : gone).fileName());
             w->list().SetSavedPath(e[i].Key, i == 0 ? file : gone);
+            w->list().SetState(e[i].Key, EntryState::Complete);
         }
         w->list().SetState(e[1].Key, EntryState::Error);
         w->list().SetVideoUrl(e[1].Key, "Process failed.");

@@ -12,13 +12,17 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
 #include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace orvello;
 using namespace orvello::test;
@@ -38,11 +42,23 @@ struct Outcome {
     QString err;
 };
 
+// How the program runs, beside its arguments.
+struct How {
+    QByteArray input = {}; // standard input, closed after it
+    // Called as the program runs, until it returns true.
+    std::function<bool(QProcess&)> during = {};
+    QString wrapper = {}; // `script`, for a terminal
+    // Runs in the child before the program starts.
+    std::function<void()> inChild = {};
+    // Set up and not started: its output is the program's standard input instead.
+    QProcess* inputFrom = nullptr;
+};
+
 // A home of its own for each run: settings, cache, temporary files and the default folder.
 struct GetRig {
     QTemporaryDir dir;
     ScriptServer server;
-    QString ok, missing, novideo, slow;
+    QString ok, missing, novideo, slow, gone;
 
     GetRig() {
         for (const char* sub : {"home", "config", "cache", "tmp"})
@@ -57,15 +73,24 @@ struct GetRig {
         hang.body = kVideo;
         hang.after = Reply::After::Hang;
         slow = ServeVideo(server, "slow", Sized(10 * kVideo.size()), hang);
+        // The file is gone: its header request gets a 404 without a length, its download a
+        // page that says so.
+        Reply notFound = Reply::Head({"HTTP/1.1 404 Not Found", "Content-Length: 170"});
+        notFound.body = QByteArray(170, 'x');
+        gone = ServeVideo(server, "gone", Reply::Head({"HTTP/1.1 404 Not Found"}), notFound);
     }
     QString path(const QString& sub) const { return QDir(dir.path()).filePath(sub); }
     QString defaultFolder() const { return path("home/Downloaded Videos"); }
 
-    // Runs the program with these arguments and standard input; `during` is called as the
-    // program runs, until it returns true.
-    Outcome Run(const QStringList& args, const QByteArray& input = {},
-                const std::function<bool(QProcess&)>& during = {}, const QString& wrapper = {}) {
+    // Runs the program with these arguments, its stop signals and SIGPIPE at their defaults.
+    Outcome Run(const QStringList& args, const How& how = {}) {
         QProcess p;
+        p.setChildProcessModifier([inChild = how.inChild] {
+            for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+                ::signal(signal, SIG_DFL);
+            if (inChild)
+                inChild();
+        });
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", path("home"));
         env.insert("XDG_CONFIG_HOME", path("config"));
@@ -74,21 +99,27 @@ struct GetRig {
         env.insert("LC_ALL", "C.UTF-8");
         env.insert("TERM", "xterm");
         p.setProcessEnvironment(env);
-        if (wrapper.isEmpty())
+        if (how.inputFrom) {
+            how.inputFrom->setStandardOutputProcess(&p);
+            how.inputFrom->start();
+        }
+        if (how.wrapper.isEmpty())
             p.start(ORVELLO_GET, args);
         else // the program on a terminal: `script` gives it one and copies what it prints
-            p.start(wrapper,
+            p.start(how.wrapper,
                     {"-qefc", QStringLiteral(ORVELLO_GET " ") + args.join(' '), "/dev/null"});
         EXPECT_TRUE(p.waitForStarted());
-        p.write(input);
-        p.closeWriteChannel();
+        if (!how.inputFrom) {
+            p.write(how.input);
+            p.closeWriteChannel();
+        }
         QElapsedTimer clock;
         clock.start();
-        bool done = !during;
+        bool done = !how.during;
         while (p.state() != QProcess::NotRunning && !clock.hasExpired(30000)) {
             WaitForEvents(20ms);
             if (!done)
-                done = during(p);
+                done = how.during(p);
         }
         if (p.state() != QProcess::NotRunning) {
             ADD_FAILURE() << "orvello-get did not end";
@@ -112,13 +143,16 @@ QStringList FilesUnder(const QString& folder) {
     return files;
 }
 
-// {dir}, {videos} (the default folder), {ok}, {missing} and {novideo} in a row's texts.
+// {dir}, {videos} (the default folder), {ok}, {missing}, {novideo}, {slow} and {gone} in a
+// row's texts.
 QString Expand(QString text, const GetRig& rig) {
     return text.replace("{videos}", rig.defaultFolder())
         .replace("{dir}", rig.dir.path())
         .replace("{ok}", rig.ok)
         .replace("{missing}", rig.missing)
-        .replace("{novideo}", rig.novideo);
+        .replace("{novideo}", rig.novideo)
+        .replace("{slow}", rig.slow)
+        .replace("{gone}", rig.gone);
 }
 
 } // namespace
@@ -164,6 +198,20 @@ TEST(GetCommand, ExitStatusFilesAndLines) {
          {},
          "",
          unsupported.arg("http://example.org/?[2J")},
+        {"a line too long is left out whole, and the next one read",
+         {"-"},
+         QString(10000, 'x') + "\n{ok}\n",
+         1,
+         {ok},
+         complete,
+         "orvello-get: Line 1 of standard input is longer than 8192 bytes; it is left out.\n"},
+        {"a last line too long, without its newline",
+         {"-"},
+         "{ok}\n" + QString(20000, 'y'),
+         1,
+         {ok},
+         complete,
+         "orvello-get: Line 2 of standard input is longer than 8192 bytes; it is left out.\n"},
         {"--folder, created with its parents",
          {"--folder", "{dir}/a/b", "{ok}"},
          "",
@@ -201,6 +249,13 @@ TEST(GetCommand, ExitStatusFilesAndLines) {
          {},
          "",
          usage.arg("unknown option --fast")},
+        {"an unknown option that would clear the terminal",
+         {"--\x1b[2Jfast", "{ok}"},
+         "",
+         2,
+         {},
+         "",
+         usage.arg("unknown option --?[2Jfast")},
         {"--version wins",
          {"{ok}", "--version"},
          "",
@@ -220,7 +275,7 @@ TEST(GetCommand, ExitStatusFilesAndLines) {
         QStringList args;
         for (const QString& arg : row.args)
             args << Expand(arg, rig);
-        const Outcome got = rig.Run(args, Expand(row.input, rig).toUtf8());
+        const Outcome got = rig.Run(args, {.input = Expand(row.input, rig).toUtf8()});
         EXPECT_EQ(got.exit, row.exit);
         EXPECT_EQ(got.out, Expand(row.out, rig));
         EXPECT_EQ(got.err, Expand(row.err, rig));
@@ -235,35 +290,200 @@ TEST(GetCommand, ExitStatusFilesAndLines) {
     }
 }
 
-TEST(GetCommand, ASignalStopsTheTransferAndLeavesNoPartialFile) {
+// What stops a run in the table below.
+enum class Stopper {
+    SignalWhileAFileComesIn, // the partial file is there, the server holds the rest back
+    SignalAtStartUp,         // the settings file is a FIFO nobody writes
+    OutputReaderGone,        // standard output is a pipe whose reader has gone
+};
+
+TEST(GetCommand, AStopEndsTheRunAndLeavesNoPartialFile) {
+    const QString cancelled = "Cancelled\t1000 KB\t{slow}\tStopped before the file was complete.\n";
     const struct {
+        const char* what;
+        Stopper stopper;
         int signal;
+        QStringList args;
         int exit;
-    } rows[] = {{SIGINT, 130}, {SIGTERM, 143}};
+        QString err;
+        QStringList files;
+        QStringList fetched; // the paths the server was asked for, in order
+    } rows[] = {
+        {"SIGINT",
+         Stopper::SignalWhileAFileComesIn,
+         SIGINT,
+         {"{slow}", "{ok}"},
+         130,
+         cancelled,
+         {},
+         {"/putfile.com/slow", "/slow.flv"}},
+        {"SIGTERM",
+         Stopper::SignalWhileAFileComesIn,
+         SIGTERM,
+         {"{slow}", "{ok}"},
+         143,
+         cancelled,
+         {},
+         {"/putfile.com/slow", "/slow.flv"}},
+        {"SIGHUP, a closed terminal",
+         Stopper::SignalWhileAFileComesIn,
+         SIGHUP,
+         {"{slow}", "{ok}"},
+         129,
+         cancelled,
+         {},
+         {"/putfile.com/slow", "/slow.flv"}},
+        {"SIGTERM while the settings are read from a FIFO",
+         Stopper::SignalAtStartUp,
+         SIGTERM,
+         {"{ok}"},
+         143,
+         "",
+         {"config/Orvello/HKEY_CURRENT_USER.ini"},
+         {}},
+        {"a reader of standard output that has gone",
+         Stopper::OutputReaderGone,
+         0,
+         {"{ok}", "{slow}"},
+         1,
+         "Cancelled\t????\t{slow}\tStopped before the file was complete.\n"
+         "orvello-get: Standard output can't be written: Broken pipe.\n",
+         {"home/Downloaded Videos/ok.flv"},
+         {"/putfile.com/ok", "/ok.flv", "/putfile.com/slow"}},
+    };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.signal);
+        SCOPED_TRACE(row.what);
         GetRig rig;
-        // The signal comes while the file comes in (its partial file is there, and the
-        // server holds the rest back); the second address never starts.
-        QElapsedTimer partial;
-        const Outcome got = rig.Run({rig.slow, rig.ok}, {}, [&](QProcess& p) {
-            if (!partial.isValid()) {
-                if (FilesUnder(rig.defaultFolder()) == QStringList{"slow.flv.part"})
-                    partial.start();
-                return false;
-            }
-            if (!partial.hasExpired(300))
-                return false;
-            ::kill(pid_t(p.processId()), row.signal);
-            return true;
-        });
+        QStringList args;
+        for (const QString& arg : row.args)
+            args << Expand(arg, rig);
+        std::function<bool(QProcess&)> during;
+        std::function<void()> inChild;
+        QElapsedTimer moment; // the partial file's appearance, or the start
+        QElapsedTimer sinceSignal;
+        int pipeEnds[2] = {-1, -1};
+        switch (row.stopper) {
+        case Stopper::SignalWhileAFileComesIn:
+            during = [&](QProcess& p) {
+                if (!moment.isValid()) {
+                    if (FilesUnder(rig.defaultFolder()) == QStringList{"slow.flv.part"})
+                        moment.start();
+                    return false;
+                }
+                if (!moment.hasExpired(300))
+                    return false;
+                ::kill(pid_t(p.processId()), row.signal);
+                return true;
+            };
+            break;
+        case Stopper::SignalAtStartUp:
+            ASSERT_TRUE(QDir(rig.path("config")).mkpath("Orvello"));
+            ASSERT_EQ(::mkfifo(qPrintable(rig.path("config/Orvello/HKEY_CURRENT_USER.ini")), 0600),
+                      0);
+            moment.start();
+            during = [&](QProcess& p) {
+                if (!moment.hasExpired(500))
+                    return false; // by now the program waits on the FIFO
+                ::kill(pid_t(p.processId()), row.signal);
+                sinceSignal.start();
+                return true;
+            };
+            break;
+        case Stopper::OutputReaderGone:
+            ASSERT_EQ(::pipe2(pipeEnds, O_CLOEXEC), 0);
+            ::close(pipeEnds[0]);
+            inChild = [&pipeEnds] { ::dup2(pipeEnds[1], STDOUT_FILENO); };
+            break;
+        }
+        const Outcome got = rig.Run(args, {.during = during, .inChild = inChild});
+        if (pipeEnds[1] >= 0)
+            ::close(pipeEnds[1]);
+        if (sinceSignal.isValid()) {
+            EXPECT_LT(sinceSignal.elapsed(), 1000) << "the signal ends the program at once";
+        }
         EXPECT_EQ(got.exit, row.exit);
         EXPECT_EQ(got.out, "");
-        EXPECT_EQ(got.err, QStringLiteral("Cancelled\t1000 KB\t%1\tStopped before the file was "
-                                          "complete.\n")
-                               .arg(rig.slow));
-        EXPECT_EQ(FilesUnder(rig.dir.path()), QStringList{});
-        EXPECT_EQ(rig.server.requests("GET").size(), 2u) << "the page and the slow file only";
+        EXPECT_EQ(got.err, Expand(row.err, rig));
+        EXPECT_EQ(FilesUnder(rig.dir.path()), row.files);
+        QStringList fetched;
+        for (const auto& request : rig.server.requests("GET"))
+            fetched << QString::fromLatin1(request.target());
+        EXPECT_EQ(fetched, row.fetched);
+    }
+}
+
+// The resident memory of a running process, in bytes (0 once it is gone).
+qint64 ResidentBytes(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+    return 0;
+}
+
+// "-" reads standard input as the run goes, a few addresses ahead of the downloads: an endless
+// input holds the memory flat, and a long one is mostly still unread when the first file
+// comes in. Each run is stopped with SIGTERM once its first file has come in.
+TEST(GetCommand, StandardInputIsReadAsTheRunGoes) {
+    constexpr qint64 kMostMemory = 100 * 1024 * 1024;
+    QByteArray distinct = "{slow}\n";
+    for (int i = 0; i < 10000; ++i)
+        distinct += "{ok}?copy=" + QByteArray::number(i) + "\n";
+    const struct {
+        const char* what;
+        bool endless;     // `yes <the first address>`, else `input`
+        QByteArray input; // its first line is the file waited for
+        QString file;     // in the default folder
+        QString out, err;
+        bool inputLeft; // most of the input is still unread when the file has come in
+    } rows[] = {
+        {"yes {ok}", true, "{ok}", "ok.flv", "Complete\t100 KB\t{videos}/ok.flv\n", "", false},
+        {"10,000 other addresses after the first", false, distinct, "slow.flv.part", "",
+         "Cancelled\t1000 KB\t{slow}\tStopped before the file was complete.\n", true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        GetRig rig;
+        const QByteArray input = Expand(QString::fromUtf8(row.input), rig).toUtf8();
+        QProcess yes;
+        yes.setProgram("yes");
+        yes.setArguments({QString::fromUtf8(input)});
+        qint64 mostMemory = 0;
+        qint64 unread = -1;
+        QElapsedTimer since; // the file came in
+        const Outcome got = rig.Run(
+            {"-"}, {.input = row.endless ? QByteArray() : input,
+                    .during =
+                        [&](QProcess& p) {
+                            mostMemory = std::max(mostMemory, ResidentBytes(p.processId()));
+                            if (mostMemory > kMostMemory) {
+                                ::kill(pid_t(p.processId()), SIGKILL);
+                                return true;
+                            }
+                            if (!since.isValid()) {
+                                if (FilesUnder(rig.defaultFolder()) == QStringList{row.file}) {
+                                    since.start();
+                                    unread = p.bytesToWrite();
+                                }
+                                return false;
+                            }
+                            if (!since.hasExpired(1000))
+                                return false; // endless lines go on coming meanwhile
+                            ::kill(pid_t(p.processId()), SIGTERM);
+                            return true;
+                        },
+                    .inputFrom = row.endless ? &yes : nullptr});
+        yes.kill();
+        yes.waitForFinished();
+        EXPECT_LT(mostMemory, kMostMemory);
+        EXPECT_EQ(got.exit, 143);
+        EXPECT_EQ(got.out, Expand(row.out, rig));
+        EXPECT_EQ(got.err, Expand(row.err, rig));
+        if (row.inputLeft) {
+            EXPECT_GT(unread, input.size() / 2);
+        }
     }
 }
 
@@ -283,14 +503,32 @@ TEST(GetCommand, AClosedStandardInputReadsAsEmpty) {
 TEST(GetCommand, OnATerminalTheLiveLineGivesWayToTheFinalStatus) {
     if (QStandardPaths::findExecutable("script").isEmpty())
         GTEST_SKIP() << "no `script` to give the program a terminal";
-    GetRig rig;
-    const Outcome got = rig.Run({rig.ok}, {}, {}, QStandardPaths::findExecutable("script"));
-    EXPECT_EQ(got.exit, 0);
-    // The live line is drawn in place and cleared before the final line.
-    EXPECT_TRUE(got.out.contains(QStringLiteral("\rputfile.com  ")));
-    EXPECT_TRUE(got.out.endsWith(QStringLiteral("\r\x1b[K") +
-                                 Expand("Complete\t100 KB\t{videos}/ok.flv\r\n", rig)))
-        << qPrintable(got.out);
+    const struct {
+        const char* what;
+        QString address;
+        int exit;
+        QString last; // the final line, on the terminal
+    } rows[] = {
+        {"a video that downloads", "{ok}", 0, "Complete\t100 KB\t{videos}/ok.flv"},
+        {"a 404 page in place of the video", "{gone}", 1,
+         "ERROR\t-1 Bytes\t{gone}\tThe server answered 404 (Not Found)."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        GetRig rig;
+        const Outcome got = rig.Run({Expand(row.address, rig)},
+                                    {.wrapper = QStandardPaths::findExecutable("script")});
+        EXPECT_EQ(got.exit, row.exit);
+        // The live line is drawn in place and cleared before the final line.
+        EXPECT_TRUE(got.out.contains(QStringLiteral("\rputfile.com  ")));
+        EXPECT_TRUE(got.out.endsWith("\r\x1b[K" + Expand(row.last, rig) + "\r\n"))
+            << qPrintable(got.out);
+        // It never shows more than the whole.
+        static const QRegularExpression percent(QStringLiteral("(\\d+)%"));
+        for (auto it = percent.globalMatch(got.out); it.hasNext();) {
+            EXPECT_LE(it.next().captured(1).toInt(), 100) << qPrintable(got.out);
+        }
+    }
 }
 
 TEST(GetCommand, LiveLineFitsTheTerminal) {
@@ -304,7 +542,7 @@ TEST(GetCommand, LiveLineFitsTheTerminal) {
     } rows[] = {
         {"a file coming in",
          {"putfile.com", "clip.flv", EntryState::Transferring, 45, "2.6 MB", 1258291,
-          "1.2 MB/s, 2 s left"},
+          "1.2 MB/s, 2 s left", 2726298},
          100,
          "putfile.com  clip.flv  [#########-----------]   45%  1.2 MB of 2.6 MB  1.2 MB/s, 2 s "
          "left"},
@@ -317,19 +555,27 @@ TEST(GetCommand, LiveLineFitsTheTerminal) {
          80,
          "blip.tv  a.flv  1.5 KB so far  1 KB/s"},
         {"a long name gives way, its end kept",
-         {"blip.tv", longName, EntryState::Transferring, 100, "1 KB", 1024, ""},
+         {"blip.tv", longName, EntryState::Transferring, 100, "1 KB", 1024, "", 1024},
          80,
          "blip.tv  " + QString(11, 'n') + "..." + QString(8, 'n') +
              ".flv  [####################]  100%  1 KB of 1 KB"},
         {"80 columns: the bar shrinks, then the site goes",
          {"putfile.com", "my clip.flv", EntryState::Transferring, 97, "2.9 MB", 2936012,
-          "970.3 KB/s, 1 s left"},
+          "970.3 KB/s, 1 s left", 3040870},
          80,
          "my clip.flv  [#######-]   97%  2.8 MB of 2.9 MB  970.3 KB/s, 1 s left"},
         {"a terminal too narrow for the rest",
-         {"blip.tv", "a.flv", EntryState::Transferring, 50, "1 KB", 512, ""},
+         {"blip.tv", "a.flv", EntryState::Transferring, 50, "1 KB", 512, "", 1024},
          30,
          "a.flv  [####----]   50%  512 "},
+        {"a 404 page where no length was given: the size so far only",
+         {"putfile.com", "gone.flv", EntryState::Transferring, 170, "-1 Bytes", 170, "", -1},
+         80,
+         "putfile.com  gone.flv  170 Bytes so far"},
+        {"more than the length given: the size so far only",
+         {"blip.tv", "a.flv", EntryState::Transferring, 150, "1 KB", 1536, "1 KB/s", 1024},
+         80,
+         "blip.tv  a.flv  1.5 KB so far  1 KB/s"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);

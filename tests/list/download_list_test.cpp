@@ -1,3 +1,4 @@
+#include "list/AddressSplit.h"
 #include "list/modMain.h"
 #include "support/RecordingGrid.h"
 #include "support/ScriptedPrompter.h"
@@ -451,4 +452,15 @@ TEST(EntryStore, KeysNumbersAndTheAddressIndexStayTrueUnderRandomEdits) {
         for (const QString& url : everUsed)
             ASSERT_EQ(store.ContainsAddress(url), held.contains(url)) << url.toStdString();
     }
+}
+
+// What a text brings for the list, up to a bound: the address field's lines as they stand, or
+// a drop's words of supported sites; past the bound they are counted, not kept.
+TEST(AddressSplit, LinesOrAddressesUpToTheBoundThenCounted) {
+    const QString a = "http://www.youtube.com/watch?v=a", b = "http://blip.tv/file/1";
+    EXPECT_EQ(SplitLines(u" x \r\n\r\n \t\ry\nz", 2).addresses, QStringList({" x ", "y"}));
+    EXPECT_EQ(SplitLines(u" x \r\n\r\n \t\ry\nz", 2).more, 1);
+    const SplitText words = SplitAddresses("see " + a + "\r\nor\t" + b + "\u2028" + a + "#2", 2);
+    EXPECT_EQ(words.addresses, QStringList({a, b}));
+    EXPECT_EQ(words.more, 1);
 }

@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+using namespace Qt::StringLiterals;
 using orvello::CleanFileName;
 using orvello::FormatFileSize;
 using orvello::NumberedFileName;
@@ -66,6 +67,14 @@ TEST(CleanFileName, NamesCleanToWhatTheFolderCanSafelyHold) {
         // Control characters go: a terminal listing the folder would run them.
         {QString::fromLatin1("a\x1b[31mb\x07\x7f\tc\x01.flv"), "a[31mbc.flv"},
         {QString(QChar(0)) + "x", "x"},
+        // So do the C1 controls, U+0080 to U+009F (U+009B opens a terminal's escape sequence
+        // as ESC [ does), alone and beside C0 ones; U+00A0 and above are text.
+        {u"a\u0080b\u009Fc.flv"_s, "abc.flv"},
+        {u"\u009B31mred\u009B0m\u0085.avi"_s, "31mred0m.avi"},
+        {u"\x1b\u0090x\x07\u009Cy\x7f\u0081"_s, "xy"},
+        {u"\u009F\u00A0\u00A9 clip"_s, u"\u00A0\u00A9 clip"_s},
+        {u".\u0085.profile"_s, "profile"},
+        {u"\u0080\u009F"_s, "Enter File Name"},
         // Leading dots go: the name neither hides the file nor stands for one the user keeps.
         {".bashrc", "bashrc"},
         {"..a", "a"},

@@ -1,3 +1,4 @@
+#include "list/FinishedFile.h"
 #include "list/ListFile.h"
 #include "list/modMain.h"
 #include "support/QtPrint.h"
@@ -13,7 +14,11 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <thread>
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace orvello;
 using namespace std::chrono_literals;
@@ -61,6 +66,23 @@ struct ListFileFixture : ::testing::Test {
             out << fields(e);
         return out;
     }
+    // A list file of these entries, each a JSON object's text.
+    static QByteArray listOf(const QByteArrayList& entries) {
+        return R"({"version": 1, "entries": [)" + entries.join(",\n") + "]}";
+    }
+    static void link(const QString& target, const QString& at) {
+        ASSERT_EQ(
+            ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(at).constData()), 0);
+    }
+    // The file's type and, for a link, where it points.
+    static QString kindOf(const QString& at) {
+        struct stat st {};
+        if (::lstat(QFile::encodeName(at).constData(), &st) != 0)
+            return "none";
+        if (S_ISLNK(st.st_mode))
+            return "link to " + QFile::symLinkTarget(at);
+        return S_ISFIFO(st.st_mode) ? "fifo" : S_ISDIR(st.st_mode) ? "folder" : "file";
+    }
     // A write replaces the file with a new one: a new inode.
     ino_t inode() const {
         struct stat st {};
@@ -88,6 +110,9 @@ TEST_F(ListFileFixture, EveryFieldComesBackInOrderAndARunningEntryCancelled) {
     EXPECT_FALSE(bytesOf(path).contains('\t')); // escaped, as JSON requires
 
     std::vector<DownloadItem> want = list.Entries();
+    // A status text comes back as its state renders it, never as stored.
+    want[3].Status = EntryText::Waiting;
+    want[3].Progress = 0;
     want[2].State = EntryState::Cancelled;
     want[2].Status = EntryText::Cancelled;
     want[2].Progress = 0;
@@ -111,7 +136,6 @@ TEST_F(ListFileFixture, OddMembersAreReadAndADamagedFileIsKeptUnderAFreeName) {
         {"[]", {}},
         {R"({"version": 2, "entries": []})", {}},
         {R"({"version": 1, "entries": {}})", {}},
-        {R"({"version": 1, "entries": [{"url": "a"}, {"fileName": "b"}]})", {}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.bytes.toStdString());
@@ -201,4 +225,254 @@ TEST_F(ListFileFixture, ChangesAreWrittenOncePerIntervalSaveNowAtOnceRemovalsToo
         QTest::qWait(10);
     EXPECT_TRUE(QFile::exists(path)); // an empty list, written
     EXPECT_EQ(readBack(), QStringList());
+}
+
+// A tampered list file can't reach beyond the download folder: every name is cleaned as a
+// typed one (the list's fixed texts stay), the status is rendered from the state, and an
+// entry that can't be made sound is left out, said once for the whole load.
+TEST_F(ListFileFixture, TamperedEntriesAreCleanedOrLeftOut) {
+    const auto longText = [](const QByteArray& member, int length) {
+        const QByteArray text = '"' + QByteArray(length, 'x') + '"';
+        return member == "url"
+                   ? R"({"url": )" + text + '}'
+                   : R"({"url": ")" + member + R"(", ")" + member + R"(": )" + text + '}';
+    };
+    const struct {
+        QByteArrayList entries;
+        QStringList loaded; // address | file name | status | expected bytes
+        QString message;
+    } rows[] = {
+        {{R"({"url": "a", "fileName": "/home/you/.config/autostart/evil.desktop"})",
+          R"({"url": "b", "fileName": "../../../x"})", R"({"url": "c", "fileName": ".."})",
+          R"({"url": "d", "fileName": "clip\u001b]0;owned\u0007\n.flv"})",
+          R"({"url": "e", "fileName": "Process failed."})"},
+         {"a|homeyou.configautostartevil.desktop|Waiting|-1", "b|x|Waiting|-1",
+          "c|Enter File Name|Waiting|-1", "d|clip]0;owned.flv|Waiting|-1",
+          "e|Process failed.|Waiting|-1"},
+         ""},
+        // The status shown is the state's, whatever the file says; counts within their range.
+        {{R"({"url": "a", "state": "Complete", "status": "\u001b[2JPaid: enter your card"})",
+          R"({"url": "b", "state": "Error", "status": "Complete", "expectedBytes": 1500})",
+          R"({"url": "c", "expectedBytes": 1152921504606846976})"},
+         {"a|Waiting (Auto Detect)|Complete|-1", "b|Waiting (Auto Detect)|ERROR|1500",
+          "c|Waiting (Auto Detect)|Waiting|-1"},
+         ""},
+        // Left out: no address, texts longer than any the program writes, no object.
+        {{R"({"url": 7, "fileName": "x"})", longText("url", 8193), longText("pageAddress", 8193),
+          longText("fileName", 4097), longText("reason", 1025), longText("savedPath", 4097),
+          longText("fileSize", 65), longText("transferNote", 257), R"("g")",
+          longText("fileName", 4096)},
+         {"fileName|" + QString(255, 'x') + "|Waiting|-1"},
+         "9 entries of the saved download list could not be used and were left out."},
+        {{R"({"url": "a"})", R"({"fileName": "b"})"},
+         {"a|Waiting (Auto Detect)|Waiting|-1"},
+         "1 entry of the saved download list could not be used and was left out."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.entries.join('\n').left(300).toStdString());
+        ASSERT_TRUE(put(path, listOf(row.entries)));
+        const ListFile::LoadResult result = ListFile(list, path).Load();
+        QStringList loaded;
+        for (const DownloadItem& e : list.Entries())
+            loaded << QStringList{e.Video_URL, e.FileName, e.Status,
+                                  QString::number(e.ExpectedBytes)}
+                          .join('|');
+        EXPECT_EQ(loaded, row.loaded);
+        EXPECT_EQ(result.message, row.message);
+        EXPECT_TRUE(QFile::exists(path)); // read, not set aside
+    }
+}
+
+// What stands at list.json but is no list file of the program's is set aside under a free
+// name without being read or followed, at once; nothing outside the folder is touched.
+TEST_F(ListFileFixture, AListFileThatIsNoPlainListIsSetAsideUnread) {
+    const QString elsewhere = dir.filePath("elsewhere");
+    const QByteArray aList = listOf({R"({"url": "a"})"});
+    ASSERT_TRUE(put(elsewhere + "/list.json", aList));
+    QByteArray big = aList;
+    big.append(ListFile::kMaxFileBytes + 1 - big.size(), ' ');
+    const struct {
+        const char* what;
+        std::function<void()> plant;
+        QString keptAs;
+        QString kept; // what stands there afterwards
+    } rows[] = {
+        {"a FIFO", [&] { ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0); },
+         path + ".damaged", "fifo"},
+        {"a link to /dev/zero", [&] { link("/dev/zero", path); }, path + ".damaged",
+         "link to /dev/zero"},
+        {"a link to a list elsewhere", [&] { link(elsewhere + "/list.json", path); },
+         path + ".damaged", "link to " + elsewhere + "/list.json"},
+        {"a list over the size bound", [&] { ASSERT_TRUE(put(path, big)); }, path + ".damaged",
+         "file"},
+        {"a dangling link at the name a damaged list is kept under",
+         [&] {
+             ASSERT_TRUE(put(path, "{"));
+             link(elsewhere + "/created", path + ".damaged");
+         },
+         path + ".damaged-2", "file"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        QDir(QFileInfo(path).path()).removeRecursively();
+        QDir().mkpath(QFileInfo(path).path());
+        row.plant();
+        // A FIFO with no writer holds a reader: one comes after a while, so a reader that
+        // waited gets a list.
+        std::thread writer([&] {
+            if (row.kept != "fifo")
+                return;
+            QTest::qSleep(1500);
+            const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+                (void)!::write(fd, aList.constData(), std::size_t(aList.size()));
+                ::close(fd);
+            }
+        });
+        QElapsedTimer clock;
+        clock.start();
+        const ListFile::LoadResult result = ListFile(list, path).Load();
+        EXPECT_LT(clock.elapsed(), 1000);
+        writer.join();
+        EXPECT_TRUE(list.Entries().empty());
+        EXPECT_EQ(result.keptAs, row.keptAs);
+        EXPECT_TRUE(result.message.contains(row.keptAs)) << result.message.toStdString();
+        EXPECT_EQ(kindOf(row.keptAs), row.kept);
+        EXPECT_EQ(kindOf(path), "none");
+        EXPECT_EQ(kindOf(elsewhere + "/created"), "none");
+        EXPECT_EQ(bytesOf(elsewhere + "/list.json"), aList);
+    }
+}
+
+// A list longer than the list holds: its first 32,767 entries are loaded and the whole file is
+// kept under a free name before the shorter list is written, with one message saying where.
+TEST_F(ListFileFixture, AFileOfMoreEntriesThanTheListHoldsIsKeptWhole) {
+    QByteArrayList entries;
+    for (int i = 0; i <= EntryStore::kCapacity; ++i)
+        entries << R"({"url": "http://www.youtube.com/watch?v=)" + QByteArray::number(i) +
+                       R"(", "fileName": "../)" + QByteArray::number(i) + R"("})";
+    const QByteArray whole = listOf(entries);
+    const struct {
+        bool linkAtFullName; // a link that leads nowhere where the file would be kept
+        QString keptAs;
+    } rows[] = {{false, path + ".full"}, {true, path + ".full-2"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.keptAs.toStdString());
+        QDir(QFileInfo(path).path()).removeRecursively();
+        ASSERT_TRUE(put(path, whole));
+        if (row.linkAtFullName)
+            link(dir.filePath("created"), path + ".full");
+        ListFile file(list, path);
+        const ListFile::LoadResult result = file.Load();
+        ASSERT_EQ(list.Entries().size(), std::size_t(EntryStore::kCapacity));
+        EXPECT_EQ(list.Entries().back().FileName, "32766");
+        EXPECT_EQ(result.keptAs, row.keptAs);
+        EXPECT_EQ(result.message,
+                  "The saved download list holds 32768 entries, more than the 32767 the list can "
+                  "hold; the first 32767 were loaded. The whole file was kept as " +
+                      row.keptAs + ".");
+        ASSERT_TRUE(file.SaveNow());
+        EXPECT_EQ(bytesOf(row.keptAs), whole);
+        EXPECT_EQ(readBack().size(), EntryStore::kCapacity);
+        EXPECT_EQ(kindOf(dir.filePath("created")), "none");
+    }
+}
+
+// A list that can't be written is said once, however many writes fail, and written by the
+// retry once it can be, with no further change; after that, a new failure is said again.
+TEST_F(ListFileFixture, AFailedWriteIsSaidOnceAndTriedAgainByItself) {
+    test::TinyDisk disk(dir.filePath("disk")); // read-only while a mount holds (needs root)
+    const QString blocked = dir.filePath("blocked");
+    const struct {
+        QString path;
+        bool runs;
+        std::function<bool()> block, unblock;
+    } rows[] = {
+        {blocked + "/Orvello/list.json", true,
+         [&] { return QDir(blocked).removeRecursively() && put(blocked, "x"); },
+         [&] { return QFile::remove(blocked); }},
+        {disk.path + "/list.json", disk.mounted, [&] { return disk.MakeReadOnly(); },
+         [&] { return disk.MakeWritable(); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.path.toStdString());
+        if (!row.runs)
+            continue;
+        RunState r;
+        test::RecordingGrid g;
+        modMain kept{r, &g, nullptr};
+        add(kept, QStringLiteral("first"));
+        ListFile file(kept, row.path, 20ms, 150ms);
+        QStringList said;
+        file.SetSaveFailedListener([&said](const QString& message) { said << message; });
+        ASSERT_TRUE(row.block());
+        EXPECT_FALSE(file.SaveNow());
+        add(kept, QStringLiteral("second")); // written one throttle interval later: fails too
+        QTest::qWait(500);                   // and so do the retries
+        ASSERT_EQ(said.size(), 1);
+        EXPECT_TRUE(said[0].startsWith("The download list could not be saved to " + row.path) &&
+                    said[0].endsWith(". Orvello will keep trying."))
+            << said[0].toStdString();
+
+        ASSERT_TRUE(row.unblock());
+        QElapsedTimer clock;
+        for (clock.start(); !QFile::exists(row.path) && clock.elapsed() < 3000;)
+            QTest::qWait(10);
+        EXPECT_TRUE(bytesOf(row.path).contains("second"));
+
+        ASSERT_TRUE(row.block());
+        add(kept, QStringLiteral("third"));
+        QTest::qWait(300);
+        EXPECT_EQ(said.size(), 2); // a new failure after a write that succeeded
+        ASSERT_TRUE(row.unblock());
+    }
+}
+
+// Open file and Open containing folder open only what the program finished into a folder:
+// the entry's own clean name in an absolute folder, and a regular file there.
+TEST_F(ListFileFixture, OnlyAFileFinishedIntoItsFolderIsOpened) {
+    const QString videos = dir.filePath("videos"), elsewhere = dir.filePath("elsewhere");
+    ASSERT_TRUE(put(elsewhere + "/evil.desktop", "[Desktop Entry]"));
+    ASSERT_TRUE(put(elsewhere + "/clip.flv", "x"));
+    ASSERT_TRUE(QDir().mkpath(videos));
+    const struct {
+        QString name, saved;
+        bool linkInPlace; // a link to evil.desktop at videos/clip.flv
+        FinishedFile found;
+    } rows[] = {
+        {"clip.flv", elsewhere + "/evil.desktop", false, FinishedFile::None},
+        {"clip.flv", videos + "/../elsewhere/clip.flv", false, FinishedFile::None},
+        {"../elsewhere/clip.flv", elsewhere + "/clip.flv", false, FinishedFile::None},
+        {"clip.flv", videos + "/clip.flv", true, FinishedFile::Replaced},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.saved.toStdString());
+        QFile::remove(videos + "/clip.flv");
+        if (row.linkInPlace)
+            link(elsewhere + "/evil.desktop", videos + "/clip.flv");
+        ASSERT_TRUE(put(
+            path, listOf({R"({"url": "a", "state": "Complete", "fileName": ")" + row.name.toUtf8() +
+                          R"(", "savedPath": ")" + row.saved.toUtf8() + R"("})"})));
+        ListFile(list, path).Load();
+        ASSERT_EQ(list.Entries().size(), 1u);
+        QString at;
+        EXPECT_EQ(int(FinishedFileOf(list.Entries()[0], &at)), int(row.found));
+    }
+}
+
+// A link put at the list's name after the start is replaced by the list, never followed: the
+// user's file it points to stays as it was.
+TEST_F(ListFileFixture, AWriteReplacesALinkAtItsNameNotWhatItPointsTo) {
+    const QString target = dir.filePath("elsewhere/autostart.desktop");
+    ASSERT_TRUE(put(target, "[Desktop Entry]"));
+    add(list, QStringLiteral("u"));
+    ListFile file(list, path);
+    QDir().mkpath(QFileInfo(path).path());
+    link(target, path);
+    EXPECT_TRUE(file.SaveNow());
+    EXPECT_EQ(kindOf(path), "file");
+    EXPECT_EQ(readBack().size(), 1);
+    EXPECT_EQ(bytesOf(target), "[Desktop Entry]");
+    EXPECT_EQ(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+              QStringList{"list.json"}); // no file of its writing left behind
 }

@@ -17,6 +17,7 @@
 using namespace orvello;
 using namespace orvello::test;
 using namespace std::chrono_literals;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -227,50 +228,90 @@ TEST(VideoProgress, PercentOrAmountSoFarInTheEntryAndItsOneCellWithoutARefill) {
 
 TEST(LocalFileNaming, NameFromTheServerOrTheAddressWithTheSitesSuffixAndLengthRules) {
     const QString long150 = QString(146, 'n') + ".wmv";
+    constexpr qint64 kNone = -1;
     const struct {
         QList<QByteArray> head;
         QString path;
         int site;
         QString name, size;
+        qint64 bytes; // the length expected
     } cases[] = {
         {{"HTTP/1.1 200 OK", "Content-Disposition: attachment; filename=clip.avi",
           "Content-Length: 2048"},
          "/watch.php?id=7",
          8,
          "clip.avi",
-         "2 KB"},
+         "2 KB",
+         2048},
         {{"HTTP/1.1 200 OK", "Content-Disposition: attachment; filename=clip.avi"},
          "/x/movie.flv",
          8,
          "movie.flv",
-         "0"},
-        {{"HTTP/1.1 200 OK", "Content-Length: 1536000"}, "/x/abc.flv", 11, "abc.flv.flv", "1.5 MB"},
+         "0",
+         kNone},
+        {{"HTTP/1.1 200 OK", "Content-Length: 1536000"},
+         "/x/abc.flv",
+         11,
+         "abc.flv.flv",
+         "1.5 MB",
+         1536000},
         {{"HTTP/1.1 404 Not Found"},
          "/get_video?video_id=abcdefghij&t=0123456789",
          2,
          "get_videovideo_id=abcdefghijt=0.flv",
-         "-1 Bytes"},
-        {{"HTTP/1.1 200 OK"}, "/v/" + long150, 8, QString(96, 'n') + ".wmv", "0"},
+         "-1 Bytes",
+         kNone},
+        {{"HTTP/1.1 200 OK"}, "/v/" + long150, 8, QString(96, 'n') + ".wmv", "0", kNone},
         {{"HTTP/1.1 200 OK", "Content-Disposition: inline; filename=\"my <clip>.mp4\""},
          "/v.php?x=1",
          12,
          "my clip.mp4",
-         "0"},
+         "0",
+         kNone},
         // A query after the name hides the type: the address's tail is cleaned instead.
-        {{"HTTP/1.1 200 OK"}, "/v/a.flv?start=0", 8, "a.flvstart=0", "0"},
+        {{"HTTP/1.1 200 OK"}, "/v/a.flv?start=0", 8, "a.flvstart=0", "0", kNone},
         // Nothing usable: never a name for the folder itself or its parent.
         {{"HTTP/1.1 200 OK", "Content-Disposition: attachment; filename=.."},
          "/p.php",
          8,
          "Enter File Name",
-         "0"},
+         "0",
+         kNone},
         {{"HTTP/1.1 200 OK", "Content-Disposition: attachment; filename=..."},
          "/p.php",
          12,
          "Enter File Name",
-         "0"},
-        {{"HTTP/1.1 200 OK"}, "/a/..", 5, "Enter File Name", "0"},
-        {{"HTTP/1.1 200 OK"}, "/a/?&", 13, "Enter File Name.flv", "0"},
+         "0",
+         kNone},
+        {{"HTTP/1.1 200 OK"}, "/a/..", 5, "Enter File Name", "0", kNone},
+        {{"HTTP/1.1 200 OK"}, "/a/?&", 13, "Enter File Name.flv", "0", kNone},
+        // The served name as servers send it: the quoted value alone, the extended one
+        // first, UTF-8 read as UTF-8, and no control character of either set left.
+        {{"HTTP/1.1 200 OK", "Content-Disposition: attachment; filename=\"a.flv\"; size=9"},
+         "/dl.php?id=1",
+         8,
+         "a.flv",
+         "0",
+         kNone},
+        {{"HTTP/1.1 200 OK",
+          "Content-Disposition: attachment; filename=x.avi; "
+          "filename*=UTF-8''%C3%A9t%C3%A9%C2%85.avi",
+          "Content-Length: 4294967297"},
+         "/dl.php?id=2",
+         8,
+         u"\u00E9t\u00E9.avi"_s,
+         "4 GB",
+         4294967297},
+        // A length that is no length is none, whatever its size.
+        {{"HTTP/1.1 200 OK",
+          "Content-Disposition: inline; filename=caf\xC3\xA9\xC2\x9B"
+          "31m.mp4",
+          "Content-Length: 1e30"},
+         "/dl.php?id=3",
+         12,
+         u"caf\u00E931m.mp4"_s,
+         "0",
+         kNone},
     };
     ScriptServer server;
     Download d;
@@ -282,6 +323,7 @@ TEST(LocalFileNaming, NameFromTheServerOrTheAddressWithTheSitesSuffixAndLengthRu
         const LocalFileInfo info = naming.MakeLocalFileName(server.url(c.path), c.site);
         EXPECT_EQ(info.FileName, c.name) << c.path.toStdString();
         EXPECT_EQ(info.SizeText, c.size) << c.path.toStdString();
+        EXPECT_EQ(info.ExpectedBytes, c.bytes) << c.path.toStdString();
     }
 }
 

@@ -39,6 +39,10 @@ struct TinyDisk {
         return ::mount(nullptr, QFile::encodeName(path).constData(), nullptr,
                        MS_REMOUNT | MS_RDONLY, nullptr) == 0;
     }
+    bool MakeWritable() {
+        return ::mount(nullptr, QFile::encodeName(path).constData(), nullptr, MS_REMOUNT,
+                       "size=64k") == 0;
+    }
     ~TinyDisk() {
         if (mounted)
             ::umount2(QFile::encodeName(path).constData(), MNT_DETACH);

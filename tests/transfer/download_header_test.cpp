@@ -10,6 +10,7 @@
 using namespace orvello;
 using namespace orvello::test;
 using namespace std::chrono_literals;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -59,7 +60,7 @@ TEST(HeaderBlock, KeysAreFoundInAnyCaseAndValuesKeepTheirOwn) {
     EXPECT_TRUE(v.fileExists);
     EXPECT_EQ(v.lastModified, QStringLiteral("Tue, 15 Nov 1994 08:12:31 GMT"));
     EXPECT_EQ(v.fileSize, 1234.0f);
-    EXPECT_EQ(v.remoteFileName, QStringLiteral("\"My Clip.FLV\"; size=1234"));
+    EXPECT_EQ(v.remoteFileName, QStringLiteral("My Clip.FLV"));
     EXPECT_EQ(v.remoteFileType, QStringLiteral("X-FLV"));
 }
 
@@ -87,6 +88,90 @@ TEST(HeaderBlock, MissingAndOddValues) {
               QStringLiteral("flv"));
 }
 
+// One row per Content-Disposition value: the name a server means by it.
+TEST(DispositionFileName, ParametersAreReadAsServersSendThem) {
+    const struct {
+        QByteArray value;
+        QString name;
+    } rows[] = {
+        // A quoted name ends at its closing quote, a plain one at ";", blanks trimmed.
+        {"attachment; filename=\"a.flv\"; size=9", "a.flv"},
+        {"attachment; filename= a b.flv ; size=9", "a b.flv"},
+        {"inline; filename=\"a \\\"b\\\"; c\\\\d.flv\"; size=1", u"a \"b\"; c\\d.flv"_s},
+        // A quote never closed runs to the end of the value.
+        {"attachment; filename=\"a.flv; size=9", "a.flv; size=9"},
+        // The extended name wins in either order, with or without a language.
+        {"attachment; filename*=UTF-8''%C3%A9t%C3%A9.flv", u"\u00E9t\u00E9.flv"_s},
+        {"attachment; filename*=UTF-8'fr'%C3%A9t%C3%A9.flv; filename=\"ete.flv\"",
+         u"\u00E9t\u00E9.flv"_s},
+        {"attachment; filename=\"eur.flv\"; filename*=utf-8'en-GB'%E2%82%AC%20rates.flv",
+         u"\u20AC rates.flv"_s},
+        {"attachment; filename*=ISO-8859-1'de'%E9t%E9.flv; filename=x.flv", u"\u00E9t\u00E9.flv"_s},
+        // A declared Latin-1 is read as Latin-1; UTF-8 that is not valid is read as Latin-1.
+        {"attachment; filename*=iso-8859-1''%C3%A9.flv", u"\u00C3\u00A9.flv"_s},
+        {"attachment; filename*=UTF-8''%E9t%E9.flv", u"\u00E9t\u00E9.flv"_s},
+        // A "%" without two hexadecimal digits after it stays.
+        {"attachment; filename*=UTF-8''100%25%zz%4.flv", "100%%zz%4.flv"},
+        // An extended name that can't be read leaves the plain one.
+        {"attachment; filename=\"b.flv\"; filename*=KOI8-R''%C1.flv", "b.flv"},
+        {"attachment; filename=\"b.flv\"; filename*=%C3%A9.flv", "b.flv"},
+        // Plain names: valid UTF-8 is read as UTF-8, other bytes as Latin-1.
+        {"attachment; filename=\"\xC3\xA9t\xC3\xA9.flv\"", u"\u00E9t\u00E9.flv"_s},
+        {"attachment; filename=caf\xE9.flv; x=1", u"caf\u00E9.flv"_s},
+        // Only the parameter itself counts, and the first of two.
+        {"attachment; title=\"x; filename=evil.sh\"; filename=good.flv", "good.flv"},
+        {"attachment; filename=a.flv; filename=b.flv", "a.flv"},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(DispositionFileName(r.value), r.name) << r.value.toStdString();
+}
+
+// One row per header block: the served name and the length it gives.
+TEST(HeaderBlock, NamesAndLengthsAreReadFromTheirFields) {
+    constexpr qint64 kNone = -1;
+    const struct {
+        QList<QByteArray> lines; // after the status line
+        QString name;
+        qint64 length;
+        bool badLength;
+    } rows[] = {
+        {{"CONTENT-DISPOSITION: ATTACHMENT; FILENAME=\"A.FLV\""}, "A.FLV", kNone, false},
+        {{"Content-Disposition: attachment;", "\tfilename=\"long name.flv\""},
+         "long name.flv",
+         kNone,
+         false},
+        {{"Content-Disposition: inline", "Content-Disposition: attachment; filename=b.flv; size=3"},
+         "b.flv",
+         kNone,
+         false},
+        {{"X-Note: filename=evil.sh", "Content-Disposition: attachment; filename=a.flv"},
+         "a.flv",
+         kNone,
+         false},
+        // Lengths: digits alone, blanks around them, up to 2^63 - 1, exactly.
+        {{"Content-Length:\t42 "}, "", 42, false},
+        {{"Content-Length: 4294967297"}, "", 4294967297, false},
+        {{"Content-Length: 9223372036854775807"}, "", INT64_MAX, false},
+        {{"X-Content-Length: 99", "Content-Length: 5"}, "", 5, false},
+        // Anything else is no length, and said to be a bad one.
+        {{"Content-Length: 1e30"}, "", kNone, true},
+        {{"Content-Length: -5"}, "", kNone, true},
+        {{"Content-Length: +5"}, "", kNone, true},
+        {{"Content-Length: 1.5"}, "", kNone, true},
+        {{"Content-Length: 9223372036854775808"}, "", kNone, true},
+        {{"Content-Length: 10", "Content-Length: 20"}, "", kNone, true},
+    };
+    for (const auto& r : rows) {
+        const QByteArray block = "HTTP/1.1 200 OK\r\n" + r.lines.join("\r\n") + "\r\n";
+        SCOPED_TRACE(block.toStdString());
+        const HeaderValues v = ReadHeaderBlock(block);
+        EXPECT_EQ(v.remoteFileName, r.name);
+        EXPECT_EQ(v.length, r.length);
+        EXPECT_EQ(v.fileSize, r.length >= 0 ? float(r.length) : -1.0f);
+        EXPECT_EQ(v.badContentLength, r.badLength);
+    }
+}
+
 TEST(HeaderBlock, OnlyTheTwoVersionOne404LinesMeanMissing) {
     EXPECT_FALSE(ReadHeaderBlock("HTTP/1.1 404 Not Found\r\n").fileExists);
     EXPECT_FALSE(ReadHeaderBlock("http/1.1 404 file not found\r\n").fileExists);
@@ -107,7 +192,7 @@ TEST(RequestInformation, ReadsTheValuesOfTheAnswer) {
     EXPECT_TRUE(d.FileExists());
     EXPECT_EQ(d.LastModified(), QStringLiteral("Sat, 02 Jun 2007 11:00:00 GMT"));
     EXPECT_EQ(d.FileSize(), 5242880.0f);
-    EXPECT_EQ(d.RemoteFileName(), QStringLiteral("\"talk.flv\""));
+    EXPECT_EQ(d.RemoteFileName(), QStringLiteral("talk.flv"));
     EXPECT_EQ(d.RemoteFileType(), QStringLiteral("x-flv"));
 }
 
