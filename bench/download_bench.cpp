@@ -40,10 +40,9 @@ DownloadResult runDownload(const QString& url, const QString& out) {
     DownloadResult r;
     QFile::remove(out);
 
-    // What the queue runner has at hand while a video transfer runs: the run state, the
-    // entry being downloaded and the grid's display copy of the list with its row.
-    RunState run;
-    run.bDownloading = true;
+    // What the run has at hand while a video transfer runs: the entry being downloaded and the
+    // grid's display copy of the list with its row.
+    const bool stopRequested = false;
     DownloadItem item;
     item.ID = 1;
     item.Video_URL = url;
@@ -75,7 +74,7 @@ DownloadResult runDownload(const QString& url, const QString& out) {
         [&](qint32& lProgress) {
             ++r.progressEvents;
             r.lastProgress = lProgress;
-            if (run.bStopRequested)
+            if (stopRequested)
                 download.CancelDownload();
             if (lProgress == shown)
                 return; // the text would not change

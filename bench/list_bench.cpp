@@ -124,7 +124,6 @@ RunFigures benchRun(const NginxServer& nginx, int length, const QString& folder)
     new FramePacer(&grid);
     modMain list{run, &grid, &prompter};
     DownloadScheduler s{run, list, prompter, ui, settings};
-    s.pages.setParseFile(QDir(folder).filePath(QStringLiteral("cache/Parse.tmp")));
     settings.sDownloadDir = QDir(folder).filePath(QStringLiteral("Downloaded Videos"));
     s.startStop.setConnectivity(connectivity);
     grid.resize(572, 179);
@@ -137,6 +136,8 @@ RunFigures benchRun(const NginxServer& nginx, int length, const QString& folder)
     QElapsedTimer timer;
     timer.start();
     s.startStop.cmdStartDownload_Click();
+    while (run.bDownloading())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     f.seconds = timer.nsecsElapsed() / 1e9;
     for (const DownloadItem& item : list.Entries()) {
         f.complete += item.Status == EntryText::Complete ? 1 : 0;

@@ -89,7 +89,6 @@ struct Program {
     DownloadScheduler s{run, list, prompter, ui, settings};
 
     explicit Program(const QString& folder) {
-        s.pages.setParseFile(QDir(folder).filePath(QStringLiteral("cache/Parse.tmp")));
         settings.sDownloadDir = QDir(folder).filePath(QStringLiteral("Downloaded Videos"));
         s.startStop.setConnectivity(online);
         new FramePacer(&window); // redrawn at most once a frame, as the main window is
@@ -164,17 +163,19 @@ WholeRunResult runProgram(const QString& pageUrl, const QString& folder) {
     Clock::time_point started;
     Clock::time_point videoStarted{};
     bool grabbed = false;
-    QObject::connect(&p.s.download, &Download::DownloadProgress, [&](qint32& lProgress) {
-        ++r.progressEvents;
-        if (p.s.events.Current() != TransferEvents::Kind::Video)
+    p.list.AddObserver([&](const ListChange& change) {
+        const DownloadItem* entry = p.list.EntryByKey(change.key);
+        if (!entry || entry->State != EntryState::Transferring)
             return;
+        ++r.progressEvents;
+        const qint64 lProgress = entry->Progress;
         if (videoStarted == Clock::time_point{})
             videoStarted = Clock::now();
         // Once, halfway: the bar as the grid draws it (this grab's time is part of the run).
         if (!grabbed && lProgress >= 50 && !p.list.CurrentRow().isNone()) {
             grabbed = true;
             const auto at = Clock::now();
-            r.barCheck = checkBar(*p.grid, p.list.CurrentRow().row, lProgress);
+            r.barCheck = checkBar(*p.grid, p.list.CurrentRow().row, int(lProgress));
             r.grabMs = Ms(Clock::now() - at).count();
         }
     });
@@ -185,7 +186,9 @@ WholeRunResult runProgram(const QString& pageUrl, const QString& folder) {
     const double cpuBefore = cpuSeconds(RUSAGE_SELF);
     gaps.start();
     started = Clock::now();
-    p.s.startStop.cmdStartDownload_Click(); // returns when the run has ended
+    p.s.startStop.cmdStartDownload_Click(); // the run goes on from the event loop
+    while (p.run.bDownloading())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const auto ended = Clock::now();
     gaps.stop();
     r.seconds = std::chrono::duration<double>(ended - started).count();

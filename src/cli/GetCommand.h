@@ -80,10 +80,10 @@ private:
     QObject context_;             // the feed's connections
     AddressFeed* feed_ = nullptr; // until done
     std::function<void(int status)> finished_;
-    bool fed_ = false;            // the feed has ended, or the list is full
-    bool allTaken_ = true;        // every address came into the list
-    int settled_ = 0;             // the entries a run has gone past
-    quint64 shownKey_ = 0;        // the entry on the live line
+    bool fed_ = false;     // the feed has ended, or the list is full
+    bool allTaken_ = true; // every address came into the list
+    int settled_ = 0;      // the entries a run has gone past
+    quint64 shownKey_ = 0; // the entry on the live line
     EntryState shownState_ = EntryState::Waiting;
     QElapsedTimer sinceDrawn_;
 };

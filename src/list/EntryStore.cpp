@@ -91,15 +91,20 @@ const DownloadItem* EntryStore::ByKey(quint64 key) const {
     return At(indexOf(key));
 }
 
-DownloadItem* EntryStore::edit(int index) {
-    if (index < 0 || std::size_t(index) >= entries_.size())
-        return nullptr;
-    if (!changed_[std::size_t(index)]) {
-        changed_[std::size_t(index)] = 1;
-        changedRows_.push_back(index);
+EntryStore::Editing::Editing(EntryStore& store, int index) : store_(store) {
+    if (index < 0 || std::size_t(index) >= store.entries_.size())
+        return;
+    if (!store.changed_[std::size_t(index)]) {
+        store.changed_[std::size_t(index)] = 1;
+        store.changedRows_.push_back(index);
     }
-    changed({ListChange::Kind::Changed, entries_[std::size_t(index)].Key});
-    return &entries_[std::size_t(index)];
+    item_ = &store.entries_[std::size_t(index)];
+    key_ = item_->Key;
+}
+
+EntryStore::Editing::~Editing() {
+    if (item_)
+        store_.changed({ListChange::Kind::Changed, key_});
 }
 
 bool EntryStore::SetState(quint64 key, EntryState state, qint64 progress) {
@@ -109,7 +114,7 @@ bool EntryStore::SetState(quint64 key, EntryState state, qint64 progress) {
     // progress of a video comes once a block, mostly with the value of the block before.
     if (!now || (now->State == state && now->Progress == progress))
         return false;
-    DownloadItem* item = edit(index);
+    const Editing item = edit(index);
     item->State = state;
     item->Progress = progress;
     item->Status = EntryStatusText(state, progress);
@@ -117,13 +122,13 @@ bool EntryStore::SetState(quint64 key, EntryState state, qint64 progress) {
 }
 
 void EntryStore::SetFileName(quint64 key, const QString& name) {
-    if (DownloadItem* item = edit(indexOf(key)))
+    if (const Editing item = edit(indexOf(key)))
         item->FileName = name;
 }
 
 void EntryStore::SetFileSize(quint64 key, const QString& sizeText, qint64 expectedBytes,
                              bool fileReported) {
-    if (DownloadItem* item = edit(indexOf(key))) {
+    if (const Editing item = edit(indexOf(key))) {
         item->FileSize = sizeText;
         item->ExpectedBytes = expectedBytes;
         item->FileReported = fileReported;
@@ -131,7 +136,7 @@ void EntryStore::SetFileSize(quint64 key, const QString& sizeText, qint64 expect
 }
 
 void EntryStore::SetVideoUrl(quint64 key, const QString& url) {
-    DownloadItem* item = edit(indexOf(key));
+    const Editing item = edit(indexOf(key));
     if (!item || item->Video_URL == url)
         return;
     if (--addresses_[item->Video_URL] == 0)
@@ -148,7 +153,7 @@ void EntryStore::Update(int16_t id, const QString& url, const QString& fileName,
     const quint64 key = item->Key;
     if (!url.isEmpty())
         SetVideoUrl(key, url);
-    DownloadItem* e = edit(int(id) - 1);
+    const Editing e = edit(int(id) - 1);
     if (!fileName.isEmpty())
         e->FileName = fileName;
     if (!status.isEmpty()) {
@@ -216,12 +221,12 @@ void EntryStore::MoveDown(int16_t id) {
 }
 
 void EntryStore::SetReason(quint64 key, const QString& reason) {
-    if (DownloadItem* item = edit(indexOf(key)))
+    if (const Editing item = edit(indexOf(key)))
         item->Reason = reason;
 }
 
 void EntryStore::SetSavedPath(quint64 key, const QString& path) {
-    if (DownloadItem* item = edit(indexOf(key)))
+    if (const Editing item = edit(indexOf(key)))
         item->SavedPath = path;
 }
 
@@ -238,7 +243,7 @@ bool EntryStore::Retry(quint64 key) {
         return false;
     if (!now->PageAddress.isEmpty())
         SetVideoUrl(key, now->PageAddress);
-    DownloadItem* item = edit(indexOf(key));
+    const Editing item = edit(indexOf(key));
     // The names a failure writes are no names the user gave: the resolution finds one again.
     if (item->FileName == EntryText::ProcessFailed ||
         item->FileName == EntryText::UnsupportedLink ||

@@ -99,8 +99,25 @@ public:
     void MarkAllChanged() { reordered_ = true; }
 
 private:
+    // One entry being changed: its row is marked changed at once, and the observers hear of
+    // the change when the edit goes, after its fields were written.
+    class Editing {
+    public:
+        Editing(EntryStore& store, int index);
+        ~Editing();
+        Editing(const Editing&) = delete;
+        Editing& operator=(const Editing&) = delete;
+        explicit operator bool() const { return item_ != nullptr; }
+        DownloadItem* operator->() const { return item_; }
+
+    private:
+        EntryStore& store_;
+        DownloadItem* item_ = nullptr;
+        quint64 key_ = 0;
+    };
+
     int indexOf(quint64 key) const;
-    DownloadItem* edit(int index);
+    Editing edit(int index) { return Editing(*this, index); }
     void swap(int a, int b);
     void reindex();
 

@@ -16,18 +16,22 @@ EntryResolver::~EntryResolver() {
 }
 
 void EntryResolver::ResolveEntry() {
+    if (list_.EntryByKey(key_)) {
+        list_.SetState(key_, EntryState::Preparing, 0);
+        list_.FillDownloadList(); // shown before the fetch starts
+    }
+    // The list's observers may have changed the list meanwhile: the entry is found again.
     const DownloadItem* item = list_.EntryByKey(key_);
     if (!item) {
         QMetaObject::invokeMethod(
             this, [this] { Done(PageDriver::kNotSupported); }, Qt::QueuedConnection);
         return;
     }
-    list_.SetState(key_, EntryState::Preparing, 0);
-    list_.FillDownloadList(); // shown before the fetch starts
+    const QString page = item->Video_URL;
     pages_ = new PageDriver(key_, needs_, this);
     connect(pages_, &PageDriver::LinkFound, this,
             [this](quint64, const QString& link) { OnLink(link); });
-    pages_->GetDownloadLink(item->Video_URL, item->SiteCode);
+    pages_->GetDownloadLink(page, item->SiteCode);
 }
 
 void EntryResolver::Stop() {

@@ -10,6 +10,11 @@
 
 namespace orvello {
 
+namespace {
+// A page's progress comes in blocks of this size, each shown with a refill of the list.
+constexpr std::size_t kPageBlock = 2048;
+} // namespace
+
 PageDriver::PageDriver(quint64 key, const ResolveNeeds& needs, QObject* parent)
     : QObject(parent), key_(key), needs_(needs) {}
 
@@ -36,6 +41,7 @@ void PageDriver::GetDownloadLink(const QString& sLink, int32_t siteCode) {
     request.limits = needs_.limits;
     request.limits.maxBytes = std::min<std::int64_t>(request.limits.maxBytes, kMaxPageBytes);
     request.cookieFile = needs_.cookieFile;
+    request.block = kPageBlock;
     auto* job = new TransferJob(needs_.session, key_, request, this);
     page_ = job;
     // A page's progress is measured against the page's own length.

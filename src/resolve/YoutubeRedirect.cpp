@@ -152,11 +152,12 @@ void YoutubeRedirect::WS_DataArrival() {
         return;
     // Only the first portion of the answer is ever looked at.
     const QString answer = QString::fromLatin1(WS.readAll());
-    WS.close();
     QString path;
     const RedirectEnd end = ParseRedirectAnswer(answer, path);
     sYoutubeDownLink = path;
     EndWait(end);
+    const QSignalBlocker quiet(WS); // our own close is no peer closing
+    WS.close();
 }
 
 void YoutubeRedirect::WS_Error(QAbstractSocket::SocketError error) {

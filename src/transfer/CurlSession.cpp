@@ -103,7 +103,29 @@ void CurlSession::act(curl_socket_t s, int bitmask) {
     int running = 0;
     curl_multi_socket_action(multi_, s, bitmask, &running);
     collectFinished();
-    tellTransfers();
+    tellSoon();
+}
+
+// The transfers hear of it from the event loop, never from inside a socket's activation: a
+// handler that opened a message box there would hold every socket (the loop does not dispatch
+// sockets again inside their own dispatch). When a handler holds the loop in such a box
+// already, the passes inside it tell the transfers at once: the loop may not deliver the
+// queued call before the box closes.
+void CurlSession::tellSoon() {
+    if (active_.empty() && ended_.empty())
+        return;
+    if (telling_ > 0) {
+        tellTransfers();
+    } else if (!tellQueued_) {
+        tellQueued_ = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                tellQueued_ = false;
+                tellTransfers();
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void CurlSession::collectFinished() {
@@ -124,10 +146,10 @@ void CurlSession::collectFinished() {
 // Tells the transfers of this pass, activity first, then their ends. A call may remove any
 // handle (its entries go null), or let libcurl deliver more at once (a transfer let go of a
 // pause), which adds to the lists: they are worked off from the front until they are empty.
+// A call may also run a nested event loop (a message box opened by a handler): the passes made
+// inside it work the lists off in the same way, so every transfer goes on meanwhile.
 void CurlSession::tellTransfers() {
-    if (telling_)
-        return;
-    telling_ = true;
+    ++telling_;
     while (!active_.empty() || !ended_.empty()) {
         if (!active_.empty()) {
             const Transfer* t = active_.front();
@@ -141,7 +163,7 @@ void CurlSession::tellTransfers() {
         if (t && t->finished)
             t->finished();
     }
-    telling_ = false;
+    --telling_;
 }
 
 } // namespace orvello

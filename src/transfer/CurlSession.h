@@ -25,11 +25,11 @@ namespace orvello {
 // header request and the transfer after it, the pages and files of a whole run) can reuse
 // the connections of the ones before it.
 //
-// The transfers hear of their own progress through two calls that run after libcurl has
-// returned, never from inside its callbacks: `activity` after a pass in which the transfer's
-// callbacks ran (it asked for that with noteActivity), and `done` once libcurl has finished
-// with it. Either may take the handle off the session, or any other handle; neither may
-// destroy the session.
+// The transfers hear of their own progress through two calls that run from the event loop
+// after libcurl has returned, never from inside its callbacks or a socket's activation:
+// `activity` after a pass in which the transfer's callbacks ran (it asked for that with
+// noteActivity), and `finished` once libcurl has finished with it. Either may take the handle
+// off the session, or any other handle; neither may destroy the session.
 class CurlSession : public QObject {
     Q_OBJECT
 public:
@@ -62,6 +62,9 @@ public:
     void remove(CURL* easy);
     // From a callback of the transfer's own: run its `activity` once libcurl has returned.
     void noteActivity(const Transfer* state);
+    // Has the transfers with activity hear of it soon: for a call of libcurl's outside the
+    // session's own passes (letting a paused transfer go on may deliver data at once).
+    void tellSoon();
 
 private:
     struct Watch {
@@ -88,7 +91,8 @@ private:
     std::vector<const Transfer*> active_;
     std::vector<const Transfer*> ended_;
     std::unordered_map<CURL*, Transfer*> states_;
-    bool telling_ = false;
+    bool tellQueued_ = false;
+    int telling_ = 0; // tellTransfers calls on the stack
 };
 
 } // namespace orvello

@@ -5,6 +5,7 @@
 #include "transfer/RingWriter.h"
 
 #include <QPointer>
+#include <QScopeGuard>
 
 #include <fcntl.h>
 #include <strings.h>
@@ -268,6 +269,15 @@ size_t TransferJob::OnBody(char* data, size_t size, size_t count, void* user) {
 void TransferJob::Activity(bool last) {
     if (phase_ != Phase::Running)
         return;
+    if (inActivity_) {
+        // A handler of this very job holds the loop in a nested one (a message box): what
+        // arrives is taken without events, so the server is never held, and the next
+        // progress of the outer call reports it with its own.
+        TakeQuietly();
+        return;
+    }
+    inActivity_ = true;
+    const auto leave = qScopeGuard([this] { inActivity_ = false; });
     if (opened_ && !result_.headersComplete) {
         result_.headersComplete = true;
         result_.headerBlock = headers_.block;
@@ -299,6 +309,9 @@ void TransferJob::Activity(bool last) {
             }
         }
         taken_ += length;
+        // libcurl goes on before the handlers run: one that holds the loop (a message box)
+        // must not hold the server.
+        Resume();
         emit progress(key_, taken_);
         if (phase_ != Phase::Running)
             return; // a handler cancelled: nothing more is taken
@@ -308,19 +321,32 @@ void TransferJob::Activity(bool last) {
     Resume();
 }
 
+void TransferJob::TakeQuietly() {
+    const std::int64_t ready = ring_ ? std::int64_t(ring_->Ready()) : received_ - taken_;
+    const std::int64_t length = std::min(ready, request_.limits.maxBytes - taken_);
+    if (length > 0) {
+        if (ring_)
+            ring_->Take(std::size_t(length));
+        taken_ += length;
+    }
+    Resume();
+}
+
 // Lets libcurl go on once half the ring is free; until then the writer calls back after its
 // next write.
 void TransferJob::Resume() {
     if (!producerPaused_ || !ring_ || phase_ != Phase::Running)
         return;
-    if (!ring_->RoomForProducer()) {
-        ring_->WrittenUpTo(ring_->Received() - RingWriter::kSize / 2);
+    // The writer may have made the room meanwhile: it calls back only when asked in time.
+    if (!ring_->RoomForProducer() && !ring_->WrittenUpTo(ring_->Received() - RingWriter::kSize / 2))
         return;
-    }
+    if (!ring_->RoomForProducer())
+        return; // the writer failed or has ended: nothing more is written
     producerPaused_ = false;
     ring_->Resumed();
-    // May put data at once; libcurl then asks the session to run it again.
+    // May put data at once (and pause again when it does not fit): that is heard soon.
     curl_easy_pause(easy_.get(), CURLPAUSE_CONT);
+    session_.tellSoon();
 }
 
 void TransferJob::Written() {

@@ -113,6 +113,7 @@ private:
     bool Make();
     bool OpenPath();
     void Activity(bool last = false);
+    void TakeQuietly();
     void Ended();
     void Tick();
     void Settle();
@@ -139,6 +140,7 @@ private:
     std::int64_t taken_ = 0;           // counted (reported) body bytes
     bool producerPaused_ = false;      // libcurl waits for room in the ring
     bool opened_ = false;
+    bool inActivity_ = false; // Activity runs (a nested loop may call it again)
     Headers headers_;
     int openError_ = 0;
 

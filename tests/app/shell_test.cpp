@@ -8,7 +8,6 @@
 #include "app/TrayIcon.h"
 #include "app/frmMain.h"
 #include "app/frmMenu.h"
-#include "common/DoEvents.h"
 #include "list/modMain.h"
 #include "monitor/ClipboardMonitor.h"
 #include "scheduler/DownloadScheduler.h"
@@ -114,7 +113,6 @@ protected:
         w = std::make_unique<frmMain>(o);
         w->programSettings().sDownloadDir = dir.filePath("videos");
         w->scheduler().startStop.setConnectivity(offline);
-        w->scheduler().pages.setParseFile(dir.filePath("Parse.tmp"));
     }
     // A new window, as the program starts it; `fresh` with nothing stored yet.
     void Restart(bool fresh = false) {
@@ -157,11 +155,14 @@ protected:
         }
     }
     // Lets events run until `done` holds or five seconds pass.
-    template <typename F> bool WaitFor(F done) {
+    template <typename F> bool WaitFor(F done, std::chrono::milliseconds limit = 5s) {
         QElapsedTimer t;
         t.start();
-        while (!done() && t.elapsed() < 5000)
-            WaitForEvents(10ms);
+        while (!done() && t.elapsed() < limit.count()) {
+            QEventLoop wait;
+            QTimer::singleShot(10, &wait, &QEventLoop::quit);
+            wait.exec();
+        }
         return done();
     }
 };
@@ -780,18 +781,23 @@ TEST_F(Shell, ClosingDuringARunAsksOnceAndEndsOnlyWhenTheStopIsConfirmed) {
                 };
             }
             bool closed = false;
-            QObject::connect(&w->scheduler().download, &Download::DownloadProgress, [&](qint32&) {
-                if (closed || (w->scheduler().events.Current() == TransferEvents::Kind::PageFetch))
+            const int observer = w->list().AddObserver([&](const ListChange&) {
+                if (closed || w->list().Entries()[0].State != EntryState::Transferring)
                     return;
                 closed = true;
-                EXPECT_EQ(QDir(folder).entryList({"*.part"}).size(), 1); // the video comes in
-                if (how == Close::AfterAConfirmedStop) {
-                    Command("IDC_FS_stopDownload");
-                    ASSERT_TRUE(w->runState().bStopRequested);
-                }
-                CloseBy(route);
+                // Closed as the video comes in, from the event loop, as a user closes.
+                QTimer::singleShot(0, [&] {
+                    EXPECT_EQ(QDir(folder).entryList({"*.part"}).size(), 1);
+                    if (how == Close::AfterAConfirmedStop) {
+                        Command("IDC_FS_stopDownload");
+                        ASSERT_TRUE(w->runState().bStopRequested());
+                    }
+                    CloseBy(route);
+                });
             });
             w->scheduler().startStop.cmdStartDownload_Click();
+            EXPECT_TRUE(WaitFor([&] { return closed && !w->runState().bDownloading(); }, 30s));
+            w->list().RemoveObserver(observer);
 
             EXPECT_TRUE(closed);
             ASSERT_EQ(prompter.shown.size(), 1u);
@@ -942,15 +948,19 @@ TEST(ShellExit, EndMeFromInsideARunningTransferEndsTheProcessAtOnce) {
             o.prompter = &prompter; // the real way to end the process is kept
             frmMain w(o);
             w.scheduler().startStop.setConnectivity(online);
-            w.scheduler().pages.setParseFile(dir.filePath("Parse.tmp"));
             w.programSettings().sDownloadDir = dir.filePath("videos");
             w.list().AddUrlToList(ServeSlowVideo(server));
-            QObject::connect(&w.scheduler().download, &Download::DownloadProgress, [&](qint32&) {
-                if (!(w.scheduler().events.Current() == TransferEvents::Kind::PageFetch))
-                    w.Flash_FSCommand("IDC_FS_Close", {});
+            bool closed = false;
+            w.list().AddObserver([&](const ListChange&) {
+                if (closed || w.list().Entries()[0].State != EntryState::Transferring)
+                    return;
+                closed = true;
+                QTimer::singleShot(0, [&] { w.Flash_FSCommand("IDC_FS_Close", {}); });
             });
             w.scheduler().startStop.cmdStartDownload_Click();
-            std::exit(3); // EndMe came back: the process did not end
+            // The program's loop ends with EndMe's status; 3 if it never did.
+            QTimer::singleShot(30000, [] { QCoreApplication::exit(3); });
+            std::exit(QCoreApplication::exec());
         },
         ::testing::ExitedWithCode(0), "");
 }

@@ -349,7 +349,8 @@ TEST(GetCommand, AStopEndsTheRunAndLeavesNoPartialFile) {
          "Cancelled\t????\t{slow}\tStopped before the file was complete.\n"
          "orvello-get: Standard output can't be written: Broken pipe.\n",
          {"home/Downloaded Videos/ok.flv"},
-         {"/putfile.com/ok", "/ok.flv", "/putfile.com/slow"}},
+         // The stop comes as the next entry begins, before its page is asked for.
+         {"/putfile.com/ok", "/ok.flv"}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);

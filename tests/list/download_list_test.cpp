@@ -1,6 +1,7 @@
 #include "list/AddressSplit.h"
 #include "list/modMain.h"
 #include "support/RecordingGrid.h"
+#include "support/RunStateProbe.h"
 #include "support/ScriptedPrompter.h"
 
 #include <QAbstractItemModelTester>
@@ -178,8 +179,7 @@ TEST_F(ListFixture, FailedFillReportsAndKeepsThePreviousBinding) {
 TEST_F(ListFixture, CurrentRowFollowsTheRunningEntryAcrossFills) {
     for (int i = 0; i < 3; ++i)
         list.AddUrlToList(kYoutube + QString::number(i));
-    run.bDownloading = true;
-    run.currentKey = list.Entries()[1].Key;
+    RunStateProbe::SetDownloading(run, true, list.Entries()[1].Key);
     EXPECT_EQ(list.iCurrentItem(), 1);
     list.AddUrlToList(kYoutube + "3");
     ASSERT_FALSE(list.CurrentRow().isNone());
@@ -204,8 +204,7 @@ TEST_F(ListFixture, CurrentRowFollowsTheRunningEntryAcrossFills) {
     list.FindCurrentRow();
     EXPECT_TRUE(list.CurrentRow().isNone());
     // Not downloading: adding does not look for the row.
-    run.bDownloading = false;
-    run.currentKey = list.Entries()[0].Key;
+    RunStateProbe::SetDownloading(run, false, list.Entries()[0].Key);
     list.AddUrlToList(kYoutube + "4");
     EXPECT_TRUE(list.CurrentRow().isNone());
 }
@@ -355,8 +354,7 @@ TEST_F(ListFixture, AnyTextIsStoredAndShownWithoutHarm) {
 TEST_F(ListFixture, AnEmptiedListHasNoCurrentRow) {
     for (int i = 0; i < 3; ++i)
         list.AddUrlToList(kYoutube + QString::number(i));
-    run.bDownloading = true;
-    run.currentKey = list.Entries()[0].Key;
+    RunStateProbe::SetDownloading(run, true, list.Entries()[0].Key);
     list.FindCurrentRow();
     ASSERT_FALSE(list.CurrentRow().isNone());
     list.RemoveFromDownloadList(QSet<int16_t>{1, 2, 3});

@@ -1,7 +1,6 @@
 // The clipboard monitor against the application's real clipboard (in-process on the
 // offscreen platform): copied addresses are added, shown and downloaded.
 #include "../scheduler/Machine.h"
-#include "common/DoEvents.h"
 #include "monitor/ClipboardMonitor.h"
 #include "support/QtPrint.h"
 #include "support/http/ScriptServer.h"
@@ -36,13 +35,7 @@ protected:
     }
     void Copy(const QString& text) { QGuiApplication::clipboard()->setText(text); }
     // Lets events run until `done` holds or ten seconds pass.
-    template <typename F> bool WaitFor(F done) {
-        QElapsedTimer t;
-        t.start();
-        while (!done() && t.elapsed() < 10000)
-            WaitForEvents(10ms);
-        return done();
-    }
+    template <typename F> bool WaitFor(F done) { return RunUntil(done, 10s); }
     QStringList Urls() const {
         QStringList out;
         for (const DownloadItem& item : m.list.Entries())
@@ -81,17 +74,19 @@ TEST_F(Clipboard, ACopiedAddressIsAddedOnceShownAndDownloaded200msLater) {
     // by the same run.
     const QString second = "http://www.dailymotion.com/video/x2";
     bool copiedDuringRun = false;
-    QObject::connect(&m.s.download, &Download::DownloadProgress, [&](qint32&) {
-        if (!copiedDuringRun) {
-            copiedDuringRun = true;
-            EXPECT_GE(sinceCopy.elapsed(), 150); // about 200 ms: a coarse timer may fire 5% early
-            Copy(second);
-            EXPECT_FALSE(m.s.startStop.tmrDownload.isActive());
-            ASSERT_EQ(Urls().size(), 2);
-            ServeLocally(1, "/dailymotion.com/video/x2");
-        }
-    });
-    ASSERT_TRUE(WaitFor([&] { return copiedDuringRun && !m.run.bDownloading; }));
+    m.OnFirst([](const DownloadItem& e) { return e.State == EntryState::Preparing; },
+              [&] {
+                  {
+                      copiedDuringRun = true;
+                      EXPECT_GE(sinceCopy.elapsed(),
+                                150); // about 200 ms: a coarse timer may fire 5% early
+                      Copy(second);
+                      EXPECT_FALSE(m.s.startStop.tmrDownload.isActive());
+                      ASSERT_EQ(Urls().size(), 2);
+                      ServeLocally(1, "/dailymotion.com/video/x2");
+                  }
+              });
+    ASSERT_TRUE(WaitFor([&] { return copiedDuringRun && !m.run.bDownloading(); }));
     EXPECT_EQ(Urls().size(), 2);
     EXPECT_EQ(m.Entry(1).FileName, "Process failed."); // reached in the same run
     EXPECT_EQ(runs, 1);
@@ -131,7 +126,7 @@ TEST_F(Clipboard, APollTakesEachNewSupportedTextOnceAndStartsARun) {
         EXPECT_EQ(monitor.sLastClipboard, p.copied);
     }
     ServeLocally(0, "/putfile.com/v/9"); // the run starts once events run
-    ASSERT_TRUE(WaitFor([&] { return runs >= 1 && !m.run.bDownloading; }));
+    ASSERT_TRUE(WaitFor([&] { return runs >= 1 && !m.run.bDownloading(); }));
     EXPECT_EQ(m.Entry(0).FileName, "Process failed.");
 }
 

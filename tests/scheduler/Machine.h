@@ -4,19 +4,42 @@
 #include "common/RunState.h"
 #include "common/UiVariables.h"
 #include "list/modMain.h"
+#include "resolve/EntryResolver.h"
+#include "resolve/Sites.h"
 #include "scheduler/DownloadScheduler.h"
 #include "support/RecordingGrid.h"
+#include "support/RunStateProbe.h"
 #include "support/ScriptedPrompter.h"
 #include "support/http/ScriptServer.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QStringList>
+#include <QTimer>
 
 #include <chrono>
+#include <functional>
 #include <map>
+#include <memory>
 
 namespace orvello::test {
+
+// Runs the event loop until `done` holds or `limit` passes; whether it holds.
+inline bool RunUntil(const std::function<bool()>& done,
+                     std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.hasExpired(limit.count()))
+            return false;
+        QEventLoop loop;
+        QTimer::singleShot(5, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}
 
 inline QByteArray ReadAll(const QString& path) {
     QFile f(path);
@@ -56,7 +79,7 @@ struct FixedConnectivity : Connectivity {
 };
 
 // The download machinery headless: a real list with a recording grid, scripted message
-// boxes, a recording UI surface, the scratch file and the download folder in `folder`.
+// boxes, a recording UI surface, and the download folder in `folder`.
 struct Machine {
     RunState run;
     RecordingGrid grid;
@@ -70,10 +93,9 @@ struct Machine {
 
     explicit Machine(const QString& folder) {
         using namespace std::chrono_literals;
-        s.pages.setParseFile(QDir(folder).filePath(QStringLiteral("cache/Parse.tmp")));
         settings.sDownloadDir = QDir(folder).filePath(QStringLiteral("Downloaded Videos"));
         s.startStop.setConnectivity(connectivity);
-        s.download.setLimits({.connect = 2s, .headers = 2s, .lowSpeedTime = 2s});
+        s.needs.limits = {.connect = 2s, .headers = 2s, .lowSpeedTime = 2s};
     }
     int16_t Add(const QString& url) {
         list.AddUrlToList(url);
@@ -84,17 +106,77 @@ struct Machine {
     void SetState(int16_t index, EntryState state) { list.SetState(Key(index), state); }
     // Makes the entry the running one, as the run does before it resolves an entry.
     void Run(int16_t index) {
-        run.currentKey = Key(index);
+        RunStateProbe::SetRunning(run, Key(index));
         list.FindCurrentRow();
     }
+    // Resolves the entry as the run does, and waits for the outcome.
     QString Resolve(int16_t index) {
         Run(index);
-        return s.resolver.ResolveEntry(Key(index));
+        EntryResolver resolver(Key(index), list, s.needs, s.naming);
+        QString link;
+        bool done = false;
+        QObject::connect(&resolver, &EntryResolver::Resolved, [&](quint64, const QString& l) {
+            link = l;
+            done = true;
+        });
+        resolver.ResolveEntry();
+        RunUntil([&] { return done; });
+        RunStateProbe::SetRunning(run, 0);
+        return link;
     }
+    // A page's link as the page driver finds it, waited for.
+    QString GetDownloadLink(const QString& page, quint64 key = 0) {
+        PageDriver pages(key, s.needs);
+        QString link;
+        bool done = false;
+        QObject::connect(&pages, &PageDriver::LinkFound, [&](quint64, const QString& l) {
+            link = l;
+            done = true;
+        });
+        pages.GetDownloadLink(page, IdentifySite(page));
+        RunUntil([&] { return done; });
+        lastReason = pages.LastFailureReason();
+        return link;
+    }
+    QString lastReason; // the last GetDownloadLink's reason
     // Where a file of this name is downloaded to.
     QString Saved(const QString& name) const { return QDir(settings.sDownloadDir).filePath(name); }
-    // The start/stop operation, as the start and stop commands run it.
-    void Click() { s.startStop.cmdStartDownload_Click(); }
+    // The start/stop operation, as the start and stop commands run it. A start waits for the
+    // run it began to end, as the tests' callers expect.
+    void Click() {
+        const bool running = run.bDownloading();
+        s.startStop.cmdStartDownload_Click();
+        if (!running)
+            RunUntil([this] { return !run.bDownloading(); }, std::chrono::seconds(60));
+    }
+    // Runs `action` once, in the first change of the list that `when` holds for.
+    void OnFirst(std::function<bool(const DownloadItem&)> when, std::function<void()> action) {
+        auto done = std::make_shared<bool>(false);
+        list.AddObserver([this, done, when, action](const ListChange& change) {
+            const DownloadItem* item = list.EntryByKey(change.key);
+            if (*done || change.kind != ListChange::Kind::Changed || !item || !when(*item))
+                return;
+            *done = true;
+            action();
+        });
+    }
+    // Runs `action` once, as the file of the entry with this page address comes in.
+    void DuringTransferOf(const QString& url, std::function<void()> action) {
+        OnFirst(
+            [url](const DownloadItem& e) {
+                return e.PageAddress == url && (e.State == EntryState::Transferring ||
+                                                e.State == EntryState::TransferringUnsized);
+            },
+            std::move(action));
+    }
+    // Runs `action` once, while the page of the entry with this address is read.
+    void DuringPageOf(const QString& url, std::function<void()> action) {
+        OnFirst(
+            [url](const DownloadItem& e) {
+                return e.PageAddress == url && e.State == EntryState::Preparing;
+            },
+            std::move(action));
+    }
 };
 
 // Serves a PutFile page at /putfile.com/<name> naming the video /<name>.flv, which answers

@@ -69,7 +69,7 @@ TEST(Reasons, EveryFailureSaysWhyInTheEntryAndItsRow) {
          "The server answered 410 (Gone)."},
         {"a server too slow",
          [](ScriptServer& s, Machine& m) {
-             m.s.download.setLimits({.headers = 30s, .lowSpeedTime = 1s});
+             m.s.needs.limits = {.headers = 30s, .lowSpeedTime = 1s};
              Reply trickle = Reply::Head({"HTTP/1.1 200 OK", "Content-Length: 5000"});
              trickle.drip = "a";
              trickle.dripEvery = 200;

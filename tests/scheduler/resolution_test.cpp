@@ -1,12 +1,13 @@
-// One entry resolved end to end: the page fetched from a loopback server into the scratch
-// file, the address cut out, the file asked about, the entry's texts set; and the status
-// texts the transfer events write on the way.
+// One entry resolved end to end: the page fetched from a loopback server, the address cut
+// out, the file asked about, the entry's texts set; and the status texts the transfer events
+// write on the way.
 #include "Machine.h"
-#include "common/DoEvents.h"
 #include "list/modMain.h"
 #include "support/QtPrint.h"
 #include "support/RawPeer.h"
 #include "support/http/ScriptServer.h"
+#include "transfer/HeadRequest.h"
+#include "transfer/TransferJob.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,12 +22,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-void Write(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
-
 const QList<QByteArray> kNoLength = {"HTTP/1.1 200 OK", "Content-Type: text/html"};
 
 class Resolution : public ::testing::Test {
@@ -34,48 +29,71 @@ protected:
     QTemporaryDir dir;
     ScriptServer server;
     Machine m{dir.path()};
-    const QString& parseFile() { return m.s.pages.ParseFile(); }
 };
+
+// The values a header request for `url` gives, asked on the session of `m`.
+HeaderValues AskAbout(Machine& m, const QString& url) {
+    TransferJob::Request request;
+    request.kind = TransferJob::Kind::Head;
+    request.url = url;
+    request.limits = m.s.needs.limits;
+    TransferJob job(m.s.session, 0, request);
+    TransferResult answer;
+    bool done = false;
+    QObject::connect(&job, &TransferJob::finished, [&](quint64, const TransferResult& r) {
+        answer = r;
+        done = true;
+    });
+    job.start();
+    RunUntil([&] { return done; });
+    return ReadHeadAnswer(answer);
+}
 
 } // namespace
 
-TEST_F(Resolution, AnUnsupportedAddressTouchesNeitherTheNetworkNorTheScratchFile) {
-    QDir().mkpath(QFileInfo(parseFile()).path());
-    Write(parseFile(), "page of the last fetch");
+TEST_F(Resolution, AnUnsupportedAddressTouchesNoNetwork) {
     const int16_t i = m.Add(server.url("/example.org/watch?v=1"));
-    EXPECT_EQ(m.s.pages.GetDownloadLink(m.Entry(i).Video_URL), "-1");
+    EXPECT_EQ(m.GetDownloadLink(m.Entry(i).Video_URL), "-1");
     EXPECT_EQ(m.Resolve(i), "-1");
     EXPECT_EQ(m.Entry(i).Status, "ERROR");
     EXPECT_EQ(m.Entry(i).FileName, "Un supported link");
     EXPECT_EQ(m.Entry(i).Video_URL, server.url("/example.org/watch?v=1"));
     EXPECT_TRUE(server.requests().empty());
-    EXPECT_EQ(ReadAll(parseFile()), "page of the last fetch");
 }
 
 TEST_F(Resolution, AFetchThatDoesNotCompleteGivesMinus2AndKeepsTheEntrysTexts) {
     // Nobody listens: the fetch ends in an error.
     const QString unreachable =
         QStringLiteral("http://127.0.0.1:%1/youtube.com/watch?v=1").arg(ScriptServer::ClosedPort());
-    EXPECT_EQ(m.s.pages.GetDownloadLink(unreachable), "-2");
+    EXPECT_EQ(m.GetDownloadLink(unreachable), "-2");
 
-    // A stop request cancels the fetch at its first block, though the whole page (markers
-    // and all) has arrived by then.
+    // A stop while the page comes ends the resolution at once, though the page has begun to
+    // arrive, and writes nothing: the run says how the entry ended.
     server.onHead(Reply::Head(kNoLength));
-    server.onGet(Reply::Ok("<embed src='http://127.0.0.1/p.swf'>"));
+    Reply held = Reply::Ok("<embed src='http://127.0.0.1/p.swf'>" + QByteArray(10000, ' '));
+    held.cutAt = 4096;
+    held.after = Reply::After::Hang;
+    server.onGet(held);
     const int16_t i = m.Add(server.url("/thatvideosite.com/v/1"));
-    m.run.bStopRequested = true;
-    EXPECT_EQ(m.Resolve(i), "-1");
-    EXPECT_EQ(m.Entry(i).Status, "ERROR");
+    EntryResolver resolver(m.Key(i), m.list, m.s.needs, m.s.naming);
+    QString link;
+    QObject::connect(&resolver, &EntryResolver::Resolved,
+                     [&](quint64, const QString& l) { link = l; });
+    m.OnFirst(
+        [](const DownloadItem& e) { return e.State == EntryState::Preparing && e.Progress != 0; },
+        [&] { resolver.Stop(); });
+    resolver.ResolveEntry();
+    ASSERT_TRUE(RunUntil([&] { return !link.isEmpty(); }, 5s));
+    EXPECT_EQ(link, "-1");
     EXPECT_EQ(m.Entry(i).FileName, "Waiting (Auto Detect)");
     EXPECT_EQ(m.Entry(i).Video_URL, server.url("/thatvideosite.com/v/1"));
-    EXPECT_EQ(m.s.events.Current(), TransferEvents::Kind::None); // the fetch has ended
 }
 
 TEST_F(Resolution, APageWithoutMarkersGives0AndTheEntryLosesItsPageAddress) {
     server.onHead(Reply::Head(kNoLength));
     server.onGet(Reply::Ok("<html><body>This video has been removed.</body></html>"));
     const int16_t i = m.Add(server.url("/angryalien.com/0604/x.asp"));
-    EXPECT_EQ(m.s.pages.GetDownloadLink(m.Entry(i).Video_URL), "0");
+    EXPECT_EQ(m.GetDownloadLink(m.Entry(i).Video_URL), "0");
     EXPECT_EQ(m.Resolve(i), "-1");
     EXPECT_EQ(m.Entry(i).Status, "ERROR");
     EXPECT_EQ(m.Entry(i).FileName, "Process failed.");
@@ -84,7 +102,6 @@ TEST_F(Resolution, APageWithoutMarkersGives0AndTheEntryLosesItsPageAddress) {
 
 TEST_F(Resolution, SuccessGivesTheLinkNameAndSizeAndKeepsATypedName) {
     const QString video = server.url("/media/clip_01.flv");
-    server.onHead(Reply::Head(kNoLength)); // the first page fetch's own header request
     server.onHead(Reply::Head({"HTTP/1.1 200 OK", "Content-Length: 1536000"}));
     server.onGet(Reply::Ok("<script>var a='x.wmv';</script><a href=\"" + video.toLatin1() +
                            "\">download</a>"));
@@ -92,10 +109,12 @@ TEST_F(Resolution, SuccessGivesTheLinkNameAndSizeAndKeepsATypedName) {
     const int16_t typed = m.Add(server.url("/putfile.com/v/clip2"));
     m.list.SetFileName(m.Key(typed), QStringLiteral("my clip.flv"));
 
-    // The statuses the entry goes through, as a handler after the scheduler's sees them.
+    // The statuses the entry goes through, as the list's observers hear them.
     QStringList seen;
-    QObject::connect(&m.s.download, &Download::DownloadProgress,
-                     [&](qint32&) { seen << m.Entry(m.list.iCurrentItem()).Status; });
+    m.list.AddObserver([&](const ListChange& c) {
+        if (c.key == m.Key(auto_) && (seen.isEmpty() || seen.back() != m.Entry(auto_).Status))
+            seen << m.Entry(auto_).Status;
+    });
     EXPECT_EQ(m.Resolve(auto_), video);
     EXPECT_EQ(m.Entry(auto_).FileName, "clip_01.flv");
     EXPECT_EQ(m.Entry(auto_).FileSize, "1.5 MB");
@@ -109,29 +128,27 @@ TEST_F(Resolution, SuccessGivesTheLinkNameAndSizeAndKeepsATypedName) {
     EXPECT_EQ(m.Entry(typed).FileSize, "1.5 MB");
 }
 
-TEST_F(Resolution, TheScratchFileIsReplacedEachFetchAndAnythingInTheWayIsAnEntryError) {
-    // The cache folder is created; a longer, read-only page of an earlier fetch leaves no tail.
-    const QByteArray page = "<embed src='http://127.0.0.1/tvs/player.swf?id=7'>";
+// Each entry reads its own page: two resolved at once never see each other's.
+TEST_F(Resolution, EntriesResolvedAtOnceEachReadTheirOwnPage) {
     server.onHead(Reply::Head(kNoLength));
-    server.onGet(Reply::Ok(page));
-    const QString url = server.url("/thatvideosite.com/v/7");
-    EXPECT_EQ(m.s.pages.GetDownloadLink(url), "http://127.0.0.1/tvs/player.swf?id=7");
-    Write(parseFile(), QByteArray(10000, 'x'));
-    QFile::setPermissions(parseFile(), QFileDevice::ReadOwner);
-    EXPECT_EQ(m.s.pages.GetDownloadLink(url), "http://127.0.0.1/tvs/player.swf?id=7");
-    EXPECT_EQ(ReadAll(parseFile()), page);
-
-    // A folder of that name is never deleted: the entry ends "ERROR" and says why.
-    QFile::remove(parseFile());
-    ASSERT_TRUE(QDir().mkpath(parseFile()));
-    const int before = int(server.requests().size());
-    const int16_t i = m.Add(url);
-    EXPECT_EQ(m.Resolve(i), "-1");
-    EXPECT_EQ(m.Entry(i).Status, "ERROR");
-    EXPECT_TRUE(m.Entry(i).FileName.startsWith("Could not replace the scratch file "))
-        << m.Entry(i).FileName.toStdString();
-    EXPECT_EQ(int(server.requests().size()), before);
-    EXPECT_TRUE(QFileInfo(parseFile()).isDir());
+    Reply one = Reply::Ok("<embed src='http://127.0.0.1/tvs/one.swf'>" + QByteArray(50000, ' '));
+    one.piece = 1000;
+    server.onPath("GET", "/thatvideosite.com/v/1", one);
+    server.onPath("GET", "/thatvideosite.com/v/2",
+                  Reply::Ok("<embed src='http://127.0.0.1/tvs/two.swf'>"));
+    const int16_t a = m.Add(server.url("/thatvideosite.com/v/1"));
+    const int16_t b = m.Add(server.url("/thatvideosite.com/v/2"));
+    EntryResolver first(m.Key(a), m.list, m.s.needs, m.s.naming);
+    EntryResolver second(m.Key(b), m.list, m.s.needs, m.s.naming);
+    QStringList links(2);
+    QObject::connect(&first, &EntryResolver::Resolved,
+                     [&](quint64, const QString& l) { links[0] = l; });
+    QObject::connect(&second, &EntryResolver::Resolved,
+                     [&](quint64, const QString& l) { links[1] = l; });
+    first.ResolveEntry();
+    second.ResolveEntry();
+    ASSERT_TRUE(RunUntil([&] { return !links[0].isEmpty() && !links[1].isEmpty(); }));
+    EXPECT_EQ(links, QStringList({"http://127.0.0.1/tvs/one.swf", "http://127.0.0.1/tvs/two.swf"}));
 }
 
 // A page's progress is measured against the page's own length, whatever the header request
@@ -145,10 +162,10 @@ TEST(PageFetchProgress, PercentagesOrPreparingThenStartDownloadingWithARefillPer
         QStringList statuses; // seen by each progress event, in order
     } cases[] = {
         // No length: the values are byte counts; 100 or less still reads as a percentage.
-        {kNoLength, 80, false, {"Preparing (80%)", "Preparing (80%)"}},
-        {videoSized, 3000, false, {"Preparing...", "Preparing...", "Preparing..."}},
-        {kNoLength, 4096, true, {"Preparing (50%)", "Preparing (100%)", "Preparing (100%)"}},
-        {videoSized, 4096, true, {"Preparing (50%)", "Preparing (100%)", "Preparing (100%)"}},
+        {kNoLength, 80, false, {"Preparing (80%)"}},
+        {videoSized, 3000, false, {"Preparing..."}},
+        {kNoLength, 4096, true, {"Preparing (50%)", "Preparing (100%)"}},
+        {videoSized, 4096, true, {"Preparing (50%)", "Preparing (100%)"}},
     };
     for (const auto& c : cases) {
         QTemporaryDir dir;
@@ -161,69 +178,67 @@ TEST(PageFetchProgress, PercentagesOrPreparingThenStartDownloadingWithARefillPer
         server.onGet(page);
         const int16_t i = m.Add(server.url("/blip.tv/file/1"));
         m.Run(i);
-        QStringList seen, cells;
+        // Each new status, and how often the grid was bound by then.
+        QStringList seen;
         QList<int> binds;
-        QObject::connect(&m.s.download, &Download::DownloadProgress, [&](qint32&) {
+        m.list.AddObserver([&](const ListChange& ch) {
+            if (ch.key != m.Key(i) || m.Entry(i).State != EntryState::Preparing ||
+                (!seen.isEmpty() && seen.back() == m.Entry(i).Status))
+                return;
             seen << m.Entry(i).Status;
-            cells << m.grid.bound->cellText(0, DownloadTableModel::ColStatus);
             binds << m.grid.binds;
         });
-        EXPECT_EQ(m.s.pages.GetDownloadLink(m.Entry(i).Video_URL), "0");
+        EXPECT_EQ(m.GetDownloadLink(m.Entry(i).Video_URL, m.Key(i)), "0");
         EXPECT_EQ(seen, c.statuses);
-        EXPECT_EQ(cells, c.statuses); // the refilled copy shows it at once
+        // Each status was shown by a refill of its own.
+        EXPECT_EQ(m.grid.bound->cellText(0, DownloadTableModel::ColStatus), c.statuses.last());
         for (int k = 1; k < binds.size(); ++k)
             EXPECT_GT(binds[k], binds[k - 1]);
         EXPECT_EQ(m.Entry(i).Status, "Start Downloading...");
     }
 }
 
-TEST(VideoProgress, PercentOrAmountSoFarInTheEntryAndItsOneCellWithoutARefill) {
+// Each running entry's progress goes into the entry and its own row, found by its identity
+// (several run at a time), without a refill.
+TEST(VideoProgress, PercentOrAmountSoFarInTheEntryAndItsOwnCellWithoutARefill) {
     QTemporaryDir dir;
     Machine m{dir.path()};
     const int16_t i = m.Add(QStringLiteral("http://www.youtube.com/watch?v=1"));
-    m.Add(QStringLiteral("http://www.youtube.com/watch?v=2"));
+    const int16_t other = m.Add(QStringLiteral("http://www.youtube.com/watch?v=2"));
     const struct {
         qint64 expected; // the announced length; -1 for none
-        qint32 progress;
-        bool rowKnown;
+        qint64 bytes;
         const char* status;
     } cases[] = {
-        {-1, 1536, true, "1.5 KBso far.."},
-        {-1, 1536000, true, "1.5 MBso far.."},
-        {3355443, 57, true, "57"},
-        {3355443, 57, true, "57"},
-        {3355443, 250, true, "250"}, // more than announced
-        {1024, 9, false, "9"},       // no row: only the entry changes
+        {-1, 1536, "1.5 KBso far.."},
+        {-1, 1536000, "1.5 MBso far.."},
+        {3355443, 1912603, "57"},
+        {3355443, 1912603, "57"},
+        {3355443, 8388608, "250"}, // more than announced
+        {1024, 92, "9"},
     };
     for (const auto& c : cases) {
         m.list.SetFileSize(m.Key(i), "?", c.expected, true);
-        m.s.events.BeginVideo(c.expected, true);
-        m.run.currentKey = c.rowKnown ? m.Key(i) : 0;
-        m.list.FindCurrentRow();
-        m.run.currentKey = m.Key(i);
+        m.s.events.BeginVideo(m.Key(i), c.expected, true);
+        m.s.events.BeginVideo(m.Key(other), 100, true);
         DownloadTableModel* shown = m.grid.bound;
-        const QString cellBefore = shown->cellText(0, DownloadTableModel::ColStatus);
         const int binds = m.grid.binds;
-        qint32 value = c.progress;
-        m.s.events.Download_DownloadProgress(value); // the handler must not fill
+        m.s.events.VideoProgress(m.Key(i), c.bytes); // the handler must not fill
+        m.s.events.VideoProgress(m.Key(other), 25);
         EXPECT_EQ(m.Entry(i).Status, c.status);
-        EXPECT_EQ(shown->cellText(0, DownloadTableModel::ColStatus),
-                  c.rowKnown ? QString::fromLatin1(c.status) : cellBefore);
+        EXPECT_EQ(shown->cellText(0, DownloadTableModel::ColStatus), QString::fromLatin1(c.status));
         EXPECT_EQ(m.grid.binds, binds);
-        EXPECT_EQ(shown->cellText(1, DownloadTableModel::ColStatus), "Waiting");
+        EXPECT_EQ(shown->cellText(1, DownloadTableModel::ColStatus), "25");
+        m.s.events.EndVideo(m.Key(other));
     }
     // A server that reported neither a length nor the file: the counts show as numbers.
-    m.s.events.BeginVideo(-1, false);
-    qint32 count = 3000;
-    m.s.events.Download_DownloadProgress(count);
+    m.s.events.BeginVideo(m.Key(i), -1, false);
+    m.s.events.VideoProgress(m.Key(i), 3000);
     EXPECT_EQ(m.Entry(i).Status, "3000");
-    // The entry gone: nothing is written anywhere.
-    m.run.currentKey = 0;
-    qint32 value = 5;
-    m.s.events.Download_DownloadProgress(value);
-    m.s.events.Download_DownloadComplete();
+    // A transfer nobody announced shows nothing.
+    m.s.events.EndVideo(m.Key(i));
+    m.s.events.VideoProgress(m.Key(i), 5);
     EXPECT_EQ(m.Entry(i).Status, "3000");
-    m.s.events.EndTransfer();
 }
 
 TEST(LocalFileNaming, NameFromTheServerOrTheAddressWithTheSitesSuffixAndLengthRules) {
@@ -313,14 +328,14 @@ TEST(LocalFileNaming, NameFromTheServerOrTheAddressWithTheSitesSuffixAndLengthRu
          "0",
          kNone},
     };
+    QTemporaryDir dir;
     ScriptServer server;
-    Download d;
-    d.setLimits({.connect = 30s, .headers = 2s});
-    LocalFileNaming naming(d);
+    Machine m{dir.path()};
     for (const auto& c : cases)
         server.onHead(Reply::Head(c.head));
     for (const auto& c : cases) {
-        const LocalFileInfo info = naming.MakeLocalFileName(server.url(c.path), c.site);
+        const QString url = server.url(c.path);
+        const LocalFileInfo info = m.s.naming.MakeLocalFileName(url, c.site, AskAbout(m, url));
         EXPECT_EQ(info.FileName, c.name) << c.path.toStdString();
         EXPECT_EQ(info.SizeText, c.size) << c.path.toStdString();
         EXPECT_EQ(info.ExpectedBytes, c.bytes) << c.path.toStdString();
@@ -334,7 +349,7 @@ TEST(YoutubeResolution, PageRedirectAndNamingEndToEnd) {
     player.answer = "HTTP/1.1 303 See Other\r\nLocation: http://www.youtube.com/swf/l.swf?"
                     "video_id=AbC123&t=T0k3n\r\n\r\n";
     Machine m{dir.path()};
-    m.s.redirect.RemotePort = player.server.serverPort();
+    m.s.needs.redirectPort = player.server.serverPort();
     server.onHead(Reply::Head(kNoLength));
     server.onGet(Reply::Ok("<input name=\"embed_code\" value=\"&lt;object&gt;&lt;embed "
                            "src=&quot;http://127.0.0.1/v/AbC123&amp;rel=1&quot; "

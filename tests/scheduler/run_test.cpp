@@ -33,18 +33,9 @@ protected:
     QString ServeVideo(const QString& name, const Reply& head, const Reply& get) {
         return test::ServeVideo(server, name, head, get);
     }
-    // Runs `action` once, in the first video-transfer progress event of the running entry
-    // whose address is `url`.
+    // Runs `action` once, as the file of the entry whose address is `url` comes in.
     void DuringTransferOf(const QString& url, std::function<void()> action) {
-        auto done = std::make_shared<bool>(false);
-        QObject::connect(&m.s.download, &Download::DownloadProgress, [=, this](qint32&) {
-            const DownloadItem* item = m.list.EntryByKey(m.run.currentKey);
-            if (*done || (m.s.events.Current() == TransferEvents::Kind::PageFetch) || !item ||
-                item->Video_URL != url)
-                return;
-            *done = true;
-            action();
-        });
+        m.DuringTransferOf(url, std::move(action));
     }
 };
 
@@ -82,9 +73,11 @@ TEST_F(Run, ThreeSitesFromNginxCompleteByteForByteAndFinishedEntriesAreLeftAlone
 
     m.ui.sCurrentTab = "About";
     QStringList seenWhileRunning;
-    QObject::connect(&m.s.download, &Download::DownloadComplete, [&] {
-        seenWhileRunning << m.s.startStop.cmdStartDownloadCaption() +
-                                (m.run.bDownloading ? "/running" : "/idle");
+    m.list.AddObserver([&](const ListChange& change) {
+        const DownloadItem* item = m.list.EntryByKey(change.key);
+        if (item && item->State == EntryState::StartDownloading)
+            seenWhileRunning << m.s.startStop.cmdStartDownloadCaption() +
+                                    (m.run.bDownloading() ? "/running" : "/idle");
     });
     Click();
 
@@ -114,7 +107,7 @@ TEST_F(Run, ThreeSitesFromNginxCompleteByteForByteAndFinishedEntriesAreLeftAlone
     EXPECT_EQ(m.s.startStop.cmdStartDownloadCaption(), "Start Downloading");
     ASSERT_FALSE(seenWhileRunning.isEmpty());
     EXPECT_EQ(seenWhileRunning.first(), "Stop Downloading/running");
-    EXPECT_FALSE(m.run.bDownloading);
+    EXPECT_FALSE(m.run.bDownloading());
 }
 
 TEST_F(Run, FailuresEndErrorAndTheRunFollowsItsEntryThroughAddsMovesAndRemovals) {
@@ -182,7 +175,7 @@ TEST_F(Run, FailuresEndErrorAndTheRunFollowsItsEntryThroughAddsMovesAndRemovals)
     EXPECT_FALSE(QFileInfo::exists(Saved("errpage.flv")));
     EXPECT_EQ(m.Entry(0).FileSize, "0");
     EXPECT_EQ(m.Entry(1).FileSize, "-1 Bytes");
-    EXPECT_FALSE(m.run.bDownloading);
+    EXPECT_FALSE(m.run.bDownloading());
 }
 
 TEST_F(Run, AStopAnsweredNoChangesNothingYesCancelsTheRunningEntryAndTheRestWait) {
@@ -205,18 +198,16 @@ TEST_F(Run, AStopAnsweredNoChangesNothingYesCancelsTheRunningEntryAndTheRestWait
         Click();
         writesAt.push_back(m.surface.writes.mid(before));
         writesAt.back().prepend(m.s.startStop.cmdStartDownloadCaption());
-        // A start while the stopped run winds down is refused without a word.
-        const std::size_t boxes = m.prompter.shown.size();
-        Click();
-        EXPECT_EQ(m.prompter.shown.size(), boxes);
-        EXPECT_TRUE(m.run.bDownloading);
+        // The stop is heard at once: the run has ended, and a start would begin a new one.
+        EXPECT_FALSE(m.run.bDownloading());
     });
     Click();
 
     ASSERT_EQ(writesAt.size(), 2u);
     EXPECT_EQ(writesAt[0], QStringList({"Stop Downloading"}));
-    EXPECT_EQ(writesAt[1], QStringList({"Start Downloading", "_root.downloadBtn=1",
-                                        "_root.startDownload=1", "_root.downloadTab=1"}));
+    EXPECT_EQ(writesAt[1],
+              QStringList({"Start Downloading", "_root.downloadBtn=1", "_root.startDownload=1",
+                           "_root.downloadTab=1", "_root.downloadSpeed="}));
     ASSERT_EQ(m.prompter.shown.size(), 2u);
     EXPECT_EQ(m.prompter.shown[0].text, "Are you sure that you want to cancel downloading?");
     EXPECT_EQ(m.prompter.shown[0].buttons, MsgButtons::YesNo);
@@ -224,18 +215,14 @@ TEST_F(Run, AStopAnsweredNoChangesNothingYesCancelsTheRunningEntryAndTheRestWait
     EXPECT_EQ(m.prompter.shown[0].title, "Orvello");
     EXPECT_EQ(Statuses(m.list), QStringList({"Cancelled", "Waiting"}));
     EXPECT_EQ(menuCaptions, QStringList({"Stop Downloading", "Start Downloading"}));
-    EXPECT_FALSE(m.run.bDownloading);
+    EXPECT_FALSE(m.run.bDownloading());
     EXPECT_LT(QFileInfo(Saved("first.flv")).size(), body.size());
 
     // The next run takes the cancelled entry again from its first byte; a stop while the
     // second entry's page is fetched cancels that entry, not "ERROR".
-    QObject::connect(&m.s.download, &Download::DownloadProgress, [&](qint32&) {
-        const DownloadItem* item = m.list.EntryByKey(m.run.currentKey);
-        if ((m.s.events.Current() == TransferEvents::Kind::PageFetch) && item &&
-            item->Video_URL == second && !m.run.bStopRequested) {
-            m.prompter.answers = {MsgAnswer::Yes};
-            Click();
-        }
+    m.DuringPageOf(second, [&] {
+        m.prompter.answers = {MsgAnswer::Yes};
+        Click();
     });
     Click();
     EXPECT_EQ(ReadAll(Saved("first.flv")), body);
