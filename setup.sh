@@ -16,7 +16,7 @@ PACKAGES=(
     qml6-module-qtquick qml6-module-qtquick-window qml6-module-qtqml-workerscript
     qml6-module-qtqml qt6-declarative-dev-tools
     libcurl4-openssl-dev libssl-dev libgtest-dev libgmock-dev
-    nginx-light curl openssl
+    nginx-light curl openssl ffmpeg
     xvfb libgl1-mesa-dri
     clang-format
     dpkg-dev file desktop-file-utils appstream
