@@ -1,0 +1,375 @@
+#include "resolve/generic/PageScan.h"
+
+#include <libxml/HTMLparser.h>
+#include <libxml/parser.h>
+
+#include <QList>
+
+#include <cstring>
+
+namespace orvello::generic {
+
+namespace {
+
+// The longest title kept; a longer one is cut (a file name holds far less anyway).
+constexpr qsizetype kMaxTitleBytes = 64 * 1024;
+
+// Data attributes that players and lazy loaders keep a video's address in.
+constexpr const char* kDataMediaAttributes[] = {"data-video-src", "data-video-url", "data-mp4",
+                                                "data-hls",       "data-src",       "data-video",
+                                                "data-file",      "data-stream"};
+
+// Parts of class names and script file names that belong to players that load their video
+// from a script.
+constexpr const char* kPlayerClasses[] = {
+    "video-js", "jwplayer", "jw-player", "plyr", "flowplayer", "mejs__", "shaka-video-container"};
+constexpr const char* kPlayerLibraries[] = {"jwplayer",   "video.js", "video.min.js", "hls.js",
+                                            "hls.min.js", "dash.all", "shaka-player", "plyr",
+                                            "flowplayer", "clappr",   "mediaelement"};
+
+// The ids a browser check's page gives its form and its status elements.
+constexpr const char* kChallengeIds[] = {"challenge-form", "challenge-running", "challenge-stage",
+                                         "cf-challenge-running", "challenge-error-text"};
+
+bool Is(const xmlChar* text, const char* word) {
+    return std::strcmp(reinterpret_cast<const char*>(text), word) == 0;
+}
+
+QString Text(const xmlChar* text) {
+    return text ? QString::fromUtf8(reinterpret_cast<const char*>(text)) : QString();
+}
+
+// The value of an attribute in the parser's list (name, value, name, value, ..., null).
+const xmlChar* Attribute(const xmlChar** atts, const char* name) {
+    for (; atts && atts[0]; atts += 2) {
+        if (Is(atts[0], name))
+            return atts[1] ? atts[1] : reinterpret_cast<const xmlChar*>("");
+    }
+    return nullptr;
+}
+
+Tag MakeTag(const xmlChar** atts) {
+    Tag tag;
+    for (; atts && atts[0]; atts += 2)
+        tag.attributes.emplace_back(QByteArray(reinterpret_cast<const char*>(atts[0])),
+                                    Text(atts[1]));
+    return tag;
+}
+
+QByteArray Lower(const xmlChar* text) {
+    return QByteArray(reinterpret_cast<const char*>(text)).toLower();
+}
+
+// The WHATWG encoding standard reads these labels as windows-1252, as browsers do: pages that
+// say Latin-1 use its printable characters in 0x80-0x9F.
+QByteArray ParserEncoding(const QByteArray& charset) {
+    const QByteArray c = charset.trimmed().toLower();
+    for (const char* label : {"iso-8859-1", "iso8859-1", "latin1", "l1", "us-ascii", "ascii",
+                              "iso_8859-1", "cp819", "ibm819"}) {
+        if (c == label)
+            return QByteArrayLiteral("windows-1252");
+    }
+    return c;
+}
+
+// The encoding's name when libxml2 can read it (itself or through iconv), else the empty text.
+QByteArray KnownEncoding(const QByteArray& name) {
+    if (name.isEmpty())
+        return {};
+    xmlCharEncodingHandlerPtr handler = xmlFindCharEncodingHandler(name.constData());
+    if (!handler)
+        return {};
+    xmlCharEncCloseFunc(handler);
+    return name;
+}
+
+bool IsUtf8(const QByteArray& name) {
+    // A declaration of UTF-16 read in an ASCII-compatible page is wrong about it: UTF-8.
+    return name == "utf-8" || name == "utf8" || name.startsWith("utf-16") ||
+           name == "unicode-1-1-utf-8";
+}
+
+bool SameEncoding(const QByteArray& a, const QByteArray& b) {
+    return IsUtf8(a) ? IsUtf8(b) : a == b;
+}
+
+// The charset parameter of a Content-Type value.
+QByteArray CharsetParameter(const QByteArray& contentType) {
+    for (const QByteArray& part : contentType.split(';')) {
+        const QByteArray p = part.trimmed();
+        if (p.toLower().startsWith("charset=")) {
+            QByteArray value = p.mid(8).trimmed();
+            if (value.size() >= 2 && (value.front() == '"' || value.front() == '\''))
+                value = value.mid(1, value.size() - 2);
+            return value;
+        }
+    }
+    return {};
+}
+
+// Whether the page is UTF-8 throughout; a character cut off by the end of what was read
+// does not count against it.
+bool IsValidUtf8(QByteArrayView body) {
+    qsizetype n = body.size();
+    for (int k = 0; k < 3 && n > 0 && (static_cast<unsigned char>(body[n - 1]) & 0xC0) == 0x80; ++k)
+        --n;
+    if (n > 0 && static_cast<unsigned char>(body[n - 1]) >= 0xC0)
+        --n;
+    return QUtf8StringView(body.first(n)).isValidUtf8();
+}
+
+bool StartsWithByteOrderMark(QByteArrayView body) {
+    return body.startsWith("\xEF\xBB\xBF") || body.startsWith("\xFE\xFF") ||
+           body.startsWith("\xFF\xFE");
+}
+
+enum class ScriptKind { None, Inline, JsonLd };
+
+// The parser's events, gathered into a PageScan.
+struct Scanner {
+    PageScan out;
+    htmlParserCtxtPtr ctxt = nullptr;
+    // While the page is read in an encoding assumed for want of a declared one: the encoding
+    // the first <meta> in its head declares (the empty text for one libxml2 can't read).
+    bool watchCharset = false;
+    QByteArray readingAs;
+    QByteArray declaredCharset;
+    bool inBody = false;
+    int depth = 0;
+    bool stopped = false;
+    std::vector<int> openVideos;
+    bool inTitle = false;
+    bool titleDone = false;
+    QByteArray titleText;
+    ScriptKind script = ScriptKind::None;
+    QByteArray scriptText;
+
+    void start(const xmlChar* name, const xmlChar** atts) {
+        if (stopped)
+            return;
+        if (++depth > kMaxElementDepth) {
+            stopped = true;
+            xmlStopParser(ctxt);
+            return;
+        }
+        if (Is(name, "body"))
+            inBody = true;
+        if (Is(name, "base")) {
+            if (const xmlChar* href = Attribute(atts, "href"); href && out.base.isEmpty())
+                out.base = Text(href);
+        } else if (Is(name, "meta")) {
+            meta(atts);
+        } else if (Is(name, "title")) {
+            inTitle = !titleDone;
+        } else if (Is(name, "video") || Is(name, "video-js")) {
+            out.videos.push_back(MakeTag(atts));
+            openVideos.push_back(int(out.videos.size()) - 1);
+            if (Is(name, "video-js"))
+                out.playerMarkup = true;
+        } else if (Is(name, "source")) {
+            if (!openVideos.empty()) {
+                out.sources.push_back(MakeTag(atts));
+                out.sources.back().video = openVideos.back();
+            }
+        } else if (Is(name, "script")) {
+            scriptStart(atts);
+        }
+        if (!Is(name, "video") && !Is(name, "video-js") && !Is(name, "source")) {
+            for (const char* data : kDataMediaAttributes) {
+                if (const xmlChar* value = Attribute(atts, data)) {
+                    Tag tag;
+                    tag.attributes.emplace_back(QByteArray(data), Text(value));
+                    out.dataMedia.push_back(std::move(tag));
+                }
+            }
+        }
+        if (const xmlChar* setup = Attribute(atts, "data-setup"))
+            out.dataSetups.push_back(Text(setup));
+        if (const xmlChar* cls = Attribute(atts, "class")) {
+            const QByteArray lower = Lower(cls);
+            for (const char* player : kPlayerClasses) {
+                if (lower.contains(player))
+                    out.playerMarkup = true;
+            }
+        }
+        if (const xmlChar* id = Attribute(atts, "id")) {
+            for (const char* challenge : kChallengeIds) {
+                if (Is(id, challenge))
+                    out.challengeMarkup = true;
+            }
+        }
+    }
+
+    void end(const xmlChar* name) {
+        if (stopped)
+            return;
+        --depth;
+        if ((Is(name, "video") || Is(name, "video-js")) && !openVideos.empty()) {
+            openVideos.pop_back();
+        } else if (Is(name, "title") && inTitle) {
+            inTitle = false;
+            titleDone = true;
+            out.title = QString::fromUtf8(titleText);
+        } else if (Is(name, "script") && script != ScriptKind::None) {
+            (script == ScriptKind::JsonLd ? out.jsonLd : out.scripts)
+                .push_back(QString::fromUtf8(scriptText));
+            script = ScriptKind::None;
+            scriptText.clear();
+        }
+    }
+
+    void text(const xmlChar* chars, int length) {
+        if (stopped)
+            return;
+        if (inTitle && titleText.size() < kMaxTitleBytes)
+            titleText.append(reinterpret_cast<const char*>(chars),
+                             std::min<qsizetype>(length, kMaxTitleBytes - titleText.size()));
+        else if (script != ScriptKind::None)
+            scriptText.append(reinterpret_cast<const char*>(chars), length);
+    }
+
+    void meta(const xmlChar** atts) {
+        if (watchCharset && !inBody) {
+            QByteArray declared;
+            if (const xmlChar* charset = Attribute(atts, "charset"))
+                declared = Lower(charset).trimmed();
+            else if (const xmlChar* equiv = Attribute(atts, "http-equiv");
+                     equiv && Lower(equiv).trimmed() == "content-type")
+                if (const xmlChar* content = Attribute(atts, "content"))
+                    declared = CharsetParameter(Lower(content)).trimmed();
+            if (!declared.isEmpty()) {
+                watchCharset = false;
+                declaredCharset =
+                    IsUtf8(declared) ? declared : KnownEncoding(ParserEncoding(declared));
+                if (!declaredCharset.isEmpty() && !SameEncoding(declaredCharset, readingAs)) {
+                    stopped = true; // read again in the declared one
+                    xmlStopParser(ctxt);
+                    return;
+                }
+            }
+        }
+        if (const xmlChar* equiv = Attribute(atts, "http-equiv");
+            equiv && Lower(equiv) == "refresh" && out.refresh.isEmpty()) {
+            out.refresh = Text(Attribute(atts, "content"));
+            return;
+        }
+        const xmlChar* property = Attribute(atts, "property");
+        if (!property)
+            property = Attribute(atts, "name");
+        if (!property)
+            return;
+        const QByteArray key = Lower(property).trimmed();
+        if (key.startsWith("og:") || key.startsWith("twitter:"))
+            out.metas.emplace_back(QString::fromLatin1(key), Text(Attribute(atts, "content")));
+    }
+
+    void scriptStart(const xmlChar** atts) {
+        if (const xmlChar* src = Attribute(atts, "src")) {
+            QByteArray file = Lower(src);
+            file = file.left(file.indexOf('?') < 0 ? file.size() : file.indexOf('?'));
+            file = file.mid(file.lastIndexOf('/') + 1);
+            for (const char* library : kPlayerLibraries) {
+                if (file.contains(library))
+                    out.playerMarkup = true;
+            }
+            return;
+        }
+        const xmlChar* typeValue = Attribute(atts, "type");
+        QByteArray type = typeValue ? Lower(typeValue).trimmed() : QByteArray();
+        type = type.left(type.indexOf(';') < 0 ? type.size() : type.indexOf(';')).trimmed();
+        if (type == "application/ld+json")
+            script = ScriptKind::JsonLd;
+        else if (type.isEmpty() || type == "module" || type.contains("javascript") ||
+                 type.contains("ecmascript"))
+            script = ScriptKind::Inline;
+        else
+            script = ScriptKind::None; // a template or data of some other kind
+    }
+};
+
+Scanner* Of(void* context) {
+    return static_cast<Scanner*>(context);
+}
+
+// One reading of the page, in `encoding` (nothing: as a byte-order mark says).
+void Read(Scanner& scanner, QByteArrayView body, const QByteArray& encoding) {
+    htmlSAXHandler sax;
+    std::memset(&sax, 0, sizeof sax);
+    sax.startElement = [](void* c, const xmlChar* name, const xmlChar** atts) {
+        Of(c)->start(name, atts);
+    };
+    sax.endElement = [](void* c, const xmlChar* name) { Of(c)->end(name); };
+    sax.characters = [](void* c, const xmlChar* chars, int length) { Of(c)->text(chars, length); };
+    sax.ignorableWhitespace = sax.characters;
+    sax.cdataBlock = sax.characters;
+
+    htmlParserCtxtPtr ctxt = htmlNewParserCtxt();
+    if (!ctxt)
+        return;
+    std::memcpy(ctxt->sax, &sax, sizeof sax);
+    ctxt->userData = &scanner;
+    scanner.ctxt = ctxt;
+    htmlDocPtr doc = htmlCtxtReadMemory(
+        ctxt, body.data(), int(std::min<qsizetype>(body.size(), INT_MAX)), nullptr,
+        encoding.isEmpty() ? nullptr : encoding.constData(),
+        HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET);
+    if (doc)
+        xmlFreeDoc(doc);
+    htmlFreeParserCtxt(ctxt);
+    scanner.ctxt = nullptr;
+    // A title or script the page never closed holds what came before the end.
+    if (scanner.inTitle)
+        scanner.out.title = QString::fromUtf8(scanner.titleText);
+    if (scanner.script != ScriptKind::None)
+        (scanner.script == ScriptKind::JsonLd ? scanner.out.jsonLd : scanner.out.scripts)
+            .push_back(QString::fromUtf8(scanner.scriptText));
+}
+
+} // namespace
+
+QString Tag::value(const char* name) const {
+    for (const auto& [key, text] : attributes) {
+        if (key == name)
+            return text;
+    }
+    return {};
+}
+
+bool Tag::has(const char* name) const {
+    for (const auto& attribute : attributes) {
+        if (attribute.first == name)
+            return true;
+    }
+    return false;
+}
+
+PageScan ScanPage(QByteArrayView body, const QByteArray& contentType) {
+    Scanner first;
+    if (body.isEmpty())
+        return std::move(first.out);
+    // A byte-order mark decides, then the answer's charset; libxml2 reads the mark itself.
+    if (StartsWithByteOrderMark(body)) {
+        Read(first, body, {});
+        return std::move(first.out);
+    }
+    if (const QByteArray given = KnownEncoding(ParserEncoding(CharsetParameter(contentType)));
+        !given.isEmpty()) {
+        Read(first, body, given);
+        return std::move(first.out);
+    }
+    // Else UTF-8 (windows-1252 when the bytes are not UTF-8), unless the page's head declares
+    // another encoding: then once more in that.
+    const QByteArray assumed =
+        IsValidUtf8(body) ? QByteArrayLiteral("utf-8") : QByteArrayLiteral("windows-1252");
+    first.watchCharset = true;
+    first.readingAs = assumed;
+    Read(first, body, assumed);
+    const QByteArray declared = first.declaredCharset;
+    if (declared.isEmpty() || SameEncoding(declared, assumed))
+        return std::move(first.out);
+    Scanner second;
+    Read(second, body, IsUtf8(declared) ? QByteArrayLiteral("utf-8") : declared);
+    return std::move(second.out);
+}
+
+} // namespace orvello::generic
