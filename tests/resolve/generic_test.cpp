@@ -277,7 +277,9 @@ TEST(ScriptValues, LiteralsReadAsJsonAndTheRestAsUndefined) {
     for (const auto& row : rows)
         EXPECT_EQ(json(generic::ReadScriptValue(row.script)), row.json) << row.script.toStdString();
 
-    const QString script = "jwplayer('a').setup({file: 'a.mp4'}); p.src('b.mp4'); "
+    // A division and a regular expression (with a '/' in its class) each on the line of a call.
+    const QString script = "var half = total / 2; jwplayer('a').setup({file: 'a.mp4'});\n"
+                           "var re = /[/']/g; p.src('b.mp4');\n"
                            "videojs(el, {sources: []}); setup({file: 'c'}); x.src = 'd';"
                            "p.src(list); 'q.setup({})'; y.setup";
     const std::vector<QJsonValue> calls = generic::FindPlayerCalls(script);
