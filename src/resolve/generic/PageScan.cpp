@@ -174,28 +174,36 @@ struct Scanner {
         } else if (Is(name, "script")) {
             scriptStart(atts);
         }
-        if (!Is(name, "video") && !Is(name, "video-js") && !Is(name, "source")) {
-            for (const char* data : kDataMediaAttributes) {
-                if (const xmlChar* value = Attribute(atts, data)) {
-                    Tag tag;
-                    tag.attributes.emplace_back(QByteArray(data), Text(value));
-                    out.dataMedia.push_back(std::move(tag));
+        attributes(atts, Is(name, "video") || Is(name, "video-js") || Is(name, "source"));
+    }
+
+    // What any element's attributes tell, in one pass over them.
+    void attributes(const xmlChar** atts, bool mediaElement) {
+        for (; atts && atts[0]; atts += 2) {
+            const char* key = reinterpret_cast<const char*>(atts[0]);
+            const char* value = atts[1] ? reinterpret_cast<const char*>(atts[1]) : "";
+            if (std::strncmp(key, "data-", 5) == 0) {
+                if (std::strcmp(key + 5, "setup") == 0) {
+                    out.dataSetups.push_back(QString::fromUtf8(value));
+                } else if (!mediaElement) {
+                    for (const char* data : kDataMediaAttributes) {
+                        if (std::strcmp(key, data) == 0) {
+                            Tag tag;
+                            tag.attributes.emplace_back(QByteArray(data), QString::fromUtf8(value));
+                            out.dataMedia.push_back(std::move(tag));
+                        }
+                    }
                 }
-            }
-        }
-        if (const xmlChar* setup = Attribute(atts, "data-setup"))
-            out.dataSetups.push_back(Text(setup));
-        if (const xmlChar* cls = Attribute(atts, "class")) {
-            const QByteArray lower = Lower(cls);
-            for (const char* player : kPlayerClasses) {
-                if (lower.contains(player))
-                    out.playerMarkup = true;
-            }
-        }
-        if (const xmlChar* id = Attribute(atts, "id")) {
-            for (const char* challenge : kChallengeIds) {
-                if (Is(id, challenge))
-                    out.challengeMarkup = true;
+            } else if (std::strcmp(key, "class") == 0) {
+                for (const char* player : kPlayerClasses) {
+                    if (strcasestr(value, player))
+                        out.playerMarkup = true;
+                }
+            } else if (std::strcmp(key, "id") == 0) {
+                for (const char* challenge : kChallengeIds) {
+                    if (std::strcmp(value, challenge) == 0)
+                        out.challengeMarkup = true;
+                }
             }
         }
     }
