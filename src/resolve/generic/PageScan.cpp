@@ -4,8 +4,11 @@
 #include <libxml/parser.h>
 
 #include <QList>
+#include <QStringConverter>
+#include <QStringDecoder>
 
 #include <cstring>
+#include <optional>
 
 namespace orvello::generic {
 
@@ -62,7 +65,7 @@ QByteArray Lower(const xmlChar* text) {
 
 // The WHATWG encoding standard reads these labels as windows-1252, as browsers do: pages that
 // say Latin-1 use its printable characters in 0x80-0x9F.
-QByteArray ParserEncoding(const QByteArray& charset) {
+QByteArray WhatwgEncoding(const QByteArray& charset) {
     const QByteArray c = charset.trimmed().toLower();
     for (const char* label : {"iso-8859-1", "iso8859-1", "latin1", "l1", "us-ascii", "ascii",
                               "iso_8859-1", "cp819", "ibm819"}) {
@@ -72,14 +75,10 @@ QByteArray ParserEncoding(const QByteArray& charset) {
     return c;
 }
 
-// The encoding's name when libxml2 can read it (itself or through iconv), else the empty text.
+// The encoding's name when Qt's converters (ICU) can read it, else the empty text.
 QByteArray KnownEncoding(const QByteArray& name) {
-    if (name.isEmpty())
+    if (name.isEmpty() || !QStringDecoder(name.constData()).isValid())
         return {};
-    xmlCharEncodingHandlerPtr handler = xmlFindCharEncodingHandler(name.constData());
-    if (!handler)
-        return {};
-    xmlCharEncCloseFunc(handler);
     return name;
 }
 
@@ -118,9 +117,14 @@ bool IsValidUtf8(QByteArrayView body) {
     return QUtf8StringView(body.first(n)).isValidUtf8();
 }
 
-bool StartsWithByteOrderMark(QByteArrayView body) {
-    return body.startsWith("\xEF\xBB\xBF") || body.startsWith("\xFE\xFF") ||
-           body.startsWith("\xFF\xFE");
+// The page's text in UTF-8, read from bytes in `encoding`. Bytes that are no character in it
+// become U+FFFD, as a browser shows them, and the reading goes on. Valid UTF-8 is taken as it
+// is.
+QByteArray AsUtf8(QByteArrayView body, const QByteArray& encoding) {
+    if (IsUtf8(encoding) && IsValidUtf8(body))
+        return body.toByteArray();
+    QStringDecoder decoder(IsUtf8(encoding) ? "utf-8" : encoding.constData());
+    return QString(decoder(body)).toUtf8();
 }
 
 enum class ScriptKind { None, Inline, JsonLd };
@@ -248,7 +252,7 @@ struct Scanner {
             if (!declared.isEmpty()) {
                 watchCharset = false;
                 declaredCharset =
-                    IsUtf8(declared) ? declared : KnownEncoding(ParserEncoding(declared));
+                    IsUtf8(declared) ? declared : KnownEncoding(WhatwgEncoding(declared));
                 if (!declaredCharset.isEmpty() && !SameEncoding(declaredCharset, readingAs)) {
                     stopped = true; // read again in the declared one
                     xmlStopParser(ctxt);
@@ -299,8 +303,11 @@ Scanner* Of(void* context) {
     return static_cast<Scanner*>(context);
 }
 
-// One reading of the page, in `encoding` (nothing: as a byte-order mark says).
-void Read(Scanner& scanner, QByteArrayView body, const QByteArray& encoding) {
+void IgnoreError(void*, const char*, ...) {}
+
+// One reading of a page's UTF-8 text. libxml2 is told the encoding, so it never converts,
+// guesses or switches one itself.
+void Read(Scanner& scanner, const QByteArray& text) {
     htmlSAXHandler sax;
     std::memset(&sax, 0, sizeof sax);
     sax.startElement = [](void* c, const xmlChar* name, const xmlChar** atts) {
@@ -311,20 +318,28 @@ void Read(Scanner& scanner, QByteArrayView body, const QByteArray& encoding) {
     sax.ignorableWhitespace = sax.characters;
     sax.cdataBlock = sax.characters;
 
+    // Errors outside a parser's context go to libxml2's generic handler, which prints them on
+    // standard error: the reading is silent, and the handler is given back after it.
+    const xmlGenericErrorFunc handler = xmlGenericError;
+    void* const handlerContext = xmlGenericErrorContext;
+    xmlSetGenericErrorFunc(nullptr, &IgnoreError);
+
     htmlParserCtxtPtr ctxt = htmlNewParserCtxt();
-    if (!ctxt)
+    if (!ctxt) {
+        xmlSetGenericErrorFunc(handlerContext, handler);
         return;
+    }
     std::memcpy(ctxt->sax, &sax, sizeof sax);
     ctxt->userData = &scanner;
     scanner.ctxt = ctxt;
     htmlDocPtr doc = htmlCtxtReadMemory(
-        ctxt, body.data(), int(std::min<qsizetype>(body.size(), INT_MAX)), nullptr,
-        encoding.isEmpty() ? nullptr : encoding.constData(),
+        ctxt, text.constData(), int(std::min<qsizetype>(text.size(), INT_MAX)), nullptr, "UTF-8",
         HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET);
     if (doc)
         xmlFreeDoc(doc);
     htmlFreeParserCtxt(ctxt);
     scanner.ctxt = nullptr;
+    xmlSetGenericErrorFunc(handlerContext, handler);
     // A title or script the page never closed holds what came before the end.
     if (scanner.inTitle)
         scanner.out.title = QString::fromUtf8(scanner.titleText);
@@ -355,14 +370,16 @@ PageScan ScanPage(QByteArrayView body, const QByteArray& contentType) {
     Scanner first;
     if (body.isEmpty())
         return std::move(first.out);
-    // A byte-order mark decides, then the answer's charset; libxml2 reads the mark itself.
-    if (StartsWithByteOrderMark(body)) {
-        Read(first, body, {});
+    // A byte-order mark decides, then the answer's charset.
+    if (const std::optional<QStringConverter::Encoding> marked =
+            QStringConverter::encodingForData(body)) {
+        QStringDecoder decoder(*marked); // drops the mark
+        Read(first, QString(decoder(body)).toUtf8());
         return std::move(first.out);
     }
-    if (const QByteArray given = KnownEncoding(ParserEncoding(CharsetParameter(contentType)));
+    if (const QByteArray given = KnownEncoding(WhatwgEncoding(CharsetParameter(contentType)));
         !given.isEmpty()) {
-        Read(first, body, given);
+        Read(first, AsUtf8(body, given));
         return std::move(first.out);
     }
     // Else UTF-8 (windows-1252 when the bytes are not UTF-8), unless the page's head declares
@@ -371,12 +388,12 @@ PageScan ScanPage(QByteArrayView body, const QByteArray& contentType) {
         IsValidUtf8(body) ? QByteArrayLiteral("utf-8") : QByteArrayLiteral("windows-1252");
     first.watchCharset = true;
     first.readingAs = assumed;
-    Read(first, body, assumed);
+    Read(first, AsUtf8(body, assumed));
     const QByteArray declared = first.declaredCharset;
     if (declared.isEmpty() || SameEncoding(declared, assumed))
         return std::move(first.out);
     Scanner second;
-    Read(second, body, IsUtf8(declared) ? QByteArrayLiteral("utf-8") : declared);
+    Read(second, AsUtf8(body, declared));
     return std::move(second.out);
 }
 
