@@ -7,7 +7,9 @@
 #include <QStringConverter>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <optional>
 
 namespace orvello::generic {
@@ -51,12 +53,32 @@ const xmlChar* Attribute(const xmlChar** atts, const char* name) {
     return nullptr;
 }
 
+// The attributes of <video> and <source> elements that are read; the others are not kept.
+constexpr const char* kTagAttributes[] = {
+    "src",      "type",         "res",        "data-res",       "size",           "data-quality",
+    "label",    "data-label",   "height",     "data-height",    "width",          "data-width",
+    "bitrate",  "data-bitrate", "data-src",   "data-video-src", "data-video-url", "data-mp4",
+    "data-hls", "data-file",    "data-stream"};
+
 Tag MakeTag(const xmlChar** atts) {
     Tag tag;
-    for (; atts && atts[0]; atts += 2)
-        tag.attributes.emplace_back(QByteArray(reinterpret_cast<const char*>(atts[0])),
-                                    Text(atts[1]));
+    for (; atts && atts[0]; atts += 2) {
+        for (const char* name : kTagAttributes) {
+            if (Is(atts[0], name)) {
+                tag.attributes.emplace_back(QByteArray(name), Text(atts[1]));
+                break;
+            }
+        }
+    }
     return tag;
+}
+
+// Appends to a list of what the page holds while it has room.
+template <typename List, typename Item> bool Keep(List& list, Item&& item) {
+    if (qsizetype(list.size()) >= kMaxKeptPerKind)
+        return false;
+    list.push_back(std::forward<Item>(item));
+    return true;
 }
 
 QByteArray Lower(const xmlChar* text) {
@@ -166,14 +188,15 @@ struct Scanner {
         } else if (Is(name, "title")) {
             inTitle = !titleDone;
         } else if (Is(name, "video") || Is(name, "video-js")) {
-            out.videos.push_back(MakeTag(atts));
-            openVideos.push_back(int(out.videos.size()) - 1);
+            // A <video> past the list's room is not kept, nor are its sources.
+            openVideos.push_back(Keep(out.videos, MakeTag(atts)) ? int(out.videos.size()) - 1 : -1);
             if (Is(name, "video-js"))
                 out.playerMarkup = true;
         } else if (Is(name, "source")) {
-            if (!openVideos.empty()) {
-                out.sources.push_back(MakeTag(atts));
-                out.sources.back().video = openVideos.back();
+            if (!openVideos.empty() && openVideos.back() >= 0) {
+                Tag source = MakeTag(atts);
+                source.video = openVideos.back();
+                Keep(out.sources, std::move(source));
             }
         } else if (Is(name, "script")) {
             scriptStart(atts);
@@ -188,13 +211,13 @@ struct Scanner {
             const char* value = atts[1] ? reinterpret_cast<const char*>(atts[1]) : "";
             if (std::strncmp(key, "data-", 5) == 0) {
                 if (std::strcmp(key + 5, "setup") == 0) {
-                    out.dataSetups.push_back(QString::fromUtf8(value));
+                    Keep(out.dataSetups, QString::fromUtf8(value));
                 } else if (!mediaElement) {
                     for (const char* data : kDataMediaAttributes) {
                         if (std::strcmp(key, data) == 0) {
                             Tag tag;
                             tag.attributes.emplace_back(QByteArray(data), QString::fromUtf8(value));
-                            out.dataMedia.push_back(std::move(tag));
+                            Keep(out.dataMedia, std::move(tag));
                         }
                     }
                 }
@@ -223,11 +246,16 @@ struct Scanner {
             titleDone = true;
             out.title = QString::fromUtf8(titleText);
         } else if (Is(name, "script") && script != ScriptKind::None) {
-            (script == ScriptKind::JsonLd ? out.jsonLd : out.scripts)
-                .push_back(QString::fromUtf8(scriptText));
-            script = ScriptKind::None;
-            scriptText.clear();
+            endScript();
         }
+    }
+
+    // Keeps the text of the script just read.
+    void endScript() {
+        Keep(script == ScriptKind::JsonLd ? out.jsonLd : out.scripts,
+             QString::fromUtf8(scriptText));
+        script = ScriptKind::None;
+        scriptText.clear();
     }
 
     void text(const xmlChar* chars, int length) {
@@ -272,7 +300,7 @@ struct Scanner {
             return;
         const QByteArray key = Lower(property).trimmed();
         if (key.startsWith("og:") || key.startsWith("twitter:"))
-            out.metas.emplace_back(QString::fromLatin1(key), Text(Attribute(atts, "content")));
+            Keep(out.metas, std::pair(QString::fromLatin1(key), Text(Attribute(atts, "content"))));
     }
 
     void scriptStart(const xmlChar** atts) {
@@ -305,9 +333,40 @@ Scanner* Of(void* context) {
 
 void IgnoreError(void*, const char*, ...) {}
 
+double ThreadCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// Hands the parser the page's text in pieces, and nothing more once the reading's time is up.
+struct Feed {
+    static constexpr qsizetype kPiece = 4096;
+
+    const QByteArray& text;
+    qsizetype pos;
+    double cpuStart;
+
+    static int read(void* context, char* buffer, int length) {
+        Feed& f = *static_cast<Feed*>(context);
+        if (ThreadCpuSeconds() - f.cpuStart > kMaxReadCpuSeconds)
+            return 0; // the end of the page, as far as the parser knows
+        const qsizetype n = std::min({qsizetype(length), f.text.size() - f.pos, kPiece});
+        std::memcpy(buffer, f.text.constData() + f.pos, std::size_t(n));
+        f.pos += n;
+        return int(n);
+    }
+};
+
 // One reading of a page's UTF-8 text. libxml2 is told the encoding, so it never converts,
 // guesses or switches one itself.
-void Read(Scanner& scanner, const QByteArray& text) {
+//
+// libxml2 pulls the text through `Feed`, a few KiB at a time, and the feed ends it early once
+// the reading has spent kMaxReadCpuSeconds (counted from `cpuStart`): some markup costs the
+// parser time in the square of its length (a start tag with many different attributes is
+// checked for repeated names pairwise, an end tag that closes nothing is looked for among
+// all open elements), and the feed is the one place the parser comes back to while it works.
+void Read(Scanner& scanner, const QByteArray& text, double cpuStart) {
     htmlSAXHandler sax;
     std::memset(&sax, 0, sizeof sax);
     sax.startElement = [](void* c, const xmlChar* name, const xmlChar** atts) {
@@ -332,9 +391,10 @@ void Read(Scanner& scanner, const QByteArray& text) {
     std::memcpy(ctxt->sax, &sax, sizeof sax);
     ctxt->userData = &scanner;
     scanner.ctxt = ctxt;
-    htmlDocPtr doc = htmlCtxtReadMemory(
-        ctxt, text.constData(), int(std::min<qsizetype>(text.size(), INT_MAX)), nullptr, "UTF-8",
-        HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET);
+    Feed feed{text, 0, cpuStart};
+    htmlDocPtr doc = htmlCtxtReadIO(ctxt, &Feed::read, nullptr, &feed, nullptr, "UTF-8",
+                                    HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
+                                        HTML_PARSE_NONET);
     if (doc)
         xmlFreeDoc(doc);
     htmlFreeParserCtxt(ctxt);
@@ -344,8 +404,7 @@ void Read(Scanner& scanner, const QByteArray& text) {
     if (scanner.inTitle)
         scanner.out.title = QString::fromUtf8(scanner.titleText);
     if (scanner.script != ScriptKind::None)
-        (scanner.script == ScriptKind::JsonLd ? scanner.out.jsonLd : scanner.out.scripts)
-            .push_back(QString::fromUtf8(scanner.scriptText));
+        scanner.endScript();
 }
 
 } // namespace
@@ -367,6 +426,7 @@ bool Tag::has(const char* name) const {
 }
 
 PageScan ScanPage(QByteArrayView body, const QByteArray& contentType) {
+    const double cpuStart = ThreadCpuSeconds();
     Scanner first;
     if (body.isEmpty())
         return std::move(first.out);
@@ -374,12 +434,12 @@ PageScan ScanPage(QByteArrayView body, const QByteArray& contentType) {
     if (const std::optional<QStringConverter::Encoding> marked =
             QStringConverter::encodingForData(body)) {
         QStringDecoder decoder(*marked); // drops the mark
-        Read(first, QString(decoder(body)).toUtf8());
+        Read(first, QString(decoder(body)).toUtf8(), cpuStart);
         return std::move(first.out);
     }
     if (const QByteArray given = KnownEncoding(WhatwgEncoding(CharsetParameter(contentType)));
         !given.isEmpty()) {
-        Read(first, AsUtf8(body, given));
+        Read(first, AsUtf8(body, given), cpuStart);
         return std::move(first.out);
     }
     // Else UTF-8 (windows-1252 when the bytes are not UTF-8), unless the page's head declares
@@ -388,12 +448,12 @@ PageScan ScanPage(QByteArrayView body, const QByteArray& contentType) {
         IsValidUtf8(body) ? QByteArrayLiteral("utf-8") : QByteArrayLiteral("windows-1252");
     first.watchCharset = true;
     first.readingAs = assumed;
-    Read(first, AsUtf8(body, assumed));
+    Read(first, AsUtf8(body, assumed), cpuStart);
     const QByteArray declared = first.declaredCharset;
     if (declared.isEmpty() || SameEncoding(declared, assumed))
         return std::move(first.out);
     Scanner second;
-    Read(second, AsUtf8(body, declared));
+    Read(second, AsUtf8(body, declared), cpuStart);
     return std::move(second.out);
 }
 

@@ -14,8 +14,19 @@ namespace orvello::generic {
 // hostile page cost time in the square of its length.
 inline constexpr int kMaxElementDepth = 256;
 
+// The most CPU time the parser spends on one page (both readings, when its <meta> names
+// another encoding). An ordinary 8 MiB page takes a tenth of it; what a page holds past the
+// point where the time ran out is not read.
+inline constexpr double kMaxReadCpuSeconds = 2.0;
+
+// The most of each kind of thing kept from a page (videos, sources, data attributes, meta
+// tags, player options, JSON-LD blocks, inline scripts); what comes after is not looked at.
+// No page names its video past the first few thousand of any, and so a hostile page can't
+// make the search after the reading cost more than that.
+inline constexpr qsizetype kMaxKeptPerKind = 4096;
+
 // An element's attributes as the page gives them (names in lower case, values with their
-// character references decoded by the parser).
+// character references decoded by the parser): for <video> and <source>, those read.
 struct Tag {
     std::vector<std::pair<QByteArray, QString>> attributes;
     int video = -1; // for a <source>: the index of the <video> it stands in
