@@ -15,8 +15,8 @@ PACKAGES=(
     qt6-base-dev qt6-declarative-dev qt6-qpa-plugins libgl-dev
     qml6-module-qtquick qml6-module-qtquick-window qml6-module-qtqml-workerscript
     qml6-module-qtqml qt6-declarative-dev-tools
-    libcurl4-openssl-dev libgtest-dev libgmock-dev
-    nginx-light curl
+    libcurl4-openssl-dev libxml2-dev libssl-dev libgtest-dev libgmock-dev
+    nginx-light curl openssl ffmpeg
     xvfb libgl1-mesa-dri
     clang-format
     dpkg-dev file desktop-file-utils appstream
