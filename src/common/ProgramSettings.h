@@ -2,13 +2,17 @@
 
 #include <QString>
 
+#include <cstdint>
+
 namespace orvello {
 
-// The two settings every part of the program reads while it runs; loaded at start-up and
-// saved when the user changes them.
+// The settings every part of the program reads while it runs; loaded at start-up and saved
+// when the user changes them.
 struct ProgramSettings {
     bool bMonitorClipboard = false; // watching the clipboard for video addresses
     QString sDownloadDir;           // the folder the videos are downloaded into
+    int iSimultaneous = 1;          // entries downloaded at a time, 1 to 8
+    std::int64_t lSpeedLimit = 0;   // bytes a second all downloads together may come at; 0: none
 };
 
 } // namespace orvello

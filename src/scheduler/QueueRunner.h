@@ -39,6 +39,7 @@ public:
     void Stop();
 
     // Entries that run at a time, 1 to kMaxSimultaneous; a change applies as places free up.
+    // A run starts with the settings' values (ProgramSettings::iSimultaneous, lSpeedLimit).
     void setSimultaneous(int count);
     int Simultaneous() const { return simultaneous_; }
     // The most bytes a second all running files together may come at, shared among them;
