@@ -103,6 +103,12 @@ frmMain::frmMain(Options options) : m_options(std::move(options)) {
     m_settingsStore = std::make_unique<modSettings>(
         m_settings, m_ui, [this](bool on) { m_monitor->Monitor(on); }, m_options.store);
     m_editing = std::make_unique<ListEditing>(*m_list);
+    // A refused rename is said once the edit has returned: the box runs events.
+    m_editing->SetRenameFailedListener([this](const QString& message) {
+        QTimer::singleShot(0, this, [this, message] {
+            m_prompter->MsgBox({message, MsgButtons::Ok, MsgIcon::Exclamation, kAppTitle});
+        });
+    });
     m_hooks =
         std::make_unique<modhook>(*this, *Flash,
                                   modhook::Grid{[this] { return focusWidget() == DownloadGrid; },
