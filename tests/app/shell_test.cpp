@@ -686,6 +686,18 @@ TEST_F(Shell, TheRowMenuActsOnTheSelectedEntries) {
 
 // The tray icon's actions reach the window's operations.
 TEST_F(Shell, TheTrayMenuReachesTheWindowsOperations) {
+    const auto Minimise = [&] {
+        w->show();
+        w->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+        Command("IDC_FS_Minimize");
+        ASSERT_TRUE(w->isMinimized());
+    };
+    const auto ExpectRestored = [&] {
+        EXPECT_TRUE(w->isVisible());
+        EXPECT_FALSE(w->isMinimized());
+        EXPECT_TRUE(QTest::qWaitForWindowActive(w.get()));
+    };
     const struct {
         const char* action;
         std::function<void(frmMenu&)> act;
@@ -717,6 +729,19 @@ TEST_F(Shell, TheTrayMenuReachesTheWindowsOperations) {
          [&](frmMenu& m) { EXPECT_EQ(m.mnuDownload->text(), "Stop Downloading"); }},
         {"Start Downloading chosen", [&](frmMenu& m) { m.mnuDownload->trigger(); },
          [&](frmMenu&) { EXPECT_TRUE(w->scheduler().startStop.tmrDownload.isActive()); }},
+        // A window minimised from its title band comes back restored, raised and active.
+        {"minimised, the icon clicked",
+         [&](frmMenu&) {
+             Minimise();
+             w->tray().SysTray_Activated(QSystemTrayIcon::Trigger);
+         },
+         [&](frmMenu&) { ExpectRestored(); }},
+        {"minimised, Orvello chosen",
+         [&](frmMenu& m) {
+             Minimise();
+             m.mnuOrvello->trigger();
+         },
+         [&](frmMenu&) { ExpectRestored(); }},
         {"Exit chosen",
          [&](frmMenu& m) {
              m.mnuExit->trigger();
