@@ -57,14 +57,8 @@ QString frmMain::AboutText(int major, int minor, int revision) {
 frmMain::frmMain() : frmMain(Options{}) {}
 
 frmMain::frmMain(Options options) : m_options(std::move(options)) {
-    if (!m_options.endProcess) {
-        m_options.endProcess = [](int status) {
-            // A download may be running further down the stack: end here, at once, without
-            // unwinding through it. The settings were saved when they changed.
-            std::fflush(nullptr);
-            std::_Exit(status);
-        };
-    }
+    if (!m_options.endProcess)
+        m_options.endProcess = &frmMain::EndProcessAtOnce;
     if (!m_options.browseForFolder) {
         m_options.browseForFolder = [](QWidget* owner, const QString& title,
                                        const QString& startFolder) {
@@ -366,17 +360,28 @@ void frmMain::EndMe() {
             if (!startStop.ConfirmStop())
                 return; // answered No: the program, the window and the download go on
         }
-        // The process ends inside the transfer, so the run never gets to remove the
-        // partial file itself.
-        m_scheduler->runner.RemovePartialFile();
     }
+    ExitNow(0);
+}
+
+void frmMain::ExitNow(int status) {
+    // The process ends inside the transfer, so the run never gets to remove the partial file
+    // itself.
+    if (m_run.bDownloading)
+        m_scheduler->runner.RemovePartialFile();
     if (m_listFile)
         m_listFile->SaveNow(); // an entry under way comes back "Cancelled" at the next start
     StopHook();
     m_monitor->Monitor(false);
     m_tray->Remove();
     hide();
-    m_options.endProcess(0);
+    m_options.endProcess(status);
+}
+
+void frmMain::EndProcessAtOnce(int status) {
+    // The settings were saved when they changed, the list by ExitNow.
+    std::fflush(nullptr);
+    std::_Exit(status);
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
