@@ -276,6 +276,10 @@ void frmMain::RunEnded(int complete, int failed) {
     m_options.notify(TrayIcon::RunSummary(complete, failed));
 }
 
+void frmMain::AddUrls(const QStringList& urls) {
+    m_list->AddUrlsToList(urls);
+}
+
 void frmMain::AddDownloadUrl() {
     // Each line of the field is an address, as the surface holds it, blanks and all; a blank
     // line is none. A paste of several lines thus adds each of them.

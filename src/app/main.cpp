@@ -1,3 +1,5 @@
+// orvello: the window.
+#include "CommandLine.h"
 #include "common/StopSignals.h"
 #include "frmMain.h"
 
@@ -5,13 +7,18 @@
 #include <QQuickWindow>
 
 #include <csignal>
+#include <cstdio>
 #include <unistd.h>
 
 using namespace orvello;
 
 namespace {
 
-constexpr int kExitSignalBase = 128; // + the signal that ended the program
+void Write(std::FILE* stream, const QString& text) {
+    const QByteArray bytes = Printable(text).toUtf8();
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
 
 extern "C" void EndAtOnce(int signal) {
     _exit(kExitSignalBase + signal);
@@ -37,6 +44,27 @@ void EndAtOnceOnStopSignals() {
 
 int main(int argc, char** argv) {
     EndAtOnceOnStopSignals();
+    // Read before the application object, which needs a display: --help, --version and a
+    // wrong command line are answered without one.
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    const CommandLine commandLine = ParseCommandLine(args);
+    switch (commandLine.action) {
+    case CommandLine::Action::Help:
+        Write(stdout, UsageText());
+        return kExitClosed;
+    case CommandLine::Action::Version:
+        Write(stdout, VersionText());
+        return kExitClosed;
+    case CommandLine::Action::UsageError:
+        Write(stderr, QStringLiteral("orvello: %1\nTry 'orvello --help' for more information.\n")
+                          .arg(commandLine.error));
+        return kExitUsage;
+    case CommandLine::Action::Window:
+        break;
+    }
+
     // The surface is flat 2D drawing: Qt Quick's software renderer draws it well and starts
     // in a fraction of the time an OpenGL context takes (three times faster without a GPU).
     QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
@@ -47,12 +75,14 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName(QStringLiteral("orvello"));
     // The window may be hidden to the tray; only the exit command ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
-    orvello::frmMain window;
+
+    frmMain window;
     // From here a stop signal ends the program as its Exit does: the running download's
     // partial file removed and the list saved.
     StopSignals stopSignals;
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &window,
                      [&window](int signal) { window.ExitNow(kExitSignalBase + signal); });
     window.show();
+    window.AddUrls(commandLine.addresses);
     return app.exec();
 }
