@@ -87,15 +87,17 @@ QString UsageText() {
     return QStringLiteral(
         "Usage: orvello [URL...]\n"
         "Opens the Orvello window, a download list for the pages of video sites, and\n"
-        "adds each page address given to the list.\n"
+        "adds each page address given to the list. When Orvello already runs, the\n"
+        "addresses go to its window, which comes to the front, and this command ends.\n"
         "\n"
         "  URL            a page address on a supported video site\n"
         "  -h, --help     print this help and exit\n"
         "  --version      print the version and exit\n"
         "\n"
-        "Exit status: 0 when the window was closed, 1 when it could not be shown, 2\n"
-        "for a wrong command line, 130, 143 or 129 when ended by SIGINT, SIGTERM or\n"
-        "SIGHUP.\n");
+        "Exit status: 0 when the window was closed or the running Orvello took the\n"
+        "addresses, 1 when the window could not be shown or the running Orvello did\n"
+        "not answer, 2 for a wrong command line, 130, 143 or 129 when ended by\n"
+        "SIGINT, SIGTERM or SIGHUP.\n");
 }
 
 QString VersionText() {

@@ -16,8 +16,9 @@ struct CommandLine {
 };
 
 // The exit statuses of the window's program.
-constexpr int kExitClosed = 0;       // closed
-constexpr int kExitFailed = 1;       // the surface did not load
+constexpr int kExitClosed = 0;       // closed, or the addresses went to the Orvello that runs
+constexpr int kExitFailed = 1;       // the surface did not load; the Orvello that runs did not
+                                     // answer
 constexpr int kExitUsage = 2;        // a wrong command line
 constexpr int kExitSignalBase = 128; // + the signal that ended it
 

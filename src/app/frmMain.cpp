@@ -280,6 +280,10 @@ void frmMain::AddUrls(const QStringList& urls) {
     m_list->AddUrlsToList(urls);
 }
 
+void frmMain::BringToFront() {
+    m_tray->RestoreWindow();
+}
+
 void frmMain::AddDownloadUrl() {
     // Each line of the field is an address, as the surface holds it, blanks and all; a blank
     // line is none. A paste of several lines thus adds each of them.

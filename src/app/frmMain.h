@@ -86,9 +86,11 @@ public:
     // The default Options::endProcess: ends the process here, at once, without unwinding
     // through a download that may be running further down the stack.
     [[noreturn]] static void EndProcessAtOnce(int status);
-    // Addresses handed in from outside (the command line): added as the Add command adds
-    // them, with one fill.
+    // Addresses handed in from outside (the command line, another start of the program):
+    // added as the Add command adds them, with one fill.
     void AddUrls(const QStringList& urls);
+    // Brings the window back to the user: shown, restored when minimised, raised, active.
+    void BringToFront();
     // Switches the clipboard watching. From the surface's check box both settings are saved;
     // from the tray menu's item the surface is shown the new state and nothing is saved.
     enum class WatchSwitch { FromSurface, FromTray };

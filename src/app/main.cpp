@@ -1,5 +1,6 @@
-// orvello: the window.
+// orvello: the window. One runs per user; a second start hands its addresses to it.
 #include "CommandLine.h"
+#include "SingleInstance.h"
 #include "common/StopSignals.h"
 #include "frmMain.h"
 
@@ -76,7 +77,38 @@ int main(int argc, char** argv) {
     // The window may be hidden to the tray; only the exit command ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    frmMain window;
+    // A second window would share the first's page scratch file and write over its list: the
+    // addresses go to the window that runs instead, and this program ends.
+    SingleInstance single(SingleInstance::DefaultPath());
+    const SingleInstance::Outcome started = single.Start(commandLine.addresses);
+    switch (started.role) {
+    case SingleInstance::Role::HandedOver:
+        if (started.leftOut == 0)
+            return kExitClosed;
+        Write(stderr, QStringLiteral("orvello: %1 of the addresses were left out: at most %2 go "
+                                     "to the running Orvello at once.\n")
+                          .arg(started.leftOut)
+                          .arg(SingleInstance::kMostAddresses));
+        return kExitFailed;
+    case SingleInstance::Role::NoAnswer:
+        Write(stderr, QStringLiteral("orvello: %1.\n").arg(started.message));
+        return kExitFailed;
+    case SingleInstance::Role::Alone:
+        Write(stderr, QStringLiteral("orvello: other starts of Orvello can't reach this window: "
+                                     "%1.\n")
+                          .arg(started.message));
+        break;
+    case SingleInstance::Role::First:
+        break;
+    }
+
+    frmMain::Options options;
+    // However the program ends, the socket goes with it.
+    options.endProcess = [&single](int status) {
+        single.Close();
+        frmMain::EndProcessAtOnce(status);
+    };
+    frmMain window(options);
     // From here a stop signal ends the program as its Exit does: the running download's
     // partial file removed and the list saved.
     StopSignals stopSignals;
@@ -84,5 +116,9 @@ int main(int argc, char** argv) {
                      [&window](int signal) { window.ExitNow(kExitSignalBase + signal); });
     window.show();
     window.AddUrls(commandLine.addresses);
+    single.SetReceiver([&window](const QStringList& addresses) {
+        window.AddUrls(addresses);
+        window.BringToFront();
+    });
     return app.exec();
 }

@@ -742,6 +742,12 @@ TEST_F(Shell, TheTrayMenuReachesTheWindowsOperations) {
              m.mnuOrvello->trigger();
          },
          [&](frmMenu&) { ExpectRestored(); }},
+        {"minimised, addresses handed in from another start",
+         [&](frmMenu&) {
+             Minimise();
+             w->BringToFront();
+         },
+         [&](frmMenu&) { ExpectRestored(); }},
         {"Exit chosen",
          [&](frmMenu& m) {
              m.mnuExit->trigger();
