@@ -8,8 +8,8 @@
 #include <QQuickWindow>
 
 #include <csignal>
-#include <optional>
 #include <cstdio>
+#include <optional>
 #include <unistd.h>
 
 using namespace orvello;

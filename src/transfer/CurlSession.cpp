@@ -1,6 +1,7 @@
 #include "transfer/CurlSession.h"
 
 #include <QSocketNotifier>
+#include <QThread>
 
 #include <algorithm>
 
@@ -110,12 +111,16 @@ void CurlSession::act(curl_socket_t s, int bitmask) {
 // handler that opened a message box there would hold every socket (the loop does not dispatch
 // sockets again inside their own dispatch). When a handler holds the loop in such a box
 // already, the passes inside it tell the transfers at once: the loop may not deliver the
-// queued call before the box closes.
+// queued call before the box closes. A call from a transfer's own handling at the level of
+// the pass that is telling (a paused transfer let go, which lets libcurl deliver at once) is
+// left to that pass, which works its lists off when the handler returns: telling it from
+// inside would take the transfer's data past its block events.
 void CurlSession::tellSoon() {
     if (active_.empty() && ended_.empty())
         return;
     if (telling_ > 0) {
-        tellTransfers();
+        if (QThread::currentThread()->loopLevel() > tellingLevel_)
+            tellTransfers();
     } else if (!tellQueued_) {
         tellQueued_ = true;
         QMetaObject::invokeMethod(
@@ -150,6 +155,8 @@ void CurlSession::collectFinished() {
 // inside it work the lists off in the same way, so every transfer goes on meanwhile.
 void CurlSession::tellTransfers() {
     ++telling_;
+    const int outerLevel = tellingLevel_;
+    tellingLevel_ = QThread::currentThread()->loopLevel();
     while (!active_.empty() || !ended_.empty()) {
         if (!active_.empty()) {
             const Transfer* t = active_.front();
@@ -163,6 +170,7 @@ void CurlSession::tellTransfers() {
         if (t && t->finished)
             t->finished();
     }
+    tellingLevel_ = outerLevel;
     --telling_;
 }
 

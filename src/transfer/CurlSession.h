@@ -92,7 +92,8 @@ private:
     std::vector<const Transfer*> ended_;
     std::unordered_map<CURL*, Transfer*> states_;
     bool tellQueued_ = false;
-    int telling_ = 0; // tellTransfers calls on the stack
+    int telling_ = 0;       // tellTransfers calls on the stack
+    int tellingLevel_ = -1; // the event loop level of the innermost one
 };
 
 } // namespace orvello
