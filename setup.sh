@@ -3,7 +3,7 @@
 #   ./setup.sh run            install, build, start the program
 #   ./setup.sh test           install, build, run the whole test suite
 #   ./setup.sh test-sanitize  the same with AddressSanitizer and UndefinedBehaviorSanitizer
-#   ./setup.sh test-thread    the core and the transfer tests with ThreadSanitizer
+#   ./setup.sh test-thread    the core, the transfer and the scheduler tests with ThreadSanitizer
 #   ./setup.sh package        install, build, make the Debian package build/orvello_*.deb
 #   ./setup.sh bench          install, build, run the download benchmark
 #   ./setup.sh fuzz [seconds] install clang, build the fuzz targets, run each (60 s by default)
@@ -70,7 +70,7 @@ test-sanitize)
     ;;
 test-thread)
     build build-tsan -DORVELLO_TSAN=ON
-    ctest --test-dir build-tsan/tests/transfer --output-on-failure
+    ctest --test-dir build-tsan --output-on-failure
     ;;
 package)
     build build
