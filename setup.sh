@@ -46,18 +46,24 @@ install_missing() { # install_missing [packages...] (the build's packages by def
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
 }
 
-build() { # build <dir> [cmake options...]
+configure() { # configure <dir> [cmake options...]
     local dir=$1
     shift
     cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-    cmake --build "$dir" -j"$(nproc)"
+}
+
+build() { # build <dir> [cmake options...]: everything, tests and benchmarks included
+    configure "$@"
+    cmake --build "$1" -j"$(nproc)"
 }
 
 cmd=${1:-run}
 install_missing
 case "$cmd" in
 run)
-    build build
+    # The program alone (its target copies the surface's files and the help page beside it).
+    configure build
+    cmake --build build --target orvello -j"$(nproc)"
     exec ./build/orvello
     ;;
 test)
