@@ -93,11 +93,19 @@ QString TrayIcon::RunSummary(int complete, int failed) {
     return summary;
 }
 
+void TrayIcon::RestoreWindow() {
+    // A minimised window is still visible: showing it alone would leave it iconic.
+    window_.setWindowState(window_.windowState() & ~Qt::WindowMinimized);
+    window_.setVisible(true);
+    window_.raise();
+    window_.activateWindow();
+}
+
 void TrayIcon::SysTray_Activated(QSystemTrayIcon::ActivationReason reason) {
-    // A left click brings a hidden window back; the right button opens the menu, which the
-    // tray icon does itself.
-    if (reason == QSystemTrayIcon::Trigger && !window_.isVisible())
-        window_.setVisible(true);
+    // A left click brings the window back; the right button opens the menu, which the tray
+    // icon does itself.
+    if (reason == QSystemTrayIcon::Trigger)
+        RestoreWindow();
 }
 
 void TrayIcon::TRAYMENU_AboutToShow() {
@@ -106,7 +114,7 @@ void TrayIcon::TRAYMENU_AboutToShow() {
 }
 
 void TrayIcon::mnuOrvello_Click() {
-    window_.setVisible(true);
+    RestoreWindow();
 }
 
 void TrayIcon::mnuDownload_Click() {

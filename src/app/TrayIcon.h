@@ -15,7 +15,8 @@ namespace orvello {
 class frmMenu;
 
 // The tray icon that keeps the program reachable while its window is hidden, and its menu
-// (frmMenu): a left click or the menu's first item brings the window back, the download item
+// (frmMenu): a left click or the menu's first item brings the window back (from the tray or
+// minimised), the download item
 // starts or stops a run, the watch item switches the clipboard watching, and Exit ends the
 // program once the menu has closed. What the items do is the window's, handed in as Actions.
 class TrayIcon : public QObject {
@@ -43,6 +44,9 @@ public:
     void SetDownloadCaption(const QString& caption);
     // Drops the menu and takes the icon out of the tray, for good.
     void Remove();
+    // Brings the window back to the user: shown, restored when minimised, raised and made the
+    // active window.
+    void RestoreWindow();
     // Shows a message from the icon, where the desktop shows such messages.
     void ShowMessage(const QString& message);
     // What a run came to: "3 videos downloaded, 1 failed", "1 video downloaded", "no video

@@ -101,6 +101,12 @@ frmMain::frmMain(Options options) : m_options(std::move(options)) {
     m_settingsStore = std::make_unique<modSettings>(
         m_settings, m_ui, [this](bool on) { m_monitor->Monitor(on); }, m_options.store);
     m_editing = std::make_unique<ListEditing>(*m_list);
+    // A refused rename is said once the edit has returned: the box runs events.
+    m_editing->SetRenameFailedListener([this](const QString& message) {
+        QTimer::singleShot(0, this, [this, message] {
+            m_prompter->MsgBox({message, MsgButtons::Ok, MsgIcon::Exclamation, kAppTitle});
+        });
+    });
     m_hooks =
         std::make_unique<modhook>(*this, *Flash,
                                   modhook::Grid{[this] { return focusWidget() == DownloadGrid; },
@@ -274,6 +280,14 @@ void frmMain::RunEnded(int complete, int failed) {
     m_options.notify(TrayIcon::RunSummary(complete, failed));
 }
 
+void frmMain::AddUrls(const QStringList& urls) {
+    m_list->AddUrlsToList(urls);
+}
+
+void frmMain::BringToFront() {
+    m_tray->RestoreWindow();
+}
+
 void frmMain::AddDownloadUrl() {
     // Each line of the field is an address, as the surface holds it, blanks and all; a blank
     // line is none. A paste of several lines thus adds each of them. Adding finds the running
@@ -360,16 +374,20 @@ void frmMain::EndMe() {
             if (!startStop.ConfirmStop())
                 return; // answered No: the program, the window and the download go on
         }
-        // Whatever still runs stops, and its partial file goes.
-        m_scheduler->runner.Stop();
     }
+    ExitNow(0);
+}
+
+void frmMain::ExitNow(int status) {
+    // Whatever still runs stops at once, as a Stop stops it.
+    m_scheduler->runner.Stop();
     if (m_listFile)
         m_listFile->SaveNow(); // an entry under way comes back "Cancelled" at the next start
     StopHook();
     m_monitor->Monitor(false);
     m_tray->Remove();
     hide();
-    m_options.endProcess(0);
+    m_options.endProcess(status);
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {

@@ -43,7 +43,7 @@ public:
         QString surfacePath;                 // empty: Main.qml found by FindProgramFile
         RegRoot store = HKEY_CURRENT_USER(); // where the two settings live
         Prompter* prompter = nullptr;        // null: message boxes over this window
-        // Ends the program with an exit status: EndMe's 0, or kSurfaceFailed when the surface
+        // Ends the program with an exit status: ExitNow's, or kSurfaceFailed when the surface
         // did not load. The default ends the event loop with it (ExitStatus tells it).
         std::function<void(int status)> endProcess;
         // The folder chooser, opened at startFolder; the default is the system's folder
@@ -77,9 +77,18 @@ public slots:
 
 public:
     // Orderly shutdown: during a run asks whether to cancel it and, answered No, goes on as
-    // if nothing happened; otherwise removes the running transfer's partial file and the
-    // hooks, stops the clipboard watching, drops the tray menu, and ends the process.
+    // if nothing happened; otherwise ends the program with status 0 (ExitNow).
     void EndMe();
+    // The end of the program, without a question: stops the run (as Stop does), saves the
+    // list, removes the hooks, stops the clipboard watching, drops the tray menu, and ends the
+    // program with `status` (Options::endProcess). EndMe ends through it with 0, a stop signal
+    // with 128 + the signal.
+    void ExitNow(int status);
+    // Addresses handed in from outside (the command line, another start of the program):
+    // added as the Add command adds them, with one fill.
+    void AddUrls(const QStringList& urls);
+    // Brings the window back to the user: shown, restored when minimised, raised, active.
+    void BringToFront();
     // Switches the clipboard watching. From the surface's check box both settings are saved;
     // from the tray menu's item the surface is shown the new state and nothing is saved.
     enum class WatchSwitch { FromSurface, FromTray };

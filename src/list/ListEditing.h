@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class QItemSelectionModel;
@@ -38,9 +39,10 @@ public:
     // happens while the grid shows no rows.
     void ClearCompleted();
     // Moves the entry of the first selected cell one place up (down), then refills, also
-    // when nothing moved. Rows selected as a whole don't count.
-    void MoveSelectedUp(const QItemSelectionModel* selection);
-    void MoveSelectedDown(const QItemSelectionModel* selection);
+    // when nothing moved. Rows selected as a whole don't count. The selection follows the
+    // entries to their new rows, so another press moves the same entry on.
+    void MoveSelectedUp(QItemSelectionModel* selection);
+    void MoveSelectedDown(QItemSelectionModel* selection);
     // Selects every row of the grid as a whole; no refill.
     void SelectAllRows(QItemSelectionModel* selection);
 
@@ -49,9 +51,21 @@ public:
     // cleaned and replaces only the FileName of the row's entry, without a refill. A row made
     // from an entry renames the entry with its Key wherever the list holds it now, and the
     // rename is refused once that entry is gone; any other row, the entry its ID names.
+    //
+    // A "Complete" entry's file is renamed with it, in its folder, never over anything: to
+    // the typed name or the first free "name (2).ext", ...; the cell and the entry's FileName
+    // and SavedPath then show the name the file got. When its file is not there as the
+    // program wrote it, or the rename fails, the edit is refused and the reason told to the
+    // listener, so the list never names a file that does not exist.
     bool BeforeCellUpdate(DownloadTableModel& model, const QModelIndex& cell,
                           const QVariant& newValue) override;
     void AfterCellUpdate(DownloadTableModel& model, const QModelIndex& cell) override;
+
+    // Hears why a rename was refused, once the edit has returned or from inside it: a
+    // listener that shows a message box should show it from the event loop.
+    void SetRenameFailedListener(std::function<void(const QString& message)> listener) {
+        m_renameFailed = std::move(listener);
+    }
 
     // The last accepted name, kept between the two steps of a rename.
     QString PendingFileName;
@@ -67,9 +81,16 @@ private:
     // clearing thousands of entries stays quick. Then refills, clearing GridFormatted when
     // the list is empty.
     template <typename Keep> void removeRowsAndRefill(DownloadTableModel& rows, Keep keep);
-    void moveSelected(const QItemSelectionModel* selection, bool up);
+    void moveSelected(QItemSelectionModel* selection, bool up);
+    // Renames a "Complete" entry's file to `name` or the first free numbered form of it: the
+    // name the file has then, or an empty text with the reason told.
+    QString renameFinishedFile(const DownloadItem& entry, const QString& name);
+    void renameFailed(const QString& message);
 
     modMain& m_list;
+    std::function<void(const QString&)> m_renameFailed;
+    // The saved path of a finished file renamed by the pending rename; empty for any other.
+    QString m_pendingSavedPath;
 };
 
 } // namespace orvello

@@ -129,7 +129,7 @@ TEST_F(InstallTest, DesktopEntryStartsTheProgramWithItsIcon) {
     EXPECT_EQ(keys.value("Type"), "Application");
     EXPECT_EQ(keys.value("Name"), "Orvello");
     EXPECT_FALSE(keys.value("Comment").isEmpty());
-    EXPECT_EQ(keys.value("Exec"), "orvello");
+    EXPECT_EQ(keys.value("Exec"), "orvello %U");
     EXPECT_EQ(keys.value("Icon"), "orvello");
     EXPECT_EQ(keys.value("Terminal"), "false");
     EXPECT_EQ(keys.value("Categories"), "Network;FileTransfer;Qt;");

@@ -403,6 +403,23 @@ TEST_F(Shell, EveryCommandReachesItsOperationAndOnlyTheExactNameDoes) {
          [&] {
              EXPECT_EQ(Urls(), entries({1, 3, 2}));
          }},
+        // The moved entry stays selected: the next press moves it on.
+        {"IDC_FS_moveUp", "the third entry's cell selected, moved up once",
+         [&] {
+             threeEntriesCellSelected(2);
+             Command("IDC_FS_moveUp");
+         },
+         [&] {
+             EXPECT_EQ(Urls(), entries({3, 1, 2}));
+         }},
+        {"IDC_FS_moveDown", "the first entry's cell selected, moved down once",
+         [&] {
+             threeEntriesCellSelected(0);
+             Command("IDC_FS_moveDown");
+         },
+         [&] {
+             EXPECT_EQ(Urls(), entries({2, 3, 1}));
+         }},
         {"ID_FS_clearComplete", "the second entry complete",
          [&] {
              threeEntriesCellSelected(0);
@@ -670,6 +687,18 @@ TEST_F(Shell, TheRowMenuActsOnTheSelectedEntries) {
 
 // The tray icon's actions reach the window's operations.
 TEST_F(Shell, TheTrayMenuReachesTheWindowsOperations) {
+    const auto Minimise = [&] {
+        w->show();
+        w->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+        Command("IDC_FS_Minimize");
+        ASSERT_TRUE(w->isMinimized());
+    };
+    const auto ExpectRestored = [&] {
+        EXPECT_TRUE(w->isVisible());
+        EXPECT_FALSE(w->isMinimized());
+        EXPECT_TRUE(QTest::qWaitForWindowActive(w.get()));
+    };
     const struct {
         const char* action;
         std::function<void(frmMenu&)> act;
@@ -701,6 +730,25 @@ TEST_F(Shell, TheTrayMenuReachesTheWindowsOperations) {
          [&](frmMenu& m) { EXPECT_EQ(m.mnuDownload->text(), "Stop Downloading"); }},
         {"Start Downloading chosen", [&](frmMenu& m) { m.mnuDownload->trigger(); },
          [&](frmMenu&) { EXPECT_TRUE(w->scheduler().startStop.tmrDownload.isActive()); }},
+        // A window minimised from its title band comes back restored, raised and active.
+        {"minimised, the icon clicked",
+         [&](frmMenu&) {
+             Minimise();
+             w->tray().SysTray_Activated(QSystemTrayIcon::Trigger);
+         },
+         [&](frmMenu&) { ExpectRestored(); }},
+        {"minimised, Orvello chosen",
+         [&](frmMenu& m) {
+             Minimise();
+             m.mnuOrvello->trigger();
+         },
+         [&](frmMenu&) { ExpectRestored(); }},
+        {"minimised, addresses handed in from another start",
+         [&](frmMenu&) {
+             Minimise();
+             w->BringToFront();
+         },
+         [&](frmMenu&) { ExpectRestored(); }},
         {"Exit chosen",
          [&](frmMenu& m) {
              m.mnuExit->trigger();
@@ -1067,5 +1115,61 @@ TEST_F(Shell, TheListComesBackAfterARestartAndADamagedOneIsSetAside) {
             EXPECT_TRUE(prompter.shown[0].text.contains(file + ".damaged"))
                 << prompter.shown[0].text.toStdString();
         }
+    }
+}
+
+// A finished entry's name cell renames its file too, in its folder and never over another
+// file; the list then shows the name the file got. When the file is not there as it was
+// written, the edit is refused and a message box, shown once the edit has returned, says why.
+TEST_F(Shell, AFinishedEntrysNameCellRenamesItsFile) {
+    const QString videos = dir.filePath("videos");
+    const struct {
+        const char* what;
+        QStringList before; // files in the folder; the entry's is "clip.flv"
+        QString shown;      // the cell and the entry's name afterwards
+        QStringList after;
+        QString said;
+    } rows[] = {
+        {"renamed", {"clip.flv"}, "mine.flv", {"mine.flv"}, ""},
+        {"its file gone",
+         {},
+         "clip.flv",
+         {},
+         "The file " + videos + "/clip.flv is no longer there."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        Restart(true);
+        prompter.shown.clear();
+        QDir(videos).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(videos));
+        for (const QString& name : row.before) {
+            QFile file(QDir(videos).filePath(name));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(name.toUtf8());
+        }
+        w->list().AddUrlToList("http://www.youtube.com/watch?v=1");
+        const quint64 key = w->list().Entries()[0].Key;
+        w->list().SetFileName(key, "clip.flv");
+        w->list().SetSavedPath(key, videos + "/clip.flv");
+        w->list().SetState(key, EntryState::Complete);
+        ASSERT_TRUE(w->list().FillDownloadList());
+        QAbstractItemModel* rows = w->DownloadGrid->model();
+        const QModelIndex cell = rows->index(0, DownloadTableModel::ColFileName);
+        EXPECT_EQ(rows->setData(cell, "mine.flv"), row.said.isEmpty());
+        EXPECT_TRUE(prompter.shown.empty()); // not from inside the edit
+        // A box is due at the next turn of the event loop.
+        WaitFor([&] { return !prompter.shown.empty() || row.said.isEmpty(); });
+        QTest::qWait(20);
+        EXPECT_EQ(rows->data(cell).toString(), row.shown);
+        EXPECT_EQ(w->list().Entries()[0].FileName, row.shown);
+        EXPECT_EQ(w->list().Entries()[0].SavedPath, videos + "/" + row.shown);
+        EXPECT_EQ(QDir(videos).entryList(QDir::Files), row.after);
+        for (const QString& name : row.before) { // each file keeps its bytes
+            QFile file(QDir(videos).filePath(name == "clip.flv" ? row.shown : name));
+            EXPECT_TRUE(file.open(QIODevice::ReadOnly) && file.readAll() == name.toUtf8())
+                << name.toStdString();
+        }
+        EXPECT_EQ(prompter.shown.empty() ? QString() : prompter.shown[0].text, row.said);
     }
 }

@@ -6,7 +6,10 @@
 #include "support/RecordingGrid.h"
 #include "support/ScriptedPrompter.h"
 
+#include <QDir>
+#include <QFile>
 #include <QItemSelectionModel>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -149,15 +152,21 @@ TEST_F(EditingFixture, MovesTakeOnlyTheFirstSelectedCellAndAlwaysRefill) {
         std::vector<int> wholeRows;
         bool up;
         const char* order;
+        const char* selected; // the entries with a selected cell afterwards, in the list's order
+        int presses = 1;
     };
     const Case cases[] = {
-        {"three cells, first in row 3", {2, 0, 1}, {}, true, "acbd"},
-        {"three cells, first in row 2", {1, 3, 2}, {}, false, "acbd"},
-        {"first row up", {0}, {}, true, "abcd"},
-        {"last row down", {3}, {}, false, "abcd"},
-        {"a whole row is no cell", {}, {1}, false, "abcd"},
-        {"a whole row before a cell", {2}, {0}, true, "acbd"},
-        {"nothing selected", {}, {}, true, "abcd"},
+        {"three cells, first in row 3", {2, 0, 1}, {}, true, "acbd", "acb"},
+        {"three cells, first in row 2", {1, 3, 2}, {}, false, "acbd", "cbd"},
+        {"first row up", {0}, {}, true, "abcd", "a"},
+        {"last row down", {3}, {}, false, "abcd", "d"},
+        {"a whole row is no cell", {}, {1}, false, "abcd", "b"},
+        {"a whole row before a cell", {2}, {0}, true, "acbd", "ac"},
+        {"nothing selected", {}, {}, true, "abcd", ""},
+        // The selection follows the entries: another press moves the same entry on.
+        {"a cell moved up twice", {3}, {}, true, "adbc", "d", 2},
+        {"a cell moved down three times", {0}, {}, false, "bcda", "a", 3},
+        {"two cells and a whole row, up twice", {2, 3}, {1}, true, "cabd", "cbd", 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -168,10 +177,19 @@ TEST_F(EditingFixture, MovesTakeOnlyTheFirstSelectedCellAndAlwaysRefill) {
         for (int row : c.cellRows)
             selectCell(row, 3);
         const int binds = grid.binds;
-        c.up ? editing.MoveSelectedUp(selection.get()) : editing.MoveSelectedDown(selection.get());
+        for (int i = 0; i < c.presses; ++i)
+            c.up ? editing.MoveSelectedUp(selection.get())
+                 : editing.MoveSelectedDown(selection.get());
         EXPECT_EQ(order(), c.order);
         expectNumbered();
-        EXPECT_EQ(grid.binds, binds + 1);
+        EXPECT_EQ(grid.binds, binds + c.presses);
+        QString selected;
+        for (const DownloadItem& item : list.Entries()) {
+            const int row = item.ID - 1;
+            if (selection->isSelected(list.BoundRecordset()->index(row, 3)))
+                selected += item.Video_URL;
+        }
+        EXPECT_EQ(selected, c.selected);
     }
 }
 
@@ -242,4 +260,95 @@ TEST_F(EditingFixture, OnlyFileNameCellsTakeEdits) {
         EXPECT_EQ(copy.setData(cell, QStringLiteral("x.flv")), editable) << column;
     }
     EXPECT_EQ(list.Entries()[0].Status, "Waiting");
+}
+
+// A finished entry's rename takes its file along: in its folder, to the typed name or the
+// first free numbered one, never over anything. Anything but its own file where the list
+// says it is refuses the edit with the reason, and changes nothing.
+TEST_F(EditingFixture, AFinishedEntrysRenameRenamesItsFileOrIsRefused) {
+    QTemporaryDir dir, outside;
+    const QString folder = dir.filePath("videos");
+    const QString elsewhere = outside.filePath("mine.txt");
+    const QString notThere = "The file {folder}/f.flv is no longer there.";
+    const QString aLink =
+        "{folder}/f.flv is no longer the file that was downloaded; it is not renamed.";
+    const QString unsaved = "f.flv can't be renamed: the list does not say where its file was "
+                            "saved.";
+    const struct {
+        const char* what;
+        QStringList files; // "name" or "name -> target" (a link); "f.flv" is the entry's
+        QString typed;
+        QString shown; // the cell and the entry; empty: refused, "f.flv" stays
+        QStringList after;
+        QString said;      // {folder} in it stands for the folder
+        bool saved = true; // the entry's saved path is the folder's f.flv, else empty
+    } cases[] = {
+        {"renamed, the name cleaned",
+         {"f.flv"},
+         "my: clip.flv",
+         "my clip.flv",
+         {"my clip.flv"},
+         ""},
+        {"a name taken twice",
+         {"f.flv", "g.flv", "g (2).flv"},
+         "g.flv",
+         "g (3).flv",
+         {"g (2).flv", "g (3).flv", "g.flv"},
+         ""},
+        {"a link at the new name is a name taken",
+         {"f.flv", "g.flv -> " + elsewhere},
+         "g.flv",
+         "g (2).flv",
+         {"g (2).flv", "g.flv"},
+         ""},
+        {"its file gone", {}, "g.flv", "", {}, notThere},
+        {"a link in its file's place", {"f.flv -> " + elsewhere}, "g.flv", "", {"f.flv"}, aLink},
+        {"no saved path", {"f.flv"}, "g.flv", "", {"f.flv"}, unsaved, false},
+    };
+    QStringList said;
+    editing.SetRenameFailedListener([&](const QString& message) { said << message; });
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        said.clear();
+        QDir(folder).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(folder));
+        QFile(elsewhere).open(QIODevice::WriteOnly);
+        for (const QString& file : c.files) {
+            const QString name = file.section(" -> ", 0, 0), path = QDir(folder).filePath(name);
+            if (file.contains(" -> "))
+                ASSERT_TRUE(QFile::link(file.section(" -> ", 1), path));
+            else {
+                QFile f(path);
+                ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+                f.write(name.toUtf8());
+            }
+        }
+        clearList();
+        fillLetters(3);
+        const quint64 key = list.Entries()[1].Key;
+        list.SetFileName(key, "f.flv");
+        const QString saved = c.saved ? folder + "/f.flv" : QString();
+        list.SetSavedPath(key, saved);
+        list.SetState(key, EntryState::Complete);
+        ASSERT_TRUE(list.FillDownloadList());
+        DownloadTableModel& copy = *list.BoundRecordset();
+        const QModelIndex cell = copy.index(1, DownloadTableModel::ColFileName);
+
+        EXPECT_EQ(copy.setData(cell, c.typed), !c.shown.isEmpty());
+        const QString shown = c.shown.isEmpty() ? "f.flv" : c.shown;
+        EXPECT_EQ(copy.cellText(1, DownloadTableModel::ColFileName), shown);
+        EXPECT_EQ(list.Entries()[1].FileName, shown);
+        EXPECT_EQ(list.Entries()[1].SavedPath, c.shown.isEmpty() ? saved : folder + "/" + shown);
+        QStringList after =
+            QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+        EXPECT_EQ(after, c.after);
+        if (!c.shown.isEmpty()) { // the file that moved is the entry's own
+            QFile moved(QDir(folder).filePath(c.shown));
+            EXPECT_TRUE(moved.open(QIODevice::ReadOnly));
+            EXPECT_EQ(moved.readAll(), "f.flv");
+        }
+        EXPECT_EQ(said.join('\n'), QString(c.said).replace("{folder}", folder));
+        QFile target(elsewhere);
+        EXPECT_TRUE(target.exists()); // what a link leads to is never touched
+    }
 }

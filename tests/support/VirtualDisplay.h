@@ -31,7 +31,10 @@ public:
             return false;
         }
         // -displayfd writes the number of a free display once the server accepts clients.
-        server_.start(xvfb, {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
+        // -noreset: a client that leaves (a look at the screen) does not make the server
+        // start afresh, which would close the connection of a program just connecting.
+        server_.start(xvfb, {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp",
+                             "-noreset"});
         if (!server_.waitForReadyRead(10000)) {
             errorString = QStringLiteral("Xvfb did not start");
             return false;
