@@ -3,7 +3,7 @@
 #   ./setup.sh run            install, build, start the program
 #   ./setup.sh test           install, build, run the whole test suite
 #   ./setup.sh test-sanitize  the same with AddressSanitizer and UndefinedBehaviorSanitizer
-#   ./setup.sh test-thread    the core and the transfer tests with ThreadSanitizer
+#   ./setup.sh test-thread    the core, the transfer and the scheduler tests with ThreadSanitizer
 #   ./setup.sh package        install, build, make the Debian package build/orvello_*.deb
 #   ./setup.sh bench          install, build, run the download benchmark
 #   ./setup.sh fuzz [seconds] install clang, build the fuzz targets, run each (60 s by default)
@@ -46,18 +46,24 @@ install_missing() { # install_missing [packages...] (the build's packages by def
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
 }
 
-build() { # build <dir> [cmake options...]
+configure() { # configure <dir> [cmake options...]
     local dir=$1
     shift
     cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-    cmake --build "$dir" -j"$(nproc)"
+}
+
+build() { # build <dir> [cmake options...]: everything, tests and benchmarks included
+    configure "$@"
+    cmake --build "$1" -j"$(nproc)"
 }
 
 cmd=${1:-run}
 install_missing
 case "$cmd" in
 run)
-    build build
+    # The program alone (its target copies the surface's files and the help page beside it).
+    configure build
+    cmake --build build --target orvello -j"$(nproc)"
     exec ./build/orvello
     ;;
 test)
@@ -70,7 +76,7 @@ test-sanitize)
     ;;
 test-thread)
     build build-tsan -DORVELLO_TSAN=ON
-    ctest --test-dir build-tsan/tests/transfer --output-on-failure
+    ctest --test-dir build-tsan --output-on-failure
     ;;
 package)
     build build
