@@ -65,6 +65,9 @@ void TrayIcon::LoadMenu() {
     connect(menu->mnuOrvello, &QAction::triggered, this, &TrayIcon::mnuOrvello_Click);
     connect(menu->mnuDownload, &QAction::triggered, this, &TrayIcon::mnuDownload_Click);
     connect(menu->mnuMonitor, &QAction::triggered, this, &TrayIcon::mnuMonitor_Click);
+    connect(menu->grpSimultaneous, &QActionGroup::triggered, this,
+            &TrayIcon::mnuSimultaneous_Click);
+    connect(menu->grpSpeedLimit, &QActionGroup::triggered, this, &TrayIcon::mnuSpeedLimit_Click);
     connect(menu->mnuExit, &QAction::triggered, this, &TrayIcon::mnuExit_Click);
 }
 
@@ -111,6 +114,23 @@ void TrayIcon::SysTray_Activated(QSystemTrayIcon::ActivationReason reason) {
 void TrayIcon::TRAYMENU_AboutToShow() {
     window_.activateWindow();
     menu->mnuMonitor->setChecked(actions_.monitoring && actions_.monitoring());
+    // The marks of the two submenus: the count and the limit in force. A limit that is none
+    // of the choices (set in the settings file) shows as an item of its own.
+    const int count = actions_.simultaneous ? actions_.simultaneous() : 1;
+    for (QAction* item : menu->grpSimultaneous->actions())
+        item->setChecked(item->data().toInt() == count);
+    const std::int64_t limit = actions_.speedLimit ? actions_.speedLimit() : 0;
+    bool offered = false;
+    for (QAction* item : menu->grpSpeedLimit->actions()) {
+        if (item == menu->mnuSpeedOther)
+            continue;
+        item->setChecked(item->data().toLongLong() == limit);
+        offered = offered || item->isChecked();
+    }
+    menu->mnuSpeedOther->setVisible(!offered);
+    menu->mnuSpeedOther->setText(frmMenu::SpeedText(limit));
+    menu->mnuSpeedOther->setData(qint64(limit));
+    menu->mnuSpeedOther->setChecked(!offered);
 }
 
 void TrayIcon::mnuOrvello_Click() {
@@ -128,6 +148,16 @@ void TrayIcon::mnuMonitor_Click() {
     // The item has toggled its mark already: the new mark is the opposite of the old one.
     if (actions_.setMonitoring)
         actions_.setMonitoring(menu->mnuMonitor->isChecked());
+}
+
+void TrayIcon::mnuSimultaneous_Click(QAction* item) {
+    if (actions_.setSimultaneous)
+        actions_.setSimultaneous(item->data().toInt());
+}
+
+void TrayIcon::mnuSpeedLimit_Click(QAction* item) {
+    if (actions_.setSpeedLimit)
+        actions_.setSpeedLimit(item->data().toLongLong());
 }
 
 void TrayIcon::mnuExit_Click() {

@@ -5,9 +5,11 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
+class QAction;
 class QWidget;
 
 namespace orvello {
@@ -16,9 +18,10 @@ class frmMenu;
 
 // The tray icon that keeps the program reachable while its window is hidden, and its menu
 // (frmMenu): a left click or the menu's first item brings the window back (from the tray or
-// minimised), the download item
-// starts or stops a run, the watch item switches the clipboard watching, and Exit ends the
-// program once the menu has closed. What the items do is the window's, handed in as Actions.
+// minimised), the download item starts or stops a run, the two submenus choose how many entries
+// download at a time and the speed limit, the watch item switches the clipboard watching, and
+// Exit ends the program once the menu has closed. What the items do is the window's, handed in
+// as Actions.
 class TrayIcon : public QObject {
     Q_OBJECT
 public:
@@ -27,7 +30,11 @@ public:
         std::function<void(bool on)> setMonitoring; // the watch item chosen: its new mark
         // The download item: "IDC_FS_startDownload" or "IDC_FS_stopDownload", by its caption.
         std::function<void(const QString& command)> command;
-        std::function<void()> exit; // Exit, 200 ms after it was chosen
+        std::function<void()> exit;                     // Exit, 200 ms after it was chosen
+        std::function<int()> simultaneous;              // entries downloaded at a time
+        std::function<void(int count)> setSimultaneous; // a count chosen
+        std::function<std::int64_t()> speedLimit;       // bytes a second, 0 for no limit
+        std::function<void(std::int64_t bytesPerSecond)> setSpeedLimit; // a limit chosen
     };
 
     TrayIcon(QWidget& window, Actions actions);
@@ -63,6 +70,8 @@ public:
     void mnuOrvello_Click();
     void mnuDownload_Click();
     void mnuMonitor_Click();
+    void mnuSimultaneous_Click(QAction* item);
+    void mnuSpeedLimit_Click(QAction* item);
     void mnuExit_Click();
 
 private:

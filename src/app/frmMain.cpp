@@ -29,6 +29,7 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
 #include <array>
 
 namespace orvello {
@@ -117,7 +118,10 @@ frmMain::frmMain(Options options) : m_options(std::move(options)) {
         TrayIcon::Actions{[this] { return m_settings.bMonitorClipboard; },
                           [this](bool on) { SwitchClipboardWatch(on, WatchSwitch::FromTray); },
                           [this](const QString& command) { Flash_FSCommand(command, QString()); },
-                          [this] { EndMe(); }});
+                          [this] { EndMe(); }, [this] { return m_settings.iSimultaneous; },
+                          [this](int count) { SetSimultaneous(count); },
+                          [this] { return m_settings.lSpeedLimit; },
+                          [this](std::int64_t limit) { SetSpeedLimit(limit); }});
     connect(&m_scheduler->startStop, &StartStop::mnuDownloadCaptionChanged, m_tray.get(),
             &TrayIcon::SetDownloadCaption);
     connect(&m_scheduler->startStop, &StartStop::RunEnded, this, &frmMain::RunEnded);
@@ -360,6 +364,18 @@ void frmMain::SwitchClipboardWatch(bool on, WatchSwitch from) {
         m_settingsStore->SaveSettings(); // the surface's check box shows it already
     else
         m_settingsStore->ShowSettings(); // the tray's item: the surface learns of it; not saved
+}
+
+void frmMain::SetSimultaneous(int count) {
+    m_settings.iSimultaneous = std::clamp(count, 1, ProgramSettings::kMostSimultaneous);
+    m_scheduler->runner.setSimultaneous(m_settings.iSimultaneous);
+    m_settingsStore->SaveRunSettings();
+}
+
+void frmMain::SetSpeedLimit(std::int64_t bytesPerSecond) {
+    m_settings.lSpeedLimit = std::max<std::int64_t>(bytesPerSecond, 0);
+    m_scheduler->runner.setSpeedLimit(m_settings.lSpeedLimit);
+    m_settingsStore->SaveRunSettings();
 }
 
 void frmMain::EndMe() {

@@ -9,6 +9,7 @@
 #include <QUrl>
 #include <QWidget>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -93,6 +94,10 @@ public:
     // from the tray menu's item the surface is shown the new state and nothing is saved.
     enum class WatchSwitch { FromSurface, FromTray };
     void SwitchClipboardWatch(bool on, WatchSwitch from);
+    // The tray menu's choices of entries at a time (1 to 8) and of the speed limit (bytes a
+    // second, 0 for none): they apply at once to a run under way and are saved.
+    void SetSimultaneous(int count);
+    void SetSpeedLimit(std::int64_t bytesPerSecond);
     void BeginWindowDrag();
     // Asks for the download folder, starting in the current one; a chosen folder that is not
     // an absolute path becomes the default.

@@ -1,6 +1,20 @@
 #include "frmMenu.h"
 
+#include "common/ProgramSettings.h"
+#include "list/Formatting.h"
+
 namespace orvello {
+
+const std::vector<std::int64_t>& frmMenu::SpeedChoices() {
+    static const std::vector<std::int64_t> choices = {0, 100 << 10, 500 << 10, 1 << 20, 5 << 20};
+    return choices;
+}
+
+QString frmMenu::SpeedText(std::int64_t bytesPerSecond) {
+    if (bytesPerSecond <= 0)
+        return QStringLiteral("No limit");
+    return FormatFileSize(float(bytesPerSecond)) + QStringLiteral("/s");
+}
 
 frmMenu::frmMenu(QObject* parent) : QObject(parent) {
     TRAYMENU.setTitle(QStringLiteral("Menu"));
@@ -8,6 +22,29 @@ frmMenu::frmMenu(QObject* parent) : QObject(parent) {
     mnuOrvello = TRAYMENU.addAction(QStringLiteral("Orvello"));
     mnuSep1 = TRAYMENU.addSeparator();
     mnuDownload = TRAYMENU.addAction(QStringLiteral("Start Downloading"));
+
+    mnuSimultaneous = TRAYMENU.addMenu(QStringLiteral("Simultaneous downloads"));
+    grpSimultaneous = new QActionGroup(mnuSimultaneous);
+    for (int count = 1; count <= ProgramSettings::kMostSimultaneous; ++count) {
+        QAction* item = mnuSimultaneous->addAction(QString::number(count));
+        item->setCheckable(true);
+        item->setData(count);
+        grpSimultaneous->addAction(item);
+    }
+
+    mnuSpeedLimit = TRAYMENU.addMenu(QStringLiteral("Speed limit"));
+    grpSpeedLimit = new QActionGroup(mnuSpeedLimit);
+    mnuSpeedOther = mnuSpeedLimit->addAction(QString());
+    mnuSpeedOther->setCheckable(true);
+    mnuSpeedOther->setVisible(false);
+    grpSpeedLimit->addAction(mnuSpeedOther);
+    for (const std::int64_t limit : SpeedChoices()) {
+        QAction* item = mnuSpeedLimit->addAction(SpeedText(limit));
+        item->setCheckable(true);
+        item->setData(qint64(limit));
+        grpSpeedLimit->addAction(item);
+    }
+
     mnuSep2 = TRAYMENU.addSeparator();
     mnuMonitor = TRAYMENU.addAction(QStringLiteral("Monitor Video URL's in Clipboard"));
     mnuMonitor->setCheckable(true);

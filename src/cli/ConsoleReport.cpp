@@ -6,9 +6,11 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/ioctl.h>
+#include <utility>
 
 namespace orvello::cli {
 
@@ -114,12 +116,29 @@ QString UnsupportedLine(const QString& address) {
 ConsoleReport::ConsoleReport(std::FILE* out, std::FILE* err, bool terminal, bool quiet)
     : out_(out), err_(err), terminal_(terminal), quiet_(quiet) {}
 
-void ConsoleReport::Live(const LiveView& view) {
+// The cursor goes back to the first live line, each line is written over the old one and
+// cleared to its end, and the old lines left below the new ones are cleared.
+void ConsoleReport::Live(const std::vector<LiveView>& views) {
     if (!terminal_ || quiet_)
         return;
-    const QByteArray line =
-        ("\r" + Printable(LiveLine(view, TerminalWidth(fileno(out_)))) + "\x1b[K").toUtf8();
-    liveShown_ = put(out_, line);
+    if (views.empty()) {
+        clearLive();
+        return;
+    }
+    const int fd = fileno(out_);
+    const int width = TerminalWidth(fd);
+    const int lines = int(std::min<std::size_t>(views.size(), std::max(TerminalRows(fd) - 1, 1)));
+    QByteArray bytes = "\r";
+    if (liveLines_ > 1)
+        bytes += "\x1b[" + QByteArray::number(liveLines_ - 1) + 'A';
+    for (int i = 0; i < lines; ++i) {
+        if (i > 0)
+            bytes += '\n';
+        bytes += (Printable(LiveLine(views[std::size_t(i)], width)) + "\x1b[K").toUtf8();
+    }
+    if (lines < liveLines_)
+        bytes += "\x1b[J";
+    liveLines_ = put(out_, bytes) ? lines : 0;
 }
 
 void ConsoleReport::Finished(const DownloadItem& entry) {
@@ -150,10 +169,11 @@ void ConsoleReport::Print(const QString& text) {
 }
 
 void ConsoleReport::clearLive() {
-    if (!liveShown_)
+    if (liveLines_ == 0)
         return;
-    liveShown_ = false;
-    put(out_, "\r\x1b[K");
+    const int lines = std::exchange(liveLines_, 0);
+    put(out_, lines == 1 ? QByteArray("\r\x1b[K")
+                         : "\r\x1b[" + QByteArray::number(lines - 1) + "A\x1b[J");
 }
 
 void ConsoleReport::write(std::FILE* stream, const QString& line) {
@@ -191,6 +211,15 @@ int TerminalWidth(int fd) {
     bool ok = false;
     const int columns = qEnvironmentVariableIntValue("COLUMNS", &ok);
     return ok && columns > 0 ? columns : 80;
+}
+
+int TerminalRows(int fd) {
+    winsize size = {};
+    if (ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_row > 0)
+        return size.ws_row;
+    bool ok = false;
+    const int rows = qEnvironmentVariableIntValue("LINES", &ok);
+    return ok && rows > 0 ? rows : 24;
 }
 
 } // namespace orvello::cli

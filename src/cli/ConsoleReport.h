@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <vector>
 
 namespace orvello::cli {
 
@@ -38,8 +39,9 @@ QString FinishedLine(const DownloadItem& entry);
 QString UnsupportedLine(const QString& address);
 
 // Where the program's lines go. Completions go to `out`, failures and messages to `err`; on a
-// terminal the running entry's live line is redrawn in place on `out` and each final line
-// replaces it. With `quiet` only failures and messages are written.
+// terminal the running entries' live lines, one each, are redrawn in place on `out` (as many
+// as the terminal has rows for, less one), and each final line is written above them. With
+// `quiet` only failures and messages are written.
 //
 // A write that fails (a pipe whose reader has gone, a full disk) is told to the handler given
 // to OnWriteError, once; nothing more goes to that stream.
@@ -48,7 +50,8 @@ public:
     ConsoleReport(std::FILE* out, std::FILE* err, bool terminal, bool quiet);
 
     bool Terminal() const { return terminal_; }
-    void Live(const LiveView& view);
+    // Draws these live lines in place of the ones drawn before; none clears them.
+    void Live(const std::vector<LiveView>& views);
     void Finished(const DownloadItem& entry);
     void Unsupported(const QString& address);
     // "orvello-get: <text>" on err.
@@ -73,7 +76,7 @@ private:
     std::FILE* err_;
     bool terminal_;
     bool quiet_;
-    bool liveShown_ = false;
+    int liveLines_ = 0; // the live lines on the terminal, the cursor on the last
     bool outFailed_ = false;
     bool errFailed_ = false;
     QString writeError_;
@@ -82,5 +85,7 @@ private:
 
 // The columns of the terminal on this descriptor (COLUMNS, else 80, when it can't be asked).
 int TerminalWidth(int fd);
+// Its rows (LINES, else 24, when it can't be asked).
+int TerminalRows(int fd);
 
 } // namespace orvello::cli

@@ -47,23 +47,23 @@ GetCommand::GetCommand(ConsoleReport& report)
     list_.SetChangeListener([this] { onListChanged(); });
     QObject::connect(&scheduler_.runner, &QueueRunner::RunEnded, &scheduler_.runner,
                      [this] { onRunEnded(); });
+    QObject::connect(&scheduler_.runner, &QueueRunner::EntryEnded, &scheduler_.runner,
+                     [this](quint64 key) { onEntryEnded(key); });
     // Lines that can't be written any more stop the run as a signal does.
     report_.OnWriteError([this] { Stop(); });
 }
 
+ProgramSettings GetCommand::StoredSettings() {
+    ProgramSettings stored;
+    UiVariables none;
+    modSettings(
+        stored, none, [](bool) {}, HKEY_CURRENT_USER())
+        .LoadSettings();
+    return stored;
+}
+
 QString GetCommand::PrepareFolder(const QString& folder, QString* why) {
-    QString path;
-    if (!folder.isEmpty()) {
-        path = QFileInfo(folder).absoluteFilePath();
-    } else {
-        ProgramSettings stored;
-        UiVariables none;
-        modSettings(
-            stored, none, [](bool) {}, HKEY_CURRENT_USER())
-            .LoadSettings();
-        path = stored.sDownloadDir;
-    }
-    path = QDir::cleanPath(path);
+    const QString path = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
     std::error_code error;
     std::filesystem::create_directories(path.toStdString(), error);
     if (!QFileInfo(path).isDir()) {
@@ -75,9 +75,9 @@ QString GetCommand::PrepareFolder(const QString& folder, QString* why) {
     return path;
 }
 
-void GetCommand::Start(AddressFeed& feed, const QString& folder,
+void GetCommand::Start(AddressFeed& feed, const ProgramSettings& chosen,
                        std::function<void(int status)> finished) {
-    settings_.sDownloadDir = folder;
+    settings_ = chosen;
     feed_ = &feed;
     finished_ = std::move(finished);
     QObject::connect(&feed, &AddressFeed::address, &context_,
@@ -98,7 +98,6 @@ void GetCommand::Start(AddressFeed& feed, const QString& folder,
 // next address starts a run again.
 void GetCommand::onRunEnded() {
     settled_ = int(list_.Entries().size());
-    finishShown();
     askForMore();
     maybeFinish();
 }
@@ -110,7 +109,7 @@ void GetCommand::maybeFinish() {
     if (!stopped_ && (!fed_ || waiting() > 0))
         return;
     done_ = true;
-    finishShown();
+    report_.Live({}); // nothing runs any more
     feed_->SetWanted(false);
     QObject::disconnect(feed_, nullptr, &context_, nullptr);
     feed_ = nullptr;
@@ -171,34 +170,39 @@ void GetCommand::Stop() {
 
 void GetCommand::onListChanged() {
     askForMore(); // the run may have moved on to the next entry
-    if (run_.currentKey() != shownKey_) {
-        finishShown();
-        shownKey_ = run_.currentKey();
-        sinceDrawn_.invalidate();
-    }
-    const DownloadItem* entry = list_.EntryByKey(shownKey_);
-    if (!entry || IsFinished(entry->State) || entry->State == EntryState::Cancelled)
-        return; // its final line comes once the run has moved on from it
-    if (entry->State == shownState_ && sinceDrawn_.isValid() && !sinceDrawn_.hasExpired(kRedrawMs))
-        return;
-    shownState_ = entry->State;
-    sinceDrawn_.start();
-    const bool receiving =
-        entry->State == EntryState::Transferring || entry->State == EntryState::TransferringUnsized;
-    // Until the file has a name, the page address stands for it.
-    const QString& name =
-        entry->FileName == EntryText::AutoDetect ? entry->PageAddress : entry->FileName;
-    report_.Live({SiteOf(entry->PageAddress), name, entry->State, entry->Progress, entry->FileSize,
-                  receiving ? scheduler_.events.BytesSoFar(shownKey_) : 0, entry->TransferNote,
-                  entry->ExpectedBytes});
+    drawLive(false);
 }
 
-// The final line of the entry the live line was for, once it has ended.
-void GetCommand::finishShown() {
-    const DownloadItem* entry = list_.EntryByKey(shownKey_);
-    if (entry && (IsFinished(entry->State) || entry->State == EntryState::Cancelled))
+void GetCommand::drawLive(bool now) {
+    std::vector<std::pair<quint64, EntryState>> shown;
+    std::vector<LiveView> views;
+    for (const quint64 key : run_.runningKeys()) {
+        const DownloadItem* entry = list_.EntryByKey(key);
+        if (!entry || IsFinished(entry->State) || entry->State == EntryState::Cancelled)
+            continue; // its final line comes once the run has let go of it
+        shown.emplace_back(key, entry->State);
+        const bool receiving = entry->State == EntryState::Transferring ||
+                               entry->State == EntryState::TransferringUnsized;
+        // Until the file has a name, the page address stands for it.
+        const QString& name =
+            entry->FileName == EntryText::AutoDetect ? entry->PageAddress : entry->FileName;
+        views.push_back({SiteOf(entry->PageAddress), name, entry->State, entry->Progress,
+                         entry->FileSize, receiving ? scheduler_.events.BytesSoFar(key) : 0,
+                         entry->TransferNote, entry->ExpectedBytes});
+    }
+    if (!now && shown == shown_ && sinceDrawn_.isValid() && !sinceDrawn_.hasExpired(kRedrawMs))
+        return;
+    shown_ = std::move(shown);
+    sinceDrawn_.start();
+    report_.Live(views);
+}
+
+// Each entry's final line as it ends; the entries still running are drawn again below it.
+void GetCommand::onEntryEnded(quint64 key) {
+    if (const DownloadItem* entry = list_.EntryByKey(key))
         report_.Finished(*entry);
-    shownKey_ = 0;
+    if (!done_ && !stopped_)
+        drawLive(true);
 }
 
 } // namespace orvello::cli

@@ -13,6 +13,8 @@
 #include <QObject>
 
 #include <functional>
+#include <utility>
+#include <vector>
 
 namespace orvello::cli {
 
@@ -44,16 +46,21 @@ public:
     GetCommand(const GetCommand&) = delete;
     GetCommand& operator=(const GetCommand&) = delete;
 
-    // The folder the files go to: `folder` made absolute, or the settings' folder (the
-    // default one when none is stored). Empty with `why` set when it can't be created.
+    // The settings the window keeps (its folder, the default one when none is stored, the
+    // entries at a time and the speed limit).
+    static ProgramSettings StoredSettings();
+    // The folder the files go to: `folder` made absolute and created with its parents. Empty
+    // with `why` set when it can't be created.
     static QString PrepareFolder(const QString& folder, QString* why);
 
-    // Downloads the feed's addresses into the folder as they come, and waits for the next one
-    // while the feed goes on, all from the event loop; once the feed has ended and every entry
-    // has, or after a stop, calls `finished` with kExitComplete or kExitFailed (the caller
-    // answers for a stop signal). The feed is asked for more only while few entries wait, so
-    // an endless feed is taken at the pace of the downloads.
-    void Start(AddressFeed& feed, const QString& folder, std::function<void(int status)> finished);
+    // Downloads the feed's addresses as they come into the folder of `chosen`, as many at a
+    // time and within the speed limit it says, and waits for the next one while the feed goes
+    // on, all from the event loop; once the feed has ended and every entry has, or after a
+    // stop, calls `finished` with kExitComplete or kExitFailed (the caller answers for a stop
+    // signal). The feed is asked for more only while few entries wait, so an endless feed is
+    // taken at the pace of the downloads.
+    void Start(AddressFeed& feed, const ProgramSettings& chosen,
+               std::function<void(int status)> finished);
     // Stops the run: what runs ends at once, its partial file is removed, and no other entry
     // starts. Safe to call at any time, also before the run begins.
     void Stop();
@@ -66,7 +73,10 @@ private:
     int waiting() const;
     void askForMore();
     void onListChanged();
-    void finishShown();
+    // The live lines of the entries that run, redrawn when one begins, ends or changes its
+    // state, else at most every kRedrawMs (or at once when `now`).
+    void drawLive(bool now);
+    void onEntryEnded(quint64 key);
 
     ConsoleReport& report_;
     RunState run_;
@@ -83,8 +93,8 @@ private:
     bool fed_ = false;     // the feed has ended, or the list is full
     bool allTaken_ = true; // every address came into the list
     int settled_ = 0;      // the entries a run has gone past
-    quint64 shownKey_ = 0; // the entry on the live line
-    EntryState shownState_ = EntryState::Waiting;
+    // The entries on the live lines, with the states they were drawn in.
+    std::vector<std::pair<quint64, EntryState>> shown_;
     QElapsedTimer sinceDrawn_;
 };
 

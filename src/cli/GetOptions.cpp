@@ -1,6 +1,62 @@
 #include "cli/GetOptions.h"
 
+#include "common/ProgramSettings.h"
+
 namespace orvello::cli {
+
+namespace {
+
+// The rates above this many bytes a second are refused (1 TiB/s is no limit at all).
+constexpr std::int64_t kMostRate = std::int64_t(1) << 40;
+
+bool AllDigits(const QString& text) {
+    if (text.isEmpty())
+        return false;
+    for (const QChar c : text)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    return true;
+}
+
+std::optional<int> ParseJobs(const QString& text) {
+    if (!AllDigits(text) || text.size() > 4)
+        return std::nullopt;
+    const int jobs = text.toInt();
+    if (jobs < 1 || jobs > ProgramSettings::kMostSimultaneous)
+        return std::nullopt;
+    return jobs;
+}
+
+} // namespace
+
+std::optional<std::int64_t> ParseRate(const QString& text) {
+    QString digits = text;
+    std::int64_t unit = 1;
+    if (!digits.isEmpty()) {
+        switch (digits.back().toUpper().unicode()) {
+        case 'K':
+            unit = std::int64_t(1) << 10;
+            break;
+        case 'M':
+            unit = std::int64_t(1) << 20;
+            break;
+        case 'G':
+            unit = std::int64_t(1) << 30;
+            break;
+        default:
+            break;
+        }
+        if (unit > 1)
+            digits.chop(1);
+    }
+    // More than 13 digits is beyond every rate taken, whatever the unit.
+    if (!AllDigits(digits) || digits.size() > 13)
+        return std::nullopt;
+    const std::int64_t count = digits.toLongLong();
+    if (count > kMostRate / unit)
+        return std::nullopt;
+    return count * unit;
+}
 
 GetOptions ParseGetOptions(const QStringList& args) {
     GetOptions o;
@@ -33,6 +89,23 @@ GetOptions ParseGetOptions(const QStringList& args) {
             o.folder = a.mid(9);
             if (o.folder.isEmpty())
                 fail(QStringLiteral("--folder needs a folder"));
+        } else if (a == QLatin1String("--jobs") || a == QLatin1String("-j") ||
+                   a.startsWith(QLatin1String("--jobs="))) {
+            const bool joined = a.startsWith(QLatin1String("--jobs="));
+            const QString value = joined ? a.mid(7) : i + 1 < args.size() ? args[++i] : QString();
+            o.jobs = ParseJobs(value);
+            if (!o.jobs)
+                fail(QStringLiteral("%1 needs a number from 1 to %2")
+                         .arg(joined ? QStringLiteral("--jobs") : a)
+                         .arg(ProgramSettings::kMostSimultaneous));
+        } else if (a == QLatin1String("--limit-rate") ||
+                   a.startsWith(QLatin1String("--limit-rate="))) {
+            const bool joined = a.size() > 12;
+            const QString value = joined ? a.mid(13) : i + 1 < args.size() ? args[++i] : QString();
+            o.limitRate = ParseRate(value);
+            if (!o.limitRate)
+                fail(QStringLiteral("--limit-rate needs a rate in bytes a second, such as 500K "
+                                    "or 2M"));
         } else {
             fail(QStringLiteral("unknown option %1").arg(a));
         }
@@ -46,13 +119,20 @@ GetOptions ParseGetOptions(const QStringList& args) {
 
 QString UsageText() {
     return QStringLiteral(
-        "Usage: orvello-get [--folder DIR] [--quiet] URL...\n"
-        "Downloads the video behind each page address, one after the other.\n"
+        "Usage: orvello-get [--folder DIR] [--jobs N] [--limit-rate RATE] [--quiet] URL...\n"
+        "Downloads the video behind each page address, in the order given, one or\n"
+        "several at a time.\n"
         "\n"
         "  URL            a page address on a supported video site; - reads\n"
         "                 addresses from standard input, one per line\n"
         "  --folder DIR   download into DIR (created when missing); by default the\n"
         "                 folder chosen in Orvello, else ~/Downloaded Videos\n"
+        "  -j, --jobs N   download N addresses at a time, 1 to 8; by default as many\n"
+        "                 as chosen in Orvello, else 1\n"
+        "  --limit-rate RATE\n"
+        "                 let all downloads together take at most RATE bytes a\n"
+        "                 second: 500K, 2M, 1G (K = 1024) or a number; 0 for no limit;\n"
+        "                 by default the limit chosen in Orvello, else none\n"
         "  -q, --quiet    print failures only\n"
         "  -h, --help     print this help and exit\n"
         "  --version      print the version and exit\n"

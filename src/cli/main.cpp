@@ -89,9 +89,17 @@ int main(int argc, char** argv) {
         break;
     }
 
+    // The window's settings stand for what the command line leaves out.
+    ProgramSettings chosen;
+    if (options.folder.isEmpty() || !options.jobs || !options.limitRate)
+        chosen = GetCommand::StoredSettings();
+    if (!options.folder.isEmpty())
+        chosen.sDownloadDir = options.folder;
+    chosen.iSimultaneous = options.jobs.value_or(chosen.iSimultaneous);
+    chosen.lSpeedLimit = options.limitRate.value_or(chosen.lSpeedLimit);
     QString why;
-    const QString folder = GetCommand::PrepareFolder(options.folder, &why);
-    if (folder.isEmpty()) {
+    chosen.sDownloadDir = GetCommand::PrepareFolder(chosen.sDownloadDir, &why);
+    if (chosen.sDownloadDir.isEmpty()) {
         report.Message(why);
         return kExitFailed;
     }
@@ -103,7 +111,7 @@ int main(int argc, char** argv) {
     AddressFeed feed(options.addresses, STDIN_FILENO);
     int status = kExitFailed;
     if (!StopSignals::Received()) {
-        command.Start(feed, folder, [](int done) { QCoreApplication::exit(done); });
+        command.Start(feed, chosen, [](int done) { QCoreApplication::exit(done); });
         status = QCoreApplication::exec();
     }
     // A stop by signal says so in the status, whatever the entries came to.

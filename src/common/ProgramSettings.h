@@ -9,6 +9,9 @@ namespace orvello {
 // The settings every part of the program reads while it runs; loaded at start-up and saved
 // when the user changes them.
 struct ProgramSettings {
+    // The most entries that may be downloaded at a time.
+    static constexpr int kMostSimultaneous = 8;
+
     bool bMonitorClipboard = false; // watching the clipboard for video addresses
     QString sDownloadDir;           // the folder the videos are downloaded into
     int iSimultaneous = 1;          // entries downloaded at a time, 1 to 8

@@ -120,6 +120,7 @@ void QueueRunner::EntryFinished(quint64 key, EntryState state) {
     else if (state == EntryState::Error)
         ++tally_.failed;
     ShareSpeed();
+    emit EntryEnded(key, state);
     if (run_.stopRequested_) {
         if (entries_.empty())
             EndRun();

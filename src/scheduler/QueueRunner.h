@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/DownloadItem.h"
+#include "common/ProgramSettings.h"
 
 #include <QObject>
 #include <QString>
@@ -27,7 +28,7 @@ class QueueRunner : public QObject {
     Q_OBJECT
 public:
     // The most entries that may run at a time.
-    static constexpr int kMaxSimultaneous = 8;
+    static constexpr int kMaxSimultaneous = ProgramSettings::kMostSimultaneous;
 
     QueueRunner(RunState& run, modMain& list, UiVariables& ui, const EntryNeeds& needs,
                 QObject* parent = nullptr);
@@ -58,6 +59,9 @@ public:
     const Tally& LastRun() const { return tally_; }
 
 signals:
+    // An entry the run started has ended ("Complete", "ERROR", or "Cancelled" when it was
+    // stopped or removed), its final state and reason written; the run has let go of it.
+    void EntryEnded(quint64 key, orvello::EntryState state);
     // The run has ended (by itself or stopped): how many of its entries completed and failed.
     void RunEnded(int complete, int failed);
 

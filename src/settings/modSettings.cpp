@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -32,6 +33,21 @@ std::optional<bool> TextToBool(const QString& text) {
     return false;
 }
 
+// A whole number of decimal digits, blanks around it allowed; nothing for any other text or
+// for a number too large.
+std::optional<std::int64_t> TextToCount(const QString& text) {
+    const QString t = text.trimmed();
+    if (t.isEmpty() || !std::all_of(t.begin(), t.end(), [](QChar c) {
+            return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+        }))
+        return std::nullopt;
+    bool ok = false;
+    const qlonglong value = t.toLongLong(&ok);
+    if (!ok)
+        return std::nullopt;
+    return std::int64_t(value);
+}
+
 } // namespace
 
 modSettings::modSettings(ProgramSettings& settings, UiVariables& ui,
@@ -48,6 +64,15 @@ QString modSettings::DefaultDownloadDir() {
 
 QString modSettings::AbsoluteDownloadDir(const QString& folder) {
     return QDir::isAbsolutePath(folder) ? folder : DefaultDownloadDir();
+}
+
+int modSettings::ReadSimultaneous(const QString& text) {
+    const std::optional<std::int64_t> count = TextToCount(text);
+    return count && *count >= 1 && *count <= ProgramSettings::kMostSimultaneous ? int(*count) : 1;
+}
+
+std::int64_t modSettings::ReadSpeedLimit(const QString& text) {
+    return TextToCount(text).value_or(0);
 }
 
 void modSettings::LoadSettings() {
@@ -69,6 +94,10 @@ void modSettings::LoadSettings() {
     // blank, relative) stands for the default folder.
     settings_.sDownloadDir =
         AbsoluteDownloadDir(reg.REGGetSetting(root_, kSection, kDownloadDir, DefaultDownloadDir()));
+    settings_.iSimultaneous =
+        ReadSimultaneous(reg.REGGetSetting(root_, kSection, kSimultaneous, QStringLiteral("1")));
+    settings_.lSpeedLimit =
+        ReadSpeedLimit(reg.REGGetSetting(root_, kSection, kSpeedLimit, QStringLiteral("0")));
 
     ShowSettings();
 }
@@ -79,6 +108,12 @@ void modSettings::SaveSettings() {
                        settings_.bMonitorClipboard ? QStringLiteral("True")
                                                    : QStringLiteral("False"));
     reg.REGSaveSetting(root_, kSection, kDownloadDir, settings_.sDownloadDir);
+}
+
+void modSettings::SaveRunSettings() {
+    const CRegister reg;
+    reg.REGSaveSetting(root_, kSection, kSimultaneous, QString::number(settings_.iSimultaneous));
+    reg.REGSaveSetting(root_, kSection, kSpeedLimit, QString::number(settings_.lSpeedLimit));
 }
 
 void modSettings::ShowSettings() {

@@ -6,31 +6,42 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 
 namespace orvello {
 
-// The program's two settings between runs: loads them from the store into ProgramSettings
-// at start-up, writes them back when the user changes them, and shows them on the UI
-// surface. Every step runs even when an earlier one failed; nothing is reported.
+// The program's settings between runs: loads them from the store into ProgramSettings at
+// start-up, writes them back when the user changes them, and shows the watch switch and the
+// folder on the UI surface. Every step runs even when an earlier one failed; nothing is
+// reported.
 class modSettings {
 public:
     // Where the settings live in the store, and the names of their values.
     static inline const QString kSection = QStringLiteral("Software\\Quillfen Orvello\\Settings");
     static inline const QString kUrlMon = QStringLiteral("URL Mon");           // "True" / "False"
     static inline const QString kDownloadDir = QStringLiteral("Download Dir"); // the folder
+    // Entries downloaded at a time, "1" to "8".
+    static inline const QString kSimultaneous = QStringLiteral("Simultaneous Downloads");
+    // Bytes a second all downloads together may come at, "0" for no limit.
+    static inline const QString kSpeedLimit = QStringLiteral("Speed Limit");
 
     // Monitor switches the clipboard watching on or off; LoadSettings calls it with true
     // when watching is on. regHKEY is the store's root (HKEY_CURRENT_USER() in the program).
     modSettings(ProgramSettings& settings, UiVariables& ui, std::function<void(bool)> Monitor,
                 RegRoot regHKEY);
 
-    // Reads both settings (watching on when the store holds no switch, the default folder
-    // when it holds none or one that is not an absolute path), starts the watching when it
-    // is on, and shows the settings. Writes nothing to the store.
+    // Reads the settings (watching on when the store holds no switch, the default folder
+    // when it holds none or one that is not an absolute path, one entry at a time and no
+    // speed limit when their values are missing or out of bounds), starts the watching when
+    // it is on, and shows the settings. Writes nothing to the store.
     void LoadSettings();
-    // Writes both settings; a failed write leaves the values in memory for this run.
+    // Writes the watch switch and the folder; a failed write leaves the values in memory for
+    // this run.
     void SaveSettings();
+    // Writes the entries at a time and the speed limit, which are saved as soon as the user
+    // chooses them (the watch switch and the folder are left as stored).
+    void SaveRunSettings();
     // Writes the surface's four settings variables.
     void ShowSettings();
 
@@ -40,6 +51,13 @@ public:
     // The folder itself when it is an absolute path, else the default folder: a relative
     // or blank folder would put the downloads wherever the program happens to run.
     static QString AbsoluteDownloadDir(const QString& folder);
+    // A stored count of entries at a time: a whole number from 1 to 8, blanks around it
+    // allowed; anything else reads as 1.
+    static int ReadSimultaneous(const QString& text);
+    // A stored speed limit in bytes a second: a whole number, blanks around it allowed;
+    // anything else (a negative number, a fraction, a word, a number too large) reads as 0,
+    // no limit.
+    static std::int64_t ReadSpeedLimit(const QString& text);
 
 private:
     ProgramSettings& settings_;

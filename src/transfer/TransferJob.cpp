@@ -60,6 +60,11 @@ long TransferJob::status() const {
 }
 
 void TransferJob::setMaxRecvSpeed(std::int64_t bytesPerSecond) {
+    const auto now = Clock::now();
+    if (phase_ == Phase::Running)
+        allowed_ += double(request_.maxRecvSpeed) *
+                    std::chrono::duration<double>(now - limitSince_).count();
+    limitSince_ = now;
     request_.maxRecvSpeed = std::max<std::int64_t>(bytesPerSecond, 0);
     if (easy_)
         curl_easy_setopt(easy_.get(), CURLOPT_MAX_RECV_SPEED_LARGE,
@@ -145,6 +150,7 @@ void TransferJob::start() {
         watch_.setInterval(std::clamp(shorter / 10, kWatchMin, kWatchMax));
         connect(&watch_, &QTimer::timeout, this, &TransferJob::Tick);
         lastTick_ = Clock::now();
+        began_ = limitSince_ = lastTick_;
         watch_.start();
     }
 }
@@ -403,11 +409,20 @@ void TransferJob::Tick() {
             return;
         }
         // Time the loop's thread spent away from the event loop (a long handler), and time the
-        // body waited for room in the ring, are not the server's: they start the measurement
-        // afresh.
-        if (producerPaused_ || now - lastTick_ > 2 * watch_.intervalAsDuration())
-            samples_.clear();
+        // body waited for room in the ring or for its speed limit, are not the server's: they
+        // start the measurement afresh.
         const std::int64_t received = ring_ ? std::int64_t(ring_->Received()) : received_;
+        if (producerPaused_ || now - lastTick_ > 2 * watch_.intervalAsDuration() ||
+            AheadOfSpeedLimit(now, received))
+            samples_.clear();
+        // libcurl (7.88) ends a speed limit's wait without a socket to watch or a timer to run
+        // when the transfer has all its data already (its last piece waited for room in the
+        // ring): a pause lifted at once gives it a turn to see the end.
+        if (request_.maxRecvSpeed > 0 && !producerPaused_ && received == lastReceived_) {
+            curl_easy_pause(easy_.get(), CURLPAUSE_RECV);
+            curl_easy_pause(easy_.get(), CURLPAUSE_CONT);
+        }
+        lastReceived_ = received;
         samples_.push_back({now, received});
         while (samples_.size() > 1 && samples_[1].at <= now - limits.lowSpeedTime)
             samples_.pop_front();
@@ -423,6 +438,18 @@ void TransferJob::Tick() {
         }
     }
     lastTick_ = now;
+}
+
+// Ahead by what the limit has allowed since the transfer began, or by the limit now over that
+// whole time (libcurl measures the bytes it counts at the limit now).
+bool TransferJob::AheadOfSpeedLimit(Clock::time_point now, std::int64_t received) const {
+    if (request_.maxRecvSpeed <= 0)
+        return false;
+    const double limit = double(request_.maxRecvSpeed);
+    const double allowed =
+        allowed_ + limit * std::chrono::duration<double>(now - limitSince_).count();
+    const double atLimitNow = limit * std::chrono::duration<double>(now - began_).count();
+    return double(received) > std::min(allowed, atLimitNow);
 }
 
 void TransferJob::Fail(TransferFailure failure, int curlCode, int error) {

@@ -155,6 +155,14 @@ private:
         std::int64_t bytes;
     };
     std::deque<Sample> samples_;
+    // The speed limit: what it has allowed until limitSince_ (bytes), and when the transfer
+    // began. libcurl makes up for a burst by holding the transfer back as long; while the body
+    // is ahead of its limit, that wait is no slow server's.
+    double allowed_ = 0;
+    Clock::time_point limitSince_{};
+    Clock::time_point began_{};
+    std::int64_t lastReceived_ = -1; // at the last tick
+    bool AheadOfSpeedLimit(Clock::time_point now, std::int64_t received) const;
 };
 
 } // namespace orvello

@@ -728,6 +728,29 @@ TEST_F(Shell, TheTrayMenuReachesTheWindowsOperations) {
              emit w->scheduler().startStop.mnuDownloadCaptionChanged("Stop Downloading");
          },
          [&](frmMenu& m) { EXPECT_EQ(m.mnuDownload->text(), "Stop Downloading"); }},
+        // The download submenus: the run takes the choice at once, and it is saved (the
+        // watch switch is not), so the next start has it.
+        {"3 at a time chosen", [&](frmMenu& m) { m.mnuSimultaneous->actions()[2]->trigger(); },
+         [&](frmMenu&) {
+             EXPECT_EQ(w->scheduler().runner.Simultaneous(), 3);
+             EXPECT_EQ(Stored("Simultaneous Downloads"), "3");
+             EXPECT_EQ(Stored("Speed Limit"), "0");
+             EXPECT_EQ(Stored("URL Mon"), "<none>");
+             Restart();
+             EXPECT_EQ(w->programSettings().iSimultaneous, 3);
+         }},
+        {"1 MB/s chosen",
+         [&](frmMenu& m) {
+             emit m.TRAYMENU.aboutToShow();
+             m.mnuSpeedLimit->actions()[4]->trigger();
+         },
+         [&](frmMenu&) {
+             EXPECT_EQ(w->scheduler().runner.SpeedLimit(), 1048576);
+             EXPECT_EQ(Stored("Speed Limit"), "1048576");
+             EXPECT_EQ(Stored("Simultaneous Downloads"), "1");
+             Restart();
+             EXPECT_EQ(w->programSettings().lSpeedLimit, 1048576);
+         }},
         {"Start Downloading chosen", [&](frmMenu& m) { m.mnuDownload->trigger(); },
          [&](frmMenu&) { EXPECT_TRUE(w->scheduler().startStop.tmrDownload.isActive()); }},
         // A window minimised from its title band comes back restored, raised and active.

@@ -20,9 +20,16 @@ struct Tray : ::testing::Test {
     QList<bool> monitorSet;
     QStringList commands;
     int exits = 0;
+    int simultaneous = 1;
+    QList<int> simultaneousSet;
+    std::int64_t speedLimit = 0;
+    QList<qint64> speedLimitSet;
     TrayIcon tray{window,
                   {[this] { return monitoring; }, [this](bool on) { monitorSet << on; },
-                   [this](const QString& c) { commands << c; }, [this] { ++exits; }}};
+                   [this](const QString& c) { commands << c; }, [this] { ++exits; },
+                   [this] { return simultaneous; }, [this](int n) { simultaneousSet << n; },
+                   [this] { return speedLimit; },
+                   [this](std::int64_t limit) { speedLimitSet << limit; }}};
 
     Tray() {
         tray.ShowIcon();
@@ -39,8 +46,9 @@ TEST_F(Tray, TheMenuShowsItsItemsAndTheIconItsName) {
         if (a->isVisible())
             shown << (a->isSeparator() ? "-" : a->text());
     }
-    EXPECT_EQ(shown, QStringList({"Orvello", "-", "Start Downloading", "-",
-                                  "Monitor Video URL's in Clipboard", "-", "Exit Orvello"}));
+    EXPECT_EQ(shown, QStringList({"Orvello", "-", "Start Downloading", "Simultaneous downloads",
+                                  "Speed limit", "-", "Monitor Video URL's in Clipboard", "-",
+                                  "Exit Orvello"}));
     EXPECT_EQ(tray.SysTray.toolTip(), "Orvello");
     EXPECT_EQ(tray.SysTray.contextMenu(), &menu().TRAYMENU);
 }
@@ -58,6 +66,69 @@ TEST_F(Tray, TheWatchItemShowsTheWatchingAtEveryOpeningAndSwitchesIt) {
         EXPECT_EQ(menu().mnuMonitor->isChecked(), c.watching);
         menu().mnuMonitor->trigger();
         EXPECT_EQ(monitorSet, QList<bool>{c.switchedTo});
+    }
+}
+
+// The two submenus check the count and the limit in force at every opening (a limit set in
+// the settings file that is none of the choices shows as an item of its own) and pass on
+// the item chosen.
+TEST_F(Tray, TheDownloadSubmenusCheckTheChoiceInForceAndPassOnTheOneChosen) {
+    const struct {
+        int simultaneous;
+        std::int64_t limit;
+        QStringList counts, limits; // the items shown, the checked one in brackets
+        int chooseCount;            // the item chosen, by its place
+        int chooseLimit;
+        qint64 limitChosen;
+    } cases[] = {
+        {1,
+         0,
+         {"[1]", "2", "3", "4", "5", "6", "7", "8"},
+         {"[No limit]", "100 KB/s", "500 KB/s", "1 MB/s", "5 MB/s"},
+         2,
+         2,
+         512000},
+        {8,
+         1048576,
+         {"1", "2", "3", "4", "5", "6", "7", "[8]"},
+         {"No limit", "100 KB/s", "500 KB/s", "[1 MB/s]", "5 MB/s"},
+         0,
+         0,
+         0},
+        {3,
+         300000,
+         {"1", "2", "[3]", "4", "5", "6", "7", "8"},
+         {"[293 KB/s]", "No limit", "100 KB/s", "500 KB/s", "1 MB/s", "5 MB/s"},
+         7,
+         0,
+         300000},
+    };
+    auto shown = [](QMenu* menu) {
+        QStringList items;
+        for (QAction* a : menu->actions()) {
+            if (a->isVisible())
+                items << (a->isChecked() ? "[" + a->text() + "]" : a->text());
+        }
+        return items;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.limit);
+        simultaneous = c.simultaneous;
+        speedLimit = c.limit;
+        simultaneousSet.clear();
+        speedLimitSet.clear();
+        emit menu().TRAYMENU.aboutToShow();
+        EXPECT_EQ(shown(menu().mnuSimultaneous), c.counts);
+        EXPECT_EQ(shown(menu().mnuSpeedLimit), c.limits);
+        menu().mnuSimultaneous->actions()[c.chooseCount]->trigger();
+        EXPECT_EQ(simultaneousSet, QList<int>{c.chooseCount + 1});
+        QList<QAction*> limits;
+        for (QAction* a : menu().mnuSpeedLimit->actions()) {
+            if (a->isVisible())
+                limits << a;
+        }
+        limits[c.chooseLimit]->trigger();
+        EXPECT_EQ(speedLimitSet, QList<qint64>{c.limitChosen});
     }
 }
 

@@ -58,7 +58,7 @@ struct How {
 struct GetRig {
     QTemporaryDir dir;
     ScriptServer server;
-    QString ok, missing, novideo, slow, gone;
+    QString ok, missing, novideo, slow, gone, cut;
 
     GetRig() {
         for (const char* sub : {"home", "config", "cache", "tmp"})
@@ -78,6 +78,11 @@ struct GetRig {
         Reply notFound = Reply::Head({"HTTP/1.1 404 Not Found", "Content-Length: 170"});
         notFound.body = QByteArray(170, 'x');
         gone = ServeVideo(server, "gone", Reply::Head({"HTTP/1.1 404 Not Found"}), notFound);
+        // The header request announces 100,000 bytes; the file brings 1,000 without a length
+        // and closes.
+        Reply shortFile = Reply::Head({"HTTP/1.1 200 OK"});
+        shortFile.body = QByteArray(1000, 's');
+        cut = ServeVideo(server, "cut", Sized(100000), shortFile);
     }
     QString path(const QString& sub) const { return QDir(dir.path()).filePath(sub); }
     QString defaultFolder() const { return path("home/Downloaded Videos"); }
@@ -143,8 +148,8 @@ QStringList FilesUnder(const QString& folder) {
     return files;
 }
 
-// {dir}, {videos} (the default folder), {ok}, {missing}, {novideo}, {slow} and {gone} in a
-// row's texts.
+// {dir}, {videos} (the default folder), {ok}, {missing}, {novideo}, {slow}, {gone} and {cut}
+// in a row's texts.
 QString Expand(QString text, const GetRig& rig) {
     return text.replace("{videos}", rig.defaultFolder())
         .replace("{dir}", rig.dir.path())
@@ -152,7 +157,8 @@ QString Expand(QString text, const GetRig& rig) {
         .replace("{missing}", rig.missing)
         .replace("{novideo}", rig.novideo)
         .replace("{slow}", rig.slow)
-        .replace("{gone}", rig.gone);
+        .replace("{gone}", rig.gone)
+        .replace("{cut}", rig.cut);
 }
 
 } // namespace
@@ -264,6 +270,35 @@ TEST(GetCommand, ExitStatusFilesAndLines) {
          "orvello-get " ORVELLO_VERSION "\n",
          ""},
         {"--help wins", {"--fast", "--help"}, "", 0, {}, cli::UsageText(), ""},
+        {"a file shorter than announced",
+         {"{cut}"},
+         "",
+         1,
+         {},
+         "",
+         "ERROR\t97.7 KB\t{cut}\tThe server sent only 1,000 of the 100,000 bytes it announced.\n"},
+        {"two at a time within a limit",
+         {"--jobs=2", "--limit-rate", "2M", "{ok}", "{missing}"},
+         "",
+         1,
+         {ok},
+         complete,
+         missing},
+        {"-j 9", {"-j", "9", "{ok}"}, "", 2, {}, "", usage.arg("-j needs a number from 1 to 8")},
+        {"--jobs without its number",
+         {"{ok}", "--jobs"},
+         "",
+         2,
+         {},
+         "",
+         usage.arg("--jobs needs a number from 1 to 8")},
+        {"a rate in an unknown unit",
+         {"--limit-rate=5X", "{ok}"},
+         "",
+         2,
+         {},
+         "",
+         usage.arg("--limit-rate needs a rate in bytes a second, such as 500K or 2M")},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -346,10 +381,10 @@ TEST(GetCommand, AStopEndsTheRunAndLeavesNoPartialFile) {
          0,
          {"{ok}", "{slow}"},
          1,
-         "Cancelled\t????\t{slow}\tStopped before the file was complete.\n"
          "orvello-get: Standard output can't be written: Broken pipe.\n",
          {"home/Downloaded Videos/ok.flv"},
-         // The stop comes as the next entry begins, before its page is asked for.
+         // The stop comes as the first entry's line can't be written, before the next entry
+         // begins.
          {"/putfile.com/ok", "/ok.flv"}},
     };
     for (const auto& row : rows) {
@@ -584,4 +619,191 @@ TEST(GetCommand, LiveLineFitsTheTerminal) {
         EXPECT_EQ(line, row.line);
         EXPECT_LT(line.size(), row.width);
     }
+}
+
+// Where a server can hold an entry, SIGTERM ends the program within a second with the entry's
+// "Cancelled" line, and leaves no file behind.
+TEST(GetCommand, ASignalAtEveryMomentAServerHoldsTheEntryEndsItAtOnce) {
+    Reply silent;
+    silent.silent = true;
+    Reply halfPage = Reply::Ok(PutFilePage("http://127.0.0.1/none.flv") + QByteArray(4000, ' '));
+    halfPage.cutAt = 20;
+    halfPage.after = Reply::After::Hang;
+    Reply halfFile = Reply::Ok(kVideo);
+    halfFile.cutAt = 1000;
+    halfFile.after = Reply::After::Hang;
+    const struct {
+        const char* moment;
+        QByteArray method, target; // the request held
+        Reply hold;
+        QString size; // in the line
+        bool redirect = false;
+    } rows[] = {
+        {"the page's headers", "GET", "/putfile.com/held", silent, "????"},
+        {"the page's body", "GET", "/putfile.com/held", halfPage, "????"},
+        {"the header request", "HEAD", "/held.flv", silent, "????"},
+        {"the file's headers", "GET", "/held.flv", silent, "100 KB"},
+        {"the file's body", "GET", "/held.flv", halfFile, "100 KB"},
+        {"the redirect", "GET", "/v/AbC", silent, "????", true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.moment);
+        GetRig rig;
+        std::unique_ptr<ScriptServer> port80 = row.redirect ? ServerOnPort80() : nullptr;
+        if (row.redirect && !port80) {
+            std::cout << "[ SKIPPED  ] " << row.moment << ": port 80 can't be had\n";
+            continue;
+        }
+        ScriptServer& server = port80 ? *port80 : rig.server;
+        server.onPath(row.method, row.target, row.hold);
+        const QString address =
+            row.redirect ? ServeYoutube(server, "AbC", Sized(kVideo.size()), Reply::Ok(kVideo))
+                         : ServeVideo(server, "held", Sized(kVideo.size()), Reply::Ok(kVideo));
+        QElapsedTimer held, sinceSignal;
+        server.onRequest = [&](const ScriptServer::Request& request) {
+            if (request.method() == row.method && request.target() == row.target)
+                held.start();
+        };
+        const Outcome got = rig.Run({address}, {.during = [&](QProcess& p) {
+                                        if (!held.isValid() || !held.hasExpired(300))
+                                            return false;
+                                        ::kill(pid_t(p.processId()), SIGTERM);
+                                        sinceSignal.start();
+                                        return true;
+                                    }});
+        ASSERT_TRUE(sinceSignal.isValid()) << "the request was never held";
+        EXPECT_LT(sinceSignal.elapsed(), 1000);
+        EXPECT_EQ(got.exit, 143);
+        EXPECT_EQ(got.out, "");
+        EXPECT_EQ(got.err, "Cancelled\t" + row.size + "\t" + address +
+                               "\tStopped before the file was complete.\n");
+        EXPECT_EQ(FilesUnder(rig.dir.path()), QStringList());
+    }
+}
+
+// Several at a time, from --jobs or the settings: a file that comes in stays beside one held
+// back; and a speed limit, from --limit-rate or the settings, holds them back together.
+TEST(GetCommand, SeveralAtATimeWithinASpeedLimit) {
+    const QByteArray large = QByteArray(8 << 20, 'L');
+    const struct {
+        const char* what;
+        QStringList args;
+        QString storedCount, storedLimit; // empty: not stored
+        bool big;                         // {big1} {big2} (8 MiB each), else {slow} and {ok}
+        qint64 leastMs;
+    } rows[] = {
+        {"--jobs 2", {"--jobs", "2"}, "", "", false, 0},
+        {"two in the settings", {}, "2", "", false, 0},
+        {"no limit", {"-j", "2"}, "", "", true, 0},
+        {"--limit-rate 4M", {"-j", "2", "--limit-rate", "4M"}, "", "", true, 3500},
+        {"4 MiB/s in the settings", {}, "2", "4194304", true, 3500},
+    };
+    qint64 unlimitedMs = -1;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        GetRig rig;
+        const QString ini = rig.path("config/Orvello/HKEY_CURRENT_USER.ini");
+        if (!row.storedCount.isEmpty())
+            CRegister().REGSaveSetting({ini}, modSettings::kSection, modSettings::kSimultaneous,
+                                       row.storedCount);
+        if (!row.storedLimit.isEmpty())
+            CRegister().REGSaveSetting({ini}, modSettings::kSection, modSettings::kSpeedLimit,
+                                       row.storedLimit);
+        QStringList args = row.args;
+        std::function<bool(QProcess&)> during;
+        if (row.big) {
+            args << ServeVideo(rig.server, "big1", Sized(large.size()), Reply::Ok(large))
+                 << ServeVideo(rig.server, "big2", Sized(large.size()), Reply::Ok(large));
+        } else {
+            // The slow file holds the first place; the second file completes beside it.
+            args << rig.slow << rig.ok;
+            during = [&](QProcess& p) {
+                if (FilesUnder(rig.defaultFolder()) != QStringList{"ok.flv", "slow.flv.part"})
+                    return false;
+                ::kill(pid_t(p.processId()), SIGTERM);
+                return true;
+            };
+        }
+        QElapsedTimer clock;
+        clock.start();
+        const Outcome got = rig.Run(args, {.during = during});
+        const qint64 took = clock.elapsed();
+        if (!row.big) {
+            EXPECT_EQ(got.exit, 143);
+            EXPECT_EQ(got.out, Expand("Complete\t100 KB\t{videos}/ok.flv\n", rig));
+            EXPECT_EQ(got.err, Expand("Cancelled\t1000 KB\t{slow}\tStopped before the file was "
+                                      "complete.\n",
+                                      rig));
+            continue;
+        }
+        EXPECT_EQ(got.exit, 0) << got.err.toStdString();
+        EXPECT_EQ(ReadAll(rig.path("home/Downloaded Videos/big1.flv")), large);
+        EXPECT_EQ(ReadAll(rig.path("home/Downloaded Videos/big2.flv")), large);
+        EXPECT_GE(took, row.leastMs);
+        if (row.leastMs == 0) {
+            unlimitedMs = took;
+        } else {
+            EXPECT_LT(unlimitedMs * 3, took) << "no limit: " << unlimitedMs << " ms";
+        }
+    }
+}
+
+// On a terminal, every running entry has a live line of its own, redrawn in place, and each
+// final line goes above those still running.
+TEST(GetCommand, EachRunningEntryHasItsOwnLiveLine) {
+    using cli::LiveView;
+    const LiveView a{"putfile.com", "a.flv", EntryState::Preparing, 10, "????", 0, ""};
+    const LiveView b{"blip.tv", "b.flv", EntryState::TransferringUnsized, 1536, "????", 1536, ""};
+    DownloadItem done;
+    done.State = EntryState::Complete;
+    done.Status = "Complete";
+    done.FileSize = "1 KB";
+    done.SavedPath = "/v/c.flv";
+    const QString lineA = cli::LiveLine(a, 80), lineB = cli::LiveLine(b, 80);
+    const struct {
+        const char* what;
+        std::function<void(cli::ConsoleReport&)> act;
+        QString written; // after the steps before
+    } steps[] = {
+        {"two lines",
+         [&](cli::ConsoleReport& r) {
+             r.Live({a, b});
+         },
+         "\r" + lineA + "\x1b[K\n" + lineB + "\x1b[K"},
+        {"redrawn in place",
+         [&](cli::ConsoleReport& r) {
+             r.Live({a, b});
+         },
+         "\r\x1b[1A" + lineA + "\x1b[K\n" + lineB + "\x1b[K"},
+        {"one line fewer: the one left below is cleared",
+         [&](cli::ConsoleReport& r) { r.Live({b}); }, "\r\x1b[1A" + lineB + "\x1b[K\x1b[J"},
+        {"three again",
+         [&](cli::ConsoleReport& r) {
+             r.Live({a, b, a});
+         },
+         "\r" + lineA + "\x1b[K\n" + lineB + "\x1b[K\n" + lineA + "\x1b[K"},
+        {"a final line takes their place", [&](cli::ConsoleReport& r) { r.Finished(done); },
+         "\r\x1b[2A\x1b[JComplete\t1 KB\t/v/c.flv\n"},
+        {"none running", [&](cli::ConsoleReport& r) { r.Live({}); }, ""},
+    };
+    qputenv("COLUMNS", "80");
+    qputenv("LINES", "24");
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    cli::ConsoleReport report(out, out, true, false);
+    long at = 0;
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.act(report);
+        std::fflush(out);
+        const long end = std::ftell(out);
+        QByteArray written(end - at, '\0');
+        std::fseek(out, at, SEEK_SET);
+        ASSERT_EQ(std::fread(written.data(), 1, std::size_t(written.size()), out),
+                  std::size_t(written.size()));
+        EXPECT_EQ(QString::fromUtf8(written), step.written);
+        std::fseek(out, 0, SEEK_END);
+        at = end;
+    }
+    std::fclose(out);
 }

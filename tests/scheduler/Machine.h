@@ -16,8 +16,11 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QHostAddress>
+#include <QRandomGenerator>
 #include <QStringList>
 #include <QTimer>
+#include <QUrl>
 
 #include <chrono>
 #include <functional>
@@ -189,6 +192,44 @@ inline QString ServeVideo(ScriptServer& server, const QString& name, const Reply
     server.onPath("HEAD", path, head);
     server.onPath("GET", path, get);
     return server.url("/putfile.com/" + name);
+}
+
+// A scripted server on port 80, where the redirect goes, of a loopback address of its own
+// (127.x.y.z, so tests that run at the same time don't meet); null when no such port can be
+// had (only root may listen on port 80).
+inline std::unique_ptr<ScriptServer> ServerOnPort80() {
+    for (int tries = 0; tries < 8; ++tries) {
+        QRandomGenerator* random = QRandomGenerator::global();
+        const quint32 address = (127u << 24) | (random->bounded(1u, 255u) << 16) |
+                                (random->bounded(256u) << 8) | random->bounded(1u, 255u);
+        auto server = std::make_unique<ScriptServer>(QHostAddress(address), quint16(80));
+        if (server->listening())
+            return server;
+    }
+    return nullptr;
+}
+
+// Serves a YouTube page at /youtube.com/watch?v=<id> whose player is /v/<id> on the server's
+// host, and the file the redirect names (/get_video?video_id=<id>&t=T0k3n), which answers
+// the header request with `head` and the download with `get`. Returns the page's address.
+inline QString ServeYoutube(ScriptServer& server, const QString& id, const Reply& head,
+                            const Reply& get) {
+    const QByteArray host = QUrl(server.url()).host().toLatin1();
+    const QByteArray page = "/youtube.com/watch?v=" + id.toLatin1();
+    server.onPath("GET", page,
+                  Reply::Ok("<input name=\"embed_code\" value=\"&lt;object&gt;&lt;embed "
+                            "src=&quot;http://" +
+                            host + "/v/" + id.toLatin1() +
+                            "&amp;rel=1&quot; type=&quot;application/x-shockwave-flash&quot;"
+                            "&gt;\">"));
+    const QByteArray file = "/get_video?video_id=" + id.toLatin1() + "&t=T0k3n";
+    server.onPath("GET", "/v/" + id.toLatin1(),
+                  Reply::Head({"HTTP/1.1 303 See Other",
+                               "Location: http://www.youtube.com/swf/l.swf?video_id=" +
+                                   id.toLatin1() + "&t=T0k3n"}));
+    server.onPath("HEAD", file, head);
+    server.onPath("GET", file, get);
+    return server.url(QString::fromLatin1(page));
 }
 
 } // namespace orvello::test

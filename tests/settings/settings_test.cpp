@@ -314,3 +314,44 @@ TEST_F(Settings, AWatcherThatFailsDoesNotStopTheLoad) {
     EXPECT_EQ(program.sDownloadDir, "/srv/videos");
     EXPECT_EQ(surface.writes, Shown("1", "/srv/videos"));
 }
+
+// The entries at a time and the speed limit: read with the others, anything out of bounds
+// read as one at a time and no limit; saved on their own, at once.
+TEST_F(Settings, TheCountAndTheSpeedLimitAreReadWithinBoundsAndSavedOnTheirOwn) {
+    const struct {
+        const char* count;
+        const char* limit; // nullptr: not stored
+        int simultaneous;
+        std::int64_t bytesPerSecond;
+    } cases[] = {
+        {"3", "1048576", 3, 1048576},
+        {" 8 ", "0", 8, 0},
+        {"9", "-5", 1, 0},
+        {"0", "1.5", 1, 0},
+        {"two", "500K", 1, 0},
+        {"+2", "99999999999999999999", 1, 0},
+        {"", "", 1, 0},
+        {nullptr, nullptr, 1, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.count ? c.count : "not stored");
+        QFile::remove(root.file);
+        if (c.count) {
+            Put(kSection, modSettings::kSimultaneous, QString::fromUtf8(c.count));
+            Put(kSection, modSettings::kSpeedLimit, QString::fromUtf8(c.limit));
+        }
+        program = {};
+        settings.LoadSettings();
+        EXPECT_EQ(program.iSimultaneous, c.simultaneous);
+        EXPECT_EQ(program.lSpeedLimit, c.bytesPerSecond);
+    }
+
+    QFile::remove(root.file);
+    program = {false, QStringLiteral("/srv/videos"), 4, 102400};
+    settings.SaveRunSettings();
+    const RegRoot copy = FreshCopy();
+    EXPECT_EQ(Get(kSection, modSettings::kSimultaneous, &copy), "4");
+    EXPECT_EQ(Get(kSection, modSettings::kSpeedLimit, &copy), "102400");
+    EXPECT_EQ(Get(kSection, modSettings::kUrlMon, &copy), kUnset);
+    EXPECT_EQ(Get(kSection, modSettings::kDownloadDir, &copy), kUnset);
+}

@@ -32,9 +32,9 @@ QByteArray ScriptServer::Request::header(const QByteArray& name) const {
     return raw.mid(start, end - start).trimmed();
 }
 
-ScriptServer::ScriptServer() {
+ScriptServer::ScriptServer(const QHostAddress& address, quint16 port) {
     connect(&server_, &QTcpServer::newConnection, this, &ScriptServer::accept);
-    server_.listen(QHostAddress::LocalHost, 0);
+    server_.listen(address, port);
 }
 
 ScriptServer::~ScriptServer() {
@@ -43,7 +43,10 @@ ScriptServer::~ScriptServer() {
 }
 
 QString ScriptServer::url(const QString& path) const {
-    return QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path);
+    return QStringLiteral("http://%1:%2%3")
+        .arg(server_.serverAddress().toString())
+        .arg(port())
+        .arg(path);
 }
 
 void ScriptServer::script(const QByteArray& method, const Reply& reply) {

@@ -61,11 +61,14 @@ public:
         QByteArray header(const QByteArray& name) const;
     };
 
-    ScriptServer();
+    // On 127.0.0.1 and a free port, or on the address and port given (see listening()).
+    explicit ScriptServer(const QHostAddress& address = QHostAddress(QHostAddress::LocalHost),
+                          quint16 port = 0);
     ~ScriptServer() override;
 
+    bool listening() const { return server_.isListening(); }
     quint16 port() const { return server_.serverPort(); }
-    // "http://127.0.0.1:<port>" followed by path.
+    // "http://<address>:<port>" followed by path.
     QString url(const QString& path = QStringLiteral("/file")) const;
 
     void script(const QByteArray& method, const Reply& reply);
