@@ -4,6 +4,7 @@
 #include <QList>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <optional>
@@ -141,6 +142,55 @@ QByteArray ParameterValue(QByteArrayView text, qsizetype& at) {
 }
 
 } // namespace
+
+QByteArray HeaderField(const QByteArray& block, QByteArrayView name) {
+    const QList<QByteArray> values = FieldValues(block, name);
+    return values.isEmpty() ? QByteArray() : values.first();
+}
+
+std::optional<ContentRange> ReadContentRange(QByteArrayView value) {
+    value = value.trimmed();
+    if (!value.startsWith("bytes") || value.size() < 6 || !IsBlank(value[5]))
+        return std::nullopt;
+    value = value.sliced(6).trimmed();
+    const qsizetype slash = value.indexOf('/');
+    if (slash < 0)
+        return std::nullopt;
+    ContentRange range;
+    const QByteArrayView total = value.sliced(slash + 1).trimmed();
+    if (total != "*" && (range.total = ContentLength(total)) < 0)
+        return std::nullopt;
+    const QByteArrayView span = value.first(slash).trimmed();
+    if (span == "*")
+        return range.total >= 0 ? std::optional(range) : std::nullopt;
+    const qsizetype dash = span.indexOf('-');
+    if (dash < 0)
+        return std::nullopt;
+    range.first = ContentLength(span.first(dash));
+    range.last = ContentLength(span.sliced(dash + 1));
+    if (range.first < 0 || range.last < range.first ||
+        (range.total >= 0 && range.last >= range.total))
+        return std::nullopt;
+    return range;
+}
+
+QByteArray RangeValidator(const QByteArray& block) {
+    const QByteArray etag = HeaderField(block, "ETag");
+    if (etag.size() >= 2 && etag.startsWith('"') && etag.endsWith('"'))
+        return etag; // strong; a weak one begins with W/
+    return HeaderField(block, "Last-Modified");
+}
+
+qint64 RetryAfterSeconds(const QByteArray& block, const QDateTime& now) {
+    const QByteArray value = HeaderField(block, "Retry-After");
+    if (value.isEmpty())
+        return -1;
+    const qint64 seconds = ContentLength(value);
+    if (seconds >= 0)
+        return seconds;
+    const QDateTime at = QDateTime::fromString(QString::fromLatin1(value), Qt::RFC2822Date);
+    return at.isValid() ? std::max<qint64>(now.secsTo(at), 0) : -1;
+}
 
 QString DispositionFileName(const QByteArray& headerValue) {
     const QByteArrayView text(headerValue);

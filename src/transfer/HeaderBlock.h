@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 
 #include <cstddef>
+#include <optional>
 
 namespace orvello {
 
@@ -51,6 +53,29 @@ inline bool IsHeaderBlockEnd(const char* line, std::size_t length) {
 //  - the file exists unless the block holds "HTTP/1.1 404 Not Found" or
 //    "HTTP/1.1 404 File Not Found", letter case ignored; every other status counts as found.
 HeaderValues ReadHeaderBlock(const QByteArray& block);
+
+// The value of the first field of the block named `name` (letter case ignored), folded lines
+// joined, blanks around it trimmed; a null array when there is none.
+QByteArray HeaderField(const QByteArray& block, QByteArrayView name);
+
+// What a Content-Range value says: "bytes first-last/total", or "bytes */total" for a range
+// the server can't give (an answer 416). -1 for what is not known ("*" as the total).
+struct ContentRange {
+    qint64 first = -1;
+    qint64 last = -1;
+    qint64 total = -1;
+};
+// Nothing when the value is none of these forms, or its numbers don't fit or disagree.
+std::optional<ContentRange> ReadContentRange(QByteArrayView value);
+
+// The validators a resumed request sends back in If-Range: the ETag when it is strong (a weak
+// one, W/"...", can't validate a byte range), else the Last-Modified date; empty when the
+// answer gave neither.
+QByteArray RangeValidator(const QByteArray& block);
+
+// The seconds a Retry-After field asks to wait (a number of seconds, or an HTTP date later than
+// `now`); -1 when there is none or it can't be read.
+qint64 RetryAfterSeconds(const QByteArray& block, const QDateTime& now);
 
 // The file name a Content-Disposition value gives, or the empty text.
 //

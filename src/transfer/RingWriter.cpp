@@ -57,6 +57,12 @@ bool RingWriter::Attach(int fd, std::int64_t offset) {
     return true;
 }
 
+void RingWriter::SetOffset(std::int64_t offset) {
+    // The writer reads the offset under the lock; it has nothing to write before a take.
+    const std::lock_guard<std::mutex> hold(lock_);
+    offset_ = offset;
+}
+
 bool RingWriter::WriteFailed() {
     const int error = failure_.load(std::memory_order_acquire);
     if (error != 0)
@@ -144,11 +150,12 @@ void RingWriter::WriteOut() {
             return; // closing, and everything handed over is in the file
         const std::size_t place = at & kMask;
         const std::size_t length = std::min<std::uint64_t>({wanted_ - at, kSize - place, kChunk});
+        const std::int64_t offset = offset_;
         hold.unlock();
         // A file that can't be written at an offset (a pipe) is written in order instead.
         ssize_t n = sequential_
                         ? ::write(fd_, ring_.get() + place, length)
-                        : ::pwrite(fd_, ring_.get() + place, length, off_t(offset_ + off_t(at)));
+                        : ::pwrite(fd_, ring_.get() + place, length, off_t(offset + off_t(at)));
         int error = n < 0 ? errno : 0;
         if (n < 0 && error == ESPIPE && !sequential_ && at == 0) {
             sequential_ = true;

@@ -79,6 +79,8 @@ public:
     // starts the writer. False, with OpenError() set, when the writer can't be started.
     bool Attach(int fd, std::int64_t offset);
     int OpenError() const { return openError_; }
+    // Moves where the body's first byte goes, while nothing has been taken yet.
+    void SetOffset(std::int64_t offset);
     // True once a write has failed; the error is then WriteError().
     bool WriteFailed();
     int WriteError() const { return writeError_; }

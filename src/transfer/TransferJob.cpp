@@ -71,6 +71,17 @@ void TransferJob::setMaxRecvSpeed(std::int64_t bytesPerSecond) {
                          curl_off_t(request_.maxRecvSpeed));
 }
 
+void TransferJob::setFileOffset(std::int64_t offset) {
+    request_.fileOffset = offset;
+    if (ring_)
+        ring_->SetOffset(offset);
+}
+
+void TransferJob::handOver() {
+    if (ring_ && phase_ == Phase::Running)
+        ring_->WrittenUpTo(ring_->Taken());
+}
+
 bool TransferJob::Make() {
     if (!session_.isValid() ||
         !easy_.Make(WireUrl(request_.url), session_.userAgent(), request_.limits.connect))

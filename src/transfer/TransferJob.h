@@ -89,6 +89,12 @@ public:
     const QByteArray& headerBlock() const { return headers_.block; }
     // Changes the speed limit of the running request.
     void setMaxRecvSpeed(std::int64_t bytesPerSecond);
+    // ToFile, from the `opening` signal (before any of the body is taken): where the body's
+    // first byte goes (the server sent the whole file where a range was asked).
+    void setFileOffset(std::int64_t offset);
+    // ToFile: lets the writer put down every byte taken so far; it otherwise waits for a
+    // whole chunk, which a slow answer may take long to fill.
+    void handOver();
 
 signals:
     // The final response's headers are complete: a handler may look at them (status(),

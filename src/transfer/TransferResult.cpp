@@ -35,6 +35,38 @@ QString HttpStatusReason(int code) {
     return QStringLiteral("The server answered %1.").arg(code);
 }
 
+bool MayPass(long httpStatus) {
+    switch (httpStatus) {
+    case 408:
+    case 429:
+    case 500:
+    case 502:
+    case 503:
+    case 504:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool MayPass(const TransferResult& result) {
+    if (result.complete())
+        return MayPass(result.status);
+    if (result.cancelled())
+        return false;
+    switch (result.failure) {
+    case TransferFailure::TooSlow:
+    case TransferFailure::Read:
+        return true;
+    case TransferFailure::NotFound:
+        return result.curlCode == CURLE_COULDNT_CONNECT ||
+               result.curlCode == CURLE_OPERATION_TIMEDOUT || result.curlCode == CURLE_SEND_ERROR ||
+               result.curlCode == CURLE_RECV_ERROR || result.curlCode == CURLE_GOT_NOTHING;
+    default:
+        return false;
+    }
+}
+
 QString TransferFailureReason(const TransferResult& result, const Limits& limits) {
     const QString host = QUrl::fromUserInput(result.url).host();
     switch (result.failure) {

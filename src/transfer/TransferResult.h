@@ -61,6 +61,13 @@ struct TransferResult {
     bool cancelled() const { return end == End::Cancelled; }
 };
 
+// Whether a request that ended so may succeed when it is made again a little later: the
+// connection refused, reset or broken off, a time-out, a server too slow, or an answer 408,
+// 429, 500, 502, 503 or 504. A missing file (404, 410), a host that does not exist, a file
+// that can't be written or an answer too large can't pass.
+bool MayPass(const TransferResult& result);
+bool MayPass(long httpStatus);
+
 // A failure in words a user understands ("The host www.example.com was not found.", "The disk
 // is full.", ...); the empty text for a request that did not fail.
 QString TransferFailureReason(const TransferResult& result, const Limits& limits);

@@ -96,6 +96,12 @@ void ScriptServer::readFrom(Peer& peer) {
         requests_.push_back(request);
         if (onRequest)
             onRequest(request);
+        if (respond) {
+            if (const std::optional<Reply> reply = respond(request)) {
+                answer(peer, *reply);
+                continue;
+            }
+        }
 
         QByteArray key = request.method() + ' ' + request.target();
         auto script = scripts_.find(key);

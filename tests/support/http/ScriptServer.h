@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <vector>
 
 class QTcpSocket;
@@ -80,6 +81,9 @@ public:
 
     // Runs when a request has arrived, before it is answered.
     std::function<void(const Request&)> onRequest;
+    // Answers a request itself when it gives a reply (a server that reads the request's
+    // headers, its Range say); the scripts answer when it gives none.
+    std::function<std::optional<Reply>(const Request&)> respond;
 
     const std::vector<Request>& requests() const { return requests_; }
     std::vector<Request> requests(const QByteArray& method) const;
