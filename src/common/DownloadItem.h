@@ -18,6 +18,7 @@ enum class EntryState {
     Complete,            // "Complete"
     Error,               // "ERROR"
     Cancelled,           // "Cancelled"
+    Retrying,            // "Retrying in 4 s (2 of 5)": failed in a way that may pass; tried again
 };
 
 // One entry of the download list. ID is the entry's position counted from 1.
@@ -35,8 +36,9 @@ struct DownloadItem {
     // The typed values behind Status and FileSize.
     EntryState State = EntryState::Waiting;
     // What the progress shows: the percentage while Preparing (-1 for "Preparing...") or
-    // Transferring, the bytes so far while TransferringUnsized; 0 otherwise (a status text
-    // given as a text rather than rendered from the state has a value of its own).
+    // Transferring, the bytes so far while TransferringUnsized, the try and the seconds left
+    // while Retrying (RetryProgress packs them); 0 otherwise (a status text given as a text
+    // rather than rendered from the state has a value of its own).
     qint64 Progress = 0;
     // The file's length as the server announced it; -1 when it gave none. Without a length,
     // whether the server reported the file as there: progress then shows the amount so far,

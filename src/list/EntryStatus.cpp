@@ -25,6 +25,11 @@ QString EntryStatusText(EntryState state, qint64 progress) {
         return EntryText::Error;
     case EntryState::Cancelled:
         return EntryText::Cancelled;
+    case EntryState::Retrying:
+        return QStringLiteral("Retrying in %1 s (%2 of %3)")
+            .arg(progress % 100000)
+            .arg(progress / 10000000)
+            .arg(progress / 100000 % 100);
     }
     return QString();
 }

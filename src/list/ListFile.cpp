@@ -90,13 +90,15 @@ QLatin1String stateName(EntryState state) {
         return QLatin1String("Error");
     case EntryState::Cancelled:
         return QLatin1String("Cancelled");
+    case EntryState::Retrying:
+        return QLatin1String("Retrying");
     }
     return QLatin1String("Waiting");
 }
 
 std::optional<EntryState> stateOfName(const QString& name) {
-    // Cancelled is the last state.
-    for (int i = 0; i <= int(EntryState::Cancelled); ++i) {
+    // Retrying is the last state.
+    for (int i = 0; i <= int(EntryState::Retrying); ++i) {
         if (stateName(EntryState(i)) == name)
             return EntryState(i);
     }

@@ -97,6 +97,7 @@ void modMain::RestoreEntries(std::vector<DownloadItem> entries) {
         case EntryState::StartDownloading:
         case EntryState::Transferring:
         case EntryState::TransferringUnsized:
+        case EntryState::Retrying:
             // It was under way when the list was written: the program ended during it.
             item.State = EntryState::Cancelled;
             item.Progress = 0;

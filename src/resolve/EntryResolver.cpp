@@ -71,6 +71,8 @@ void EntryResolver::OnLink(const QString& link) {
         return;
     }
     if (link == PageDriver::kFetchFailed) {
+        mayPass_ = pages_->MayPassLater();
+        retryAfter_ = pages_->RetryAfter();
         list_.SetState(key_, EntryState::Error);
         Done(nothing);
         return;
@@ -100,11 +102,13 @@ void EntryResolver::OnHead(const QString& link, const TransferResult& answer) {
     // A server that holds the header request past its time holds the file too: the entry
     // fails now rather than after a second wait as long.
     if (answer.failure == TransferFailure::TooSlow) {
+        mayPass_ = true;
         list_.SetState(key_, EntryState::Error);
         list_.SetReason(key_, TransferFailureReason(answer, needs_.limits));
         Done(PageDriver::kNotSupported);
         return;
     }
+    fileHeaders_ = answer.headerBlock;
     const LocalFileInfo info =
         naming_.MakeLocalFileName(link, item->SiteCode, ReadHeadAnswer(answer));
     if (item->FileName == EntryText::AutoDetect)

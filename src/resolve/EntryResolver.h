@@ -70,6 +70,13 @@ public:
     // Stops whatever request runs; Resolved follows with "-1" and nothing more is written.
     void Stop();
     quint64 key() const { return key_; }
+    // After a failed resolution: whether it may pass when tried again a little later (the page
+    // or the header request refused, broken off, too slow, or answered "try later"), and the
+    // wait its server asked for (seconds; -1 for none).
+    bool MayPassLater() const { return mayPass_; }
+    qint64 RetryAfter() const { return retryAfter_; }
+    // The final answer's header block of the header request for the file (its validators).
+    const QByteArray& FileHeaders() const { return fileHeaders_; }
 
 signals:
     void Resolved(quint64 key, const QString& link);
@@ -87,6 +94,9 @@ private:
     QPointer<TransferJob> head_;
     bool stopped_ = false;
     bool done_ = false;
+    bool mayPass_ = false;
+    qint64 retryAfter_ = -1;
+    QByteArray fileHeaders_;
 };
 
 } // namespace orvello

@@ -3,6 +3,7 @@
 #include "resolve/Extractors.h"
 #include "resolve/Sites.h"
 #include "resolve/YoutubeRedirect.h"
+#include "transfer/HeaderBlock.h"
 #include "transfer/TransferJob.h"
 
 #include <algorithm>
@@ -29,6 +30,8 @@ void PageDriver::GetDownloadLink(const QString& sLink, int32_t siteCode) {
     site_ = siteCode;
     done_ = false;
     stopped_ = false;
+    mayPass_ = false;
+    retryAfter_ = -1;
     if (siteCode == kSiteNotSupported) {
         reason_ = kSiteNotSupportedReason;
         QMetaObject::invokeMethod(
@@ -75,6 +78,8 @@ void PageDriver::Stop() {
 // The fetch decides by its own end: only a page that came whole is read. A cancelled one (a
 // stop) counts as failed even when every byte had arrived.
 void PageDriver::PageFetched(const TransferResult& result) {
+    mayPass_ = !stopped_ && MayPass(result);
+    retryAfter_ = RetryAfterSeconds(result.headerBlock, QDateTime::currentDateTimeUtc());
     if (!result.complete()) {
         if (!result.cancelled())
             reason_ = result.failure == TransferFailure::TooLarge
@@ -84,9 +89,15 @@ void PageDriver::PageFetched(const TransferResult& result) {
         Found(kFetchFailed);
         return;
     }
+    status_ = result.status;
+    // A server that answers its page with "try later" (503 and the like) has given no page.
+    if (mayPass_) {
+        reason_ = HttpStatusReason(int(status_));
+        Found(kFetchFailed);
+        return;
+    }
     if (needs_.purpose)
         needs_.purpose->PageComplete(key_);
-    status_ = result.status;
     const QString link = RunExtractor(site_, sLink_, PageText(result.body));
     const SiteEntry* site = FindSite(site_);
     if (link.isEmpty() || !site || !site->redirect) {

@@ -27,6 +27,15 @@ public:
     virtual void PageComplete(quint64 key) = 0;
 };
 
+// How often, and after how long, a download that failed in a way that may pass is tried
+// again: the first wait, then twice as long each time; a server's Retry-After counts up to the
+// longest wait.
+struct RetryPolicy {
+    int tries = 5;
+    std::chrono::milliseconds firstWait{1000};
+    std::chrono::milliseconds longestWait{120000};
+};
+
 // What the page fetches, the header requests and the redirects of a run share.
 struct ResolveNeeds {
     CurlSession& session;
@@ -36,6 +45,7 @@ struct ResolveNeeds {
     QByteArray cookieFile;                         // read for every request; empty for none
     quint16 redirectPort = 80;                     // YoutubeRedirect::RemotePort
     std::chrono::milliseconds redirectWait{30000}; // YoutubeRedirect::WaitTimeout
+    RetryPolicy retry;
 };
 
 // Turns a video page's address into the address of its video file: fetches the page into
@@ -66,6 +76,11 @@ public:
     // Why the last GetDownloadLink gave no link, in words a user understands; empty after a
     // link, and after a stop.
     const QString& LastFailureReason() const { return reason_; }
+    // Whether the last failed fetch may pass when tried again (kFetchFailed: refused, broken
+    // off, too slow, or the page answered 408, 429 or 5xx), and the wait its server asked for
+    // (Retry-After, seconds; -1 for none).
+    bool MayPassLater() const { return mayPass_; }
+    qint64 RetryAfter() const { return retryAfter_; }
 
 signals:
     void LinkFound(quint64 key, const QString& result);
@@ -82,6 +97,8 @@ private:
     QPointer<YoutubeRedirect> redirect_;
     QString reason_;
     long status_ = 0; // the page's HTTP status
+    bool mayPass_ = false;
+    qint64 retryAfter_ = -1;
     bool done_ = false;
     bool stopped_ = false;
 };

@@ -10,8 +10,9 @@ DownloadScheduler::DownloadScheduler(RunState& run, modMain& list, Prompter& pro
                        .prompter = prompter,
                        .purpose = &events,
                        .limits = {},
-                       .cookieFile = {}},
-      events(list, ui), entries{list, events, naming, settings, needs},
+                       .cookieFile = {},
+                       .retry = {}},
+      events(list, ui), entries{list, events, naming, settings, needs, records},
       runner(run, list, ui, entries),
       startStop(run, list, runner, ui, prompter, networkInterfaces) {}
 

@@ -4,6 +4,7 @@
 #include "scheduler/Connectivity.h"
 #include "scheduler/EntryDownload.h"
 #include "scheduler/LocalFileNaming.h"
+#include "scheduler/PartialRecord.h"
 #include "scheduler/QueueRunner.h"
 #include "scheduler/StartStop.h"
 #include "scheduler/TransferEvents.h"
@@ -32,6 +33,7 @@ public:
     ResolveNeeds needs;
     LocalFileNaming naming;
     TransferEvents events;
+    PartialRecords records;
     EntryNeeds entries;
     QueueRunner runner;
     NetworkInterfaces networkInterfaces;

@@ -1,19 +1,31 @@
 #include "scheduler/EntryDownload.h"
 
 #include "common/ProgramSettings.h"
+#include "list/EntryStatus.h"
 #include "list/modMain.h"
 #include "resolve/EntryResolver.h"
 #include "scheduler/TransferEvents.h"
+#include "transfer/HeaderBlock.h"
 #include "transfer/TransferJob.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QLocale>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
 
 namespace orvello {
 
 namespace {
+
+// How often the record of a partial file is brought up to date while its data comes in.
+constexpr int kCheckpointMs = 2000;
 
 QString Bytes(qint64 count) {
     return QLocale(QLocale::English).toString(count);
@@ -22,16 +34,34 @@ QString Bytes(qint64 count) {
 } // namespace
 
 EntryDownload::EntryDownload(quint64 key, const EntryNeeds& needs, QObject* parent)
-    : QObject(parent), key_(key), needs_(needs) {}
+    : QObject(parent), key_(key), needs_(needs) {
+    waitTimer_.setInterval(1000);
+    connect(&waitTimer_, &QTimer::timeout, this, [this] {
+        if (--waitLeft_ > 0) {
+            ShowWait();
+            return;
+        }
+        waitTimer_.stop();
+        Resolve();
+    });
+    checkpoint_.setInterval(kCheckpointMs);
+    connect(&checkpoint_, &QTimer::timeout, this, &EntryDownload::Checkpoint);
+}
 
 EntryDownload::~EntryDownload() {
     if (file_)
         file_->cancel();
-    if (partFd_ >= 0)
-        ::close(partFd_);
+    ClosePartialFile();
 }
 
 void EntryDownload::Start() {
+    Resolve();
+}
+
+// One try: the page read again (its media address may have expired), the file asked about.
+void EntryDownload::Resolve() {
+    if (resolver_)
+        resolver_->deleteLater();
     resolver_ = new EntryResolver(key_, needs_.list, needs_.resolve, needs_.naming, this);
     connect(resolver_, &EntryResolver::Resolved, this,
             [this](quint64, const QString& link) { Resolved(link); });
@@ -42,17 +72,27 @@ void EntryDownload::Stop() {
     if (ended_)
         return;
     stopping_ = true;
+    waitTimer_.stop();
+    checkpoint_.stop();
     if (resolver_)
         resolver_->Stop();
     if (file_)
         file_->cancel();
     needs_.events.EndVideo(key_);
-    RemovePartialFile();
+    if (dropped_ || !record_) {
+        ForgetPartialFile(); // nothing a later run could continue
+    } else {
+        Checkpoint();
+        ClosePartialFile();
+    }
     End(EntryState::Cancelled);
 }
 
 void EntryDownload::Drop() {
     dropped_ = true;
+    // The partial file and its record go, also one a wait kept.
+    if (!partName_.isEmpty() || record_)
+        ForgetPartialFile();
     Stop();
 }
 
@@ -73,19 +113,20 @@ void EntryDownload::Resolved(const QString& link) {
     const DownloadItem* item = needs_.list.EntryByKey(key_);
     if (!item) {
         dropped_ = true;
+        ForgetPartialFile();
         End(EntryState::Cancelled);
         return;
     }
     if (item->State == EntryState::Error) {
-        // The resolution wrote the failure and its reason.
-        ended_ = true;
-        emit Finished(key_, EntryState::Error);
+        // The resolution wrote the failure and its reason; one that may pass is tried again.
+        Failed(item->Reason, resolver_->MayPassLater(), resolver_->RetryAfter());
         return;
     }
     StartFile(link);
 }
 
 void EntryDownload::StartFile(const QString& link) {
+    link_ = link;
     const QString& folder = needs_.settings.sDownloadDir;
     if (folder.isEmpty()) {
         // No folder at all: a bare name would land in whatever folder the program runs in.
@@ -98,96 +139,311 @@ void EntryDownload::StartFile(const QString& link) {
         End(EntryState::Error, why);
         return;
     }
-    // The data goes into a partial file of the entry's own, created new: no file in the
-    // folder is replaced or written into, and a cut-off download never stands under the
-    // name a finished one would have. That descriptor is the one the transfer writes to.
     const DownloadItem* item = needs_.list.EntryByKey(key_);
-    partName_ = PartialFile::Create(folder_, item->FileName, &partFd_, &why);
-    if (partName_.isEmpty()) {
-        End(EntryState::Error, why);
-        return;
-    }
+    const QString page = item->PageAddress;
+    const std::int64_t announced = item->ExpectedBytes;
+    if (!record_)
+        record_ = needs_.records.Find(folder_, page);
 
+    // A partial file to continue: ours (its record names it, and it is the very file the
+    // record was made for), of the length the server announces now.
+    resumeFrom_ = 0;
+    if (record_) {
+        const int fd = ::openat(folder_.fd(), QFile::encodeName(record_->part).constData(),
+                                O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+        const bool missing = fd < 0 && errno == ENOENT;
+        struct stat st {};
+        const bool ours = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                          std::uint64_t(st.st_ino) == record_->inode &&
+                          std::uint64_t(st.st_dev) == record_->device;
+        const bool same = record_->Resumable() && (announced < 0 || announced == record_->total);
+        if (ours && same) {
+            partFd_ = fd;
+            partName_ = record_->part;
+            resumeFrom_ = std::min<std::int64_t>(record_->bytes, st.st_size);
+            if (::ftruncate(partFd_, resumeFrom_) != 0)
+                resumeFrom_ = 0;
+        } else {
+            if (fd >= 0)
+                ::close(fd);
+            // Ours but of another file now: it is replaced by a fresh download. Its record
+            // goes with it, and one whose file is gone. A file that is not ours is left as it
+            // is, and the download takes another name.
+            if (ours)
+                PartialFile::Remove(folder_, record_->part);
+            if (ours || missing)
+                needs_.records.Remove(folder_, record_->part);
+            record_.reset();
+        }
+    }
+    if (partFd_ < 0) {
+        // The data goes into a partial file of the entry's own, created new: no file in the
+        // folder is replaced or written into, and a cut-off download never stands under the
+        // name a finished one would have. That descriptor is the one the transfer writes to.
+        partName_ = PartialFile::Create(folder_, item->FileName, &partFd_, &why);
+        if (partName_.isEmpty()) {
+            End(EntryState::Error, why);
+            return;
+        }
+    }
+    needs_.events.BeginVideo(key_, record_ ? record_->total : announced, item->FileReported,
+                             resumeFrom_);
+    StartTransfer();
+}
+
+void EntryDownload::StartTransfer() {
     TransferJob::Request request;
     request.kind = TransferJob::Kind::ToFile;
-    request.url = link;
+    request.url = link_;
     request.fd = partFd_;
+    request.fileOffset = resumeFrom_;
+    if (resumeFrom_ > 0 && record_) {
+        request.rangeFrom = resumeFrom_;
+        request.ifRange = record_->Validator();
+    }
     request.limits = needs_.resolve.limits;
     request.cookieFile = needs_.resolve.cookieFile;
     request.maxRecvSpeed = maxRecvSpeed_;
     auto* job = new TransferJob(needs_.resolve.session, key_, request, this);
     file_ = job;
-    connect(job, &TransferJob::progress, this,
-            [this](quint64, qint64 bytes) { needs_.events.VideoProgress(key_, bytes); });
+    connect(job, &TransferJob::opening, this, [this](quint64) { Opening(); });
+    connect(job, &TransferJob::progress, this, [this](quint64, qint64 bytes) {
+        needs_.events.VideoProgress(key_, resumeFrom_ + bytes);
+    });
     connect(job, &TransferJob::finished, this, [this, job](quint64, const TransferResult& result) {
         job->deleteLater();
-        FileEnded(result);
+        if (job == file_)
+            FileEnded(result);
     });
-    needs_.events.BeginVideo(key_, item->ExpectedBytes, item->FileReported);
     needs_.list.FindCurrentRow();
     job->start();
+    checkpoint_.start();
     emit FileStarted(key_);
+}
+
+// The final answer's headers: whether its body continues the partial file, replaces it, or
+// can't be used; and what the record keeps of it.
+void EntryDownload::Opening() {
+    TransferJob* job = file_;
+    const long status = job->status();
+    const QByteArray headers = job->headerBlock();
+    const auto range = ReadContentRange(HeaderField(headers, "Content-Range"));
+    if (resumeFrom_ > 0 && record_) {
+        // A 206 continues the partial file only when it starts at its end, is of the same
+        // length, and, where it names a validator, names the one the partial file was written
+        // under: a server that ignores If-Range sends the changed file's bytes otherwise.
+        const QByteArray sent = RangeValidator(headers);
+        const bool sameFile = sent.isEmpty() || sent == record_->Validator();
+        const bool continues = status == 206 && range && range->first == resumeFrom_ &&
+                               range->total == record_->total && sameFile;
+        const bool whole = status >= 200 && status < 300 && status != 206;
+        if (status == 416 && range && range->total == resumeFrom_) {
+            // Everything is on disk already.
+            file_ = nullptr;
+            job->cancel();
+            FinishFile();
+            return;
+        }
+        if (whole) {
+            // The server sent the whole file (it ignored the range, or the file changed): it
+            // is written from the first byte.
+            job->setFileOffset(0);
+            if (::ftruncate(partFd_, 0) != 0) {
+                Failed(QStringLiteral("The partial file could not be emptied."), false, -1);
+                return;
+            }
+            resumeFrom_ = 0;
+            record_.reset();
+        } else if (!continues && (status == 206 || status == 416)) {
+            // Not the bytes asked for: the file is fetched whole again.
+            file_ = nullptr;
+            job->cancel();
+            resumeFrom_ = 0;
+            record_.reset();
+            if (::ftruncate(partFd_, 0) != 0) {
+                Failed(QStringLiteral("The partial file could not be emptied."), false, -1);
+                return;
+            }
+            needs_.records.Remove(folder_, partName_);
+            StartTransfer();
+            return;
+        }
+        if (continues)
+            emit Continued(key_, resumeFrom_, record_->total);
+    }
+    if (status < 200 || status >= 300)
+        return; // an error page: its end says what it was
+    // What a later run needs to continue: the whole length and a validator.
+    const std::int64_t total = status == 206 && range
+                                   ? range->total
+                                   : (job->responseLength() >= 0 ? job->responseLength() : -1);
+    const QByteArray validator = RangeValidator(headers);
+    struct stat st {};
+    if (total <= 0 || validator.isEmpty() || ::fstat(partFd_, &st) != 0) {
+        if (record_)
+            needs_.records.Remove(folder_, partName_);
+        record_.reset();
+        return;
+    }
+    const DownloadItem* item = needs_.list.EntryByKey(key_);
+    PartialRecord r;
+    r.page = item ? item->PageAddress : QString();
+    r.media = link_;
+    r.part = partName_;
+    r.name = item ? item->FileName : partName_;
+    const QByteArray etag = HeaderField(headers, "ETag");
+    if (etag == validator)
+        r.etag = validator;
+    else
+        r.lastModified = validator;
+    r.total = total;
+    r.bytes = resumeFrom_;
+    r.inode = std::uint64_t(st.st_ino);
+    r.device = std::uint64_t(st.st_dev);
+    if (!PartialFile::IsOneComponent(r.name))
+        r.name = partName_;
+    record_ = r;
+    needs_.events.BeginVideo(key_, total, true, resumeFrom_);
+    needs_.records.Write(folder_, *record_);
+}
+
+void EntryDownload::Checkpoint() {
+    if (!record_ || !file_)
+        return;
+    file_->handOver();
+    // The bytes handed to the file so far. The writer puts them down in order, so the file's
+    // length bounds what is really there when a later run continues, whatever came first: the
+    // record or the writes.
+    const std::int64_t bytes = resumeFrom_ + file_->bytesSoFar();
+    if (bytes == record_->bytes)
+        return;
+    record_->bytes = std::min(bytes, record_->total);
+    needs_.records.Write(folder_, *record_);
 }
 
 void EntryDownload::FileEnded(const TransferResult& result) {
     if (ended_)
         return;
+    checkpoint_.stop();
     needs_.events.EndVideo(key_);
     const DownloadItem* item = needs_.list.EntryByKey(key_);
     if (!item) {
-        RemovePartialFile();
         dropped_ = true;
+        ForgetPartialFile();
         End(EntryState::Cancelled);
         return;
     }
+    const std::int64_t onDisk = resumeFrom_ + result.bytes;
+    const std::int64_t expected = record_ ? record_->total : item->ExpectedBytes;
+    const qint64 retryAfter =
+        RetryAfterSeconds(result.headerBlock, QDateTime::currentDateTimeUtc());
+    if (record_)
+        record_->bytes = std::min(onDisk, record_->total);
     // A transfer that did not complete failed; so did one whose server answered with an
     // error page, that reported neither a length nor the file, or that sent less than it
-    // announced.
-    QString failure;
-    if (!result.complete())
-        failure = TransferFailureReason(result, needs_.resolve.limits);
-    else if (result.status >= 400)
-        failure = HttpStatusReason(int(result.status));
-    else if (item->ExpectedBytes < 0 && !item->FileReported)
-        failure = QStringLiteral("The server reported neither the file nor its length.");
-    else if (item->ExpectedBytes >= 0 && result.bytes < item->ExpectedBytes)
-        failure = QStringLiteral("The server sent only %1 of the %2 bytes it announced.")
-                      .arg(Bytes(result.bytes), Bytes(item->ExpectedBytes));
-    if (!failure.isEmpty()) {
-        RemovePartialFile();
-        End(EntryState::Error, failure);
-        return;
+    // announced (a connection broken off: that may pass).
+    if (!result.complete()) {
+        Failed(TransferFailureReason(result, needs_.resolve.limits), MayPass(result), retryAfter);
+    } else if (result.status >= 400) {
+        Failed(HttpStatusReason(int(result.status)), MayPass(result.status), retryAfter);
+    } else if (expected < 0 && !item->FileReported) {
+        Failed(QStringLiteral("The server reported neither the file nor its length."), false, -1);
+    } else if (expected >= 0 && onDisk < expected) {
+        Failed(QStringLiteral("The server sent only %1 of the %2 bytes it announced.")
+                   .arg(Bytes(onDisk), Bytes(expected)),
+               true, retryAfter);
+    } else {
+        FinishFile();
     }
-    // The finished file takes the entry's name as it is now (the user may have renamed it
-    // meanwhile), or the first free numbered form of it; the entry shows the name written.
+}
+
+// The file is whole: it takes the entry's name as it is now (the user may have renamed it
+// meanwhile), or the first free numbered form of it; the entry shows the name written.
+void EntryDownload::FinishFile() {
+    const DownloadItem* item = needs_.list.EntryByKey(key_);
     QString why;
-    const QString finalName = PartialFile::Finish(folder_, partName_, item->FileName, &why);
+    const QString finalName =
+        item ? PartialFile::Finish(folder_, partName_, item->FileName, &why) : QString();
     if (finalName.isEmpty()) {
-        RemovePartialFile();
-        End(EntryState::Error, why);
+        Failed(why, false, -1);
         return;
     }
-    ::close(partFd_);
-    partFd_ = -1;
+    if (record_)
+        needs_.records.Remove(folder_, partName_);
+    record_.reset();
+    ClosePartialFile();
     partName_.clear();
     needs_.list.SetFileName(key_, finalName);
     needs_.list.SetSavedPath(key_, QDir(folder_.path()).filePath(finalName));
     End(EntryState::Complete);
 }
 
-void EntryDownload::RemovePartialFile() {
+void EntryDownload::Failed(const QString& reason, bool mayPass, qint64 retryAfter) {
+    checkpoint_.stop();
+    if (mayPass && tries_ < needs_.resolve.retry.tries) {
+        if (!record_)
+            ForgetPartialFile(); // nothing to continue from: the next try starts afresh
+        else
+            Checkpoint();
+        ClosePartialFile();
+        needs_.list.SetReason(key_, reason);
+        Wait(retryAfter);
+        return;
+    }
+    if (mayPass && record_) {
+        // Out of tries: the partial file stays, for a later run to continue.
+        Checkpoint();
+        ClosePartialFile();
+    } else {
+        ForgetPartialFile();
+    }
+    End(EntryState::Error, reason);
+}
+
+// Waits before the next try: 1, 2, 4, 8, 16 s (the policy's first wait doubled each time), or
+// as long as the server asked, up to the policy's longest wait.
+void EntryDownload::Wait(qint64 retryAfter) {
+    const RetryPolicy& policy = needs_.resolve.retry;
+    ++tries_;
+    qint64 ms = policy.firstWait.count() << std::min(tries_ - 1, 20);
+    if (retryAfter >= 0)
+        ms = std::max<qint64>(ms, retryAfter * 1000);
+    ms = std::min<qint64>(ms, policy.longestWait.count());
+    waitLeft_ = std::max<qint64>((ms + 999) / 1000, 1);
+    ShowWait();
+    waitTimer_.start(int(std::min<qint64>(ms, 1000)));
+}
+
+void EntryDownload::ShowWait() {
+    needs_.list.ShowRunningStatus(key_, EntryState::Retrying,
+                                  RetryProgress(tries_, needs_.resolve.retry.tries, waitLeft_));
+}
+
+void EntryDownload::ClosePartialFile() {
     if (partFd_ >= 0)
         ::close(partFd_);
     partFd_ = -1;
-    if (!partName_.isEmpty())
+}
+
+// The partial file and its record go: nothing can continue from them.
+void EntryDownload::ForgetPartialFile() {
+    ClosePartialFile();
+    if (!partName_.isEmpty()) {
         PartialFile::Remove(folder_, partName_);
+        needs_.records.Remove(folder_, partName_);
+    } else if (record_ && folder_.valid()) {
+        needs_.records.Remove(folder_, record_->part);
+    }
     partName_.clear();
+    record_.reset();
 }
 
 void EntryDownload::End(EntryState state, const QString& reason) {
     if (ended_)
         return;
     ended_ = true;
+    waitTimer_.stop();
+    checkpoint_.stop();
     if (!dropped_ && needs_.list.EntryByKey(key_)) {
         needs_.list.SetState(key_, state);
         needs_.list.SetReason(key_, reason);

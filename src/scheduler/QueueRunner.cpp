@@ -104,6 +104,7 @@ void QueueRunner::StartEntry(quint64 key, int index) {
     entries_[key] = entry;
     connect(entry, &EntryDownload::Finished, this, &QueueRunner::EntryFinished);
     connect(entry, &EntryDownload::FileStarted, this, [this] { ShareSpeed(); });
+    connect(entry, &EntryDownload::Continued, this, &QueueRunner::EntryContinued);
     list_.FindCurrentRow();
     entry->Start();
 }

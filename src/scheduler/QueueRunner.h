@@ -62,6 +62,8 @@ signals:
     // An entry the run started has ended ("Complete", "ERROR", or "Cancelled" when it was
     // stopped or removed), its final state and reason written; the run has let go of it.
     void EntryEnded(quint64 key, orvello::EntryState state);
+    // An entry's download goes on from its partial file, at `from` of `total` bytes.
+    void EntryContinued(quint64 key, qint64 from, qint64 total);
     // The run has ended (by itself or stopped): how many of its entries completed and failed.
     void RunEnded(int complete, int failed);
 

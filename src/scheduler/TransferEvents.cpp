@@ -68,7 +68,8 @@ void TransferEvents::EndVideo(quint64 key) {
 }
 
 // At most twice a second: the speed over the time since the last measurement, smoothed
-// with the speed before, into the entry's note.
+// with the speed before, into the entry's note. The list's handlers may end the entry (a
+// removal stops it): nothing of its record is used after they ran.
 void TransferEvents::measure(quint64 key, Video& v) {
     const qint64 now = v.clock.elapsed();
     if (now - v.lastMeasured < kMeasureMs)
@@ -77,8 +78,11 @@ void TransferEvents::measure(quint64 key, Video& v) {
     v.speed = v.speed < 0 ? recent : 0.7 * v.speed + 0.3 * recent;
     v.lastMeasured = now;
     v.lastBytes = v.bytes;
-    list_.ShowTransferNote(
-        key, SpeedNote(v.speed, v.expected >= 0 ? std::max<qint64>(v.expected - v.bytes, 0) : -1));
+    const QString note =
+        SpeedNote(v.speed, v.expected >= 0 ? std::max<qint64>(v.expected - v.bytes, 0) : -1);
+    list_.ShowTransferNote(key, note);
+    if (videos_.count(key) == 0)
+        return;
     if (totalClock_.hasExpired(kMeasureMs / 2) || videos_.size() == 1) {
         totalClock_.restart();
         showTotal();
@@ -86,7 +90,7 @@ void TransferEvents::measure(quint64 key, Video& v) {
 }
 
 void TransferEvents::VideoProgress(quint64 key, qint64 bytes) {
-    const auto it = videos_.find(key);
+    auto it = videos_.find(key);
     if (it == videos_.end())
         return; // a transfer nobody announced shows nothing
     Video& v = it->second;
@@ -96,7 +100,10 @@ void TransferEvents::VideoProgress(quint64 key, qint64 bytes) {
         value = qint64(std::nearbyint(double(bytes) / double(v.expected) * 100.0));
     list_.ShowRunningStatus(
         key, v.soFar ? EntryState::TransferringUnsized : EntryState::Transferring, value);
-    measure(key, v);
+    // The status's handlers may have ended the entry, and its record with it.
+    it = videos_.find(key);
+    if (it != videos_.end())
+        measure(key, it->second);
 }
 
 qint64 TransferEvents::BytesSoFar(quint64 key) const {

@@ -99,6 +99,7 @@ struct Machine {
         settings.sDownloadDir = QDir(folder).filePath(QStringLiteral("Downloaded Videos"));
         s.startStop.setConnectivity(connectivity);
         s.needs.limits = {.connect = 2s, .headers = 2s, .lowSpeedTime = 2s};
+        s.needs.retry.tries = 0; // one try, as the failure cases expect; resuming sets its own
     }
     int16_t Add(const QString& url) {
         list.AddUrlToList(url);
