@@ -2,6 +2,7 @@
 
 #include "cli/AddressFeed.h"
 #include "list/EntryStatus.h"
+#include "list/Formatting.h"
 #include "resolve/Sites.h"
 #include "settings/CRegister.h"
 #include "settings/modSettings.h"
@@ -49,6 +50,16 @@ GetCommand::GetCommand(ConsoleReport& report)
                      [this] { onRunEnded(); });
     QObject::connect(&scheduler_.runner, &QueueRunner::EntryEnded, &scheduler_.runner,
                      [this](quint64 key) { onEntryEnded(key); });
+    // A download that goes on from what an earlier run left says where it continues.
+    QObject::connect(&scheduler_.runner, &QueueRunner::EntryContinued, &scheduler_.runner,
+                     [this](quint64 key, qint64 from, qint64 total) {
+                         const DownloadItem* entry = list_.EntryByKey(key);
+                         if (!entry)
+                             return;
+                         report_.Message(QStringLiteral("%1: continued from %2 of %3.")
+                                             .arg(entry->FileName, FormatFileSize(float(from)),
+                                                  FormatFileSize(float(total))));
+                     });
     // Lines that can't be written any more stop the run as a signal does.
     report_.OnWriteError([this] { Stop(); });
 }

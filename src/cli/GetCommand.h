@@ -61,6 +61,8 @@ public:
     // taken at the pace of the downloads.
     void Start(AddressFeed& feed, const ProgramSettings& chosen,
                std::function<void(int status)> finished);
+    // How often a failure that may pass is tried again (5 unless set before Start).
+    void setRetries(int tries) { scheduler_.needs.retry.tries = tries; }
     // Stops the run: what runs ends at once, its partial file is removed, and no other entry
     // starts. Safe to call at any time, also before the run begins.
     void Stop();

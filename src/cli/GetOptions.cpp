@@ -27,6 +27,15 @@ std::optional<int> ParseJobs(const QString& text) {
     return jobs;
 }
 
+// The most tries again a download may be given: past ten the waits run to hours.
+constexpr int kMostRetries = 10;
+
+std::optional<int> ParseRetries(const QString& text) {
+    if (!AllDigits(text) || text.size() > 2 || text.toInt() > kMostRetries)
+        return std::nullopt;
+    return text.toInt();
+}
+
 } // namespace
 
 std::optional<std::int64_t> ParseRate(const QString& text) {
@@ -106,6 +115,14 @@ GetOptions ParseGetOptions(const QStringList& args) {
             if (!o.limitRate)
                 fail(QStringLiteral("--limit-rate needs a rate in bytes a second, such as 500K "
                                     "or 2M"));
+        } else if (a == QLatin1String("--retries") || a.startsWith(QLatin1String("--retries="))) {
+            const bool joined = a.size() > 9;
+            const QString value = joined ? a.mid(10) : i + 1 < args.size() ? args[++i] : QString();
+            const std::optional<int> retries = ParseRetries(value);
+            if (retries)
+                o.retries = *retries;
+            else
+                fail(QStringLiteral("--retries needs a number from 0 to %1").arg(kMostRetries));
         } else {
             fail(QStringLiteral("unknown option %1").arg(a));
         }
@@ -119,7 +136,8 @@ GetOptions ParseGetOptions(const QStringList& args) {
 
 QString UsageText() {
     return QStringLiteral(
-        "Usage: orvello-get [--folder DIR] [--jobs N] [--limit-rate RATE] [--quiet] URL...\n"
+        "Usage: orvello-get [--folder DIR] [--jobs N] [--limit-rate RATE] [--retries N]\n"
+        "                   [--quiet] URL...\n"
         "Downloads the video behind each page address, in the order given, one or\n"
         "several at a time.\n"
         "\n"
@@ -133,6 +151,9 @@ QString UsageText() {
         "                 let all downloads together take at most RATE bytes a\n"
         "                 second: 500K, 2M, 1G (K = 1024) or a number; 0 for no limit;\n"
         "                 by default the limit chosen in Orvello, else none\n"
+        "  --retries N    try a download that failed in a way that may pass (a\n"
+        "                 broken connection, a busy server) again up to N times,\n"
+        "                 0 to 10, each time from where it stopped; 5 by default\n"
         "  -q, --quiet    print failures only\n"
         "  -h, --help     print this help and exit\n"
         "  --version      print the version and exit\n"

@@ -19,6 +19,9 @@ struct GetOptions {
     // --limit-rate: bytes a second all downloads together may come at, 0 for no limit; none
     // given: the settings' limit.
     std::optional<std::int64_t> limitRate;
+    // --retries: how often a failure that may pass (a broken connection, a busy server) is
+    // tried again, 0 to 10.
+    int retries = 5;
     // The addresses in order; "-" stands for the lines of standard input at that place.
     QStringList addresses;
     QString error; // for UsageError: what is wrong, in one line
@@ -26,9 +29,9 @@ struct GetOptions {
 
 // Reads the arguments after the program's name. "--folder DIR" and "--folder=DIR", "--quiet"
 // and "-q", "--jobs N", "--jobs=N" and "-j N", "--limit-rate RATE" and "--limit-rate=RATE",
-// "--help" and "-h", "--version"; "--" ends the options, and "-" alone is an address
-// (standard input). An unknown option, a missing or wrong value or no address at all is a
-// usage error; --help and --version win over everything else.
+// "--retries N" and "--retries=N", "--help" and "-h", "--version"; "--" ends the options, and "-"
+// alone is an address (standard input). An unknown option, a missing or wrong value or no address
+// at all is a usage error; --help and --version win over everything else.
 GetOptions ParseGetOptions(const QStringList& args);
 
 // A rate as --limit-rate takes it: a whole number of bytes a second, or of K (1024), M or G

@@ -106,6 +106,7 @@ int main(int argc, char** argv) {
     // From here a stop signal is a request the run answers, so a partial file is removed.
     StopSignals stopSignals;
     GetCommand command(report);
+    command.setRetries(options.retries);
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &stopSignals,
                      [&command] { command.Stop(); });
     AddressFeed feed(options.addresses, STDIN_FILENO);

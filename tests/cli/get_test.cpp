@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -271,7 +272,7 @@ TEST(GetCommand, ExitStatusFilesAndLines) {
          ""},
         {"--help wins", {"--fast", "--help"}, "", 0, {}, cli::UsageText(), ""},
         {"a file shorter than announced",
-         {"{cut}"},
+         {"--retries", "0", "{cut}"},
          "",
          1,
          {},
@@ -292,6 +293,13 @@ TEST(GetCommand, ExitStatusFilesAndLines) {
          {},
          "",
          usage.arg("--jobs needs a number from 1 to 8")},
+        {"more tries than taken",
+         {"--retries=11", "{ok}"},
+         "",
+         2,
+         {},
+         "",
+         usage.arg("--retries needs a number from 0 to 10")},
         {"a rate in an unknown unit",
          {"--limit-rate=5X", "{ok}"},
          "",
@@ -462,8 +470,89 @@ qint64 ResidentBytes(qint64 pid) {
 // "-" reads standard input as the run goes, a few addresses ahead of the downloads: an endless
 // input holds the memory flat, and a long one is mostly still unread when the first file
 // comes in. Each run is stopped with SIGTERM once its first file has come in.
+// A run stopped by a signal, or killed, leaves its partial file with its record; the next run
+// for the same address and folder asks for the rest only and says where it continued.
+TEST(GetCommand, ASecondRunContinuesWhereASignalStoppedTheFirst) {
+    QByteArray whole(10 * kVideo.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < whole.size(); ++i)
+        whole[i] = char(i * 7 % 251); // every offset told apart
+
+    const struct {
+        const char* what;
+        int signal;
+        int exit;
+        std::chrono::milliseconds after; // from the partial file's appearance
+    } rows[] = {
+        {"Ctrl+C", SIGINT, 130, 300ms},
+        {"SIGTERM", SIGTERM, 143, 300ms},
+        // Killed: what the last record written says is on disk is what the next run keeps.
+        {"SIGKILL after a record was written", SIGKILL, -1, 2500ms},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        GetRig rig;
+        QList<QByteArray> ranges;
+        // The first GET sends a tenth of the file, then nothing more; a range gets the rest.
+        rig.server.respond = [&](const ScriptServer::Request& r) -> std::optional<Reply> {
+            if (r.target() != "/part.flv")
+                return std::nullopt;
+            const QByteArray etag = "ETag: \"v1\"";
+            if (r.method() == "HEAD")
+                return Reply::Head({"HTTP/1.1 200 OK",
+                                    "Content-Length: " + QByteArray::number(whole.size()), etag});
+            const QByteArray range = r.header("Range");
+            ranges << range;
+            if (range.isEmpty()) {
+                Reply first = Reply::Ok(whole, etag + "\r\n");
+                first.cutAt = kVideo.size();
+                first.after = Reply::After::Hang;
+                return first;
+            }
+            const qint64 from = range.mid(6, range.indexOf('-') - 6).toLongLong();
+            Reply rest = Reply::Head(
+                {"HTTP/1.1 206 Partial Content",
+                 "Content-Range: bytes " + QByteArray::number(from) + "-" +
+                     QByteArray::number(whole.size() - 1) + "/" + QByteArray::number(whole.size()),
+                 "Content-Length: " + QByteArray::number(whole.size() - from), etag});
+            rest.body = whole.mid(from);
+            return rest;
+        };
+        const QString page = ServeVideo(rig.server, "part", Sized(whole.size()), Reply::Ok(""));
+        QElapsedTimer moment;
+        const Outcome first =
+            rig.Run({page}, {.during = [&](QProcess& p) {
+                        if (!moment.isValid()) {
+                            if (QFileInfo::exists(rig.defaultFolder() + "/part.flv.part"))
+                                moment.start();
+                            return false;
+                        }
+                        if (!moment.hasExpired(row.after.count()))
+                            return false;
+                        ::kill(pid_t(p.processId()), row.signal);
+                        return true;
+                    }});
+        EXPECT_EQ(first.exit, row.exit) << first.err.toStdString();
+        EXPECT_EQ(FilesUnder(rig.defaultFolder()),
+                  (QStringList{"part.flv.part", "part.flv.part.json"}));
+
+        const Outcome second = rig.Run({page});
+        EXPECT_EQ(second.exit, 0) << second.err.toStdString();
+        EXPECT_EQ(second.out, Expand("Complete\t1000 KB\t{videos}/part.flv\n", rig));
+        EXPECT_EQ(second.err, "orvello-get: part.flv: continued from 100 KB of 1000 KB.\n");
+        EXPECT_EQ(FilesUnder(rig.defaultFolder()), QStringList{"part.flv"});
+        EXPECT_TRUE(ReadAll(rig.defaultFolder() + "/part.flv") == whole);
+        EXPECT_EQ(ranges,
+                  (QList<QByteArray>{{}, "bytes=" + QByteArray::number(kVideo.size()) + "-"}));
+    }
+}
+
 TEST(GetCommand, StandardInputIsReadAsTheRunGoes) {
+#ifdef __SANITIZE_ADDRESS__
+    // The sanitizer's shadow memory and its quarantine of freed blocks come on top.
+    constexpr qint64 kMostMemory = 400 * 1024 * 1024;
+#else
     constexpr qint64 kMostMemory = 100 * 1024 * 1024;
+#endif
     QByteArray distinct = "{slow}\n";
     for (int i = 0; i < 10000; ++i)
         distinct += "{ok}?copy=" + QByteArray::number(i) + "\n";
