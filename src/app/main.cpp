@@ -115,8 +115,8 @@ int main(int argc, char** argv) {
     frmMain window(options);
     if (ended)
         return *ended;
-    // From here a stop signal ends the program as its Exit does: the running download's
-    // partial file removed and the list saved.
+    // From here a stop signal ends the program as its Exit does: the running downloads stopped
+    // (their partial files kept to continue from, where they can be) and the list saved.
     StopSignals stopSignals;
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &window,
                      [&window](int signal) { window.ExitNow(kExitSignalBase + signal); });

@@ -63,8 +63,9 @@ public:
                std::function<void(int status)> finished);
     // How often a failure that may pass is tried again (5 unless set before Start).
     void setRetries(int tries) { scheduler_.needs.retry.tries = tries; }
-    // Stops the run: what runs ends at once, its partial file is removed, and no other entry
-    // starts. Safe to call at any time, also before the run begins.
+    // Stops the run: what runs ends at once, its partial file kept for a later run to continue
+    // when it can be (else removed), and no other entry starts. Safe to call at any time, also
+    // before the run begins.
     void Stop();
 
 private:
