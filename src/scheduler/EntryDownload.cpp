@@ -24,8 +24,12 @@ namespace orvello {
 
 namespace {
 
-// How often the record of a partial file is brought up to date while its data comes in.
+// How often the record of a partial file is brought up to date while its data comes in: every
+// 2 s, and on a fast line every 1/64 of the file (at least 4 MiB), so a crash or a kill loses
+// little of a large file.
 constexpr int kCheckpointMs = 2000;
+constexpr std::int64_t kCheckpointParts = 64;
+constexpr std::int64_t kLeastCheckpointBytes = std::int64_t(4) << 20;
 
 QString Bytes(qint64 count) {
     return QLocale(QLocale::English).toString(count);
@@ -208,6 +212,9 @@ void EntryDownload::StartTransfer() {
     file_ = job;
     connect(job, &TransferJob::opening, this, [this](quint64) { Opening(); });
     connect(job, &TransferJob::progress, this, [this](quint64, qint64 bytes) {
+        if (record_ && resumeFrom_ + bytes - record_->bytes >=
+                           std::max(record_->total / kCheckpointParts, kLeastCheckpointBytes))
+            Checkpoint();
         needs_.events.VideoProgress(key_, resumeFrom_ + bytes);
     });
     connect(job, &TransferJob::finished, this, [this, job](quint64, const TransferResult& result) {

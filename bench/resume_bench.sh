@@ -1,0 +1,244 @@
+#!/usr/bin/env bash
+# Resuming, measured against the curl command line on the same loopback nginx:
+#  1. broken: the connection is cut when 30 % and again when 60 % of the file has come; the
+#     bytes received in all until the file is complete, as a share of its size (target: at
+#     most 1.05). orvello-get tries again by itself; curl is run again with -C - after each
+#     break, as a user would.
+#  2. killed: the program is killed (SIGKILL) once half of the file is on disk, then run
+#     again; the bytes the second run receives, as a share of the size (target: at most
+#     0.52).
+#  3. throughput: one whole download of the file by each, in MB/s (target: orvello-get at
+#     least curl's; on a busy machine repeat and compare the best).
+# Usage: bench/resume_bench.sh [BUILD_DIR] [SIZE_MIB]   (defaults: build, 1024)
+# Exit status: 0 when every file is right and every target is met, 3 when a target is
+# missed, 1 when a file is wrong, 2 when the benchmark can't run.
+set -euo pipefail
+
+build=$(realpath "${1:-build}")
+mib=${2:-1024}
+get="$build/orvello-get"
+nginx=$(command -v nginx || echo /usr/sbin/nginx)
+for tool in "$get" "$nginx" curl python3 cmp; do
+    if ! command -v "$tool" >/dev/null && [ ! -x "$tool" ]; then
+        echo "resume_bench: $tool is missing" >&2
+        exit 2
+    fi
+done
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    [ -f "$work/nginx.pid" ] && kill "$(cat "$work/nginx.pid")" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+free_port() {
+    python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
+}
+
+size=$((mib * 1024 * 1024))
+mkdir -p "$work/www" "$work/home" "$work/logs" "$work/out"
+head -c "$size" /dev/urandom > "$work/www/clip.flv"
+chmod 755 "$work" "$work/www" # nginx's workers may run as another user
+
+# nginx: the file (with its ETag, Last-Modified and ranges), the pages naming it directly or
+# through the cutting proxy, and a log of the body bytes each answer sent.
+port=$(free_port)
+proxy_port=$(free_port)
+printf '<html><a href="http://127.0.0.1:%s/clip.flv">Download</a></html>' "$port" \
+    > "$work/www/direct"
+printf '<html><a href="http://127.0.0.1:%s/clip.flv">Download</a></html>' "$proxy_port" \
+    > "$work/www/cut"
+chmod 644 "$work/www"/*
+cat > "$work/nginx.conf" <<EOF
+daemon on;
+pid $work/nginx.pid;
+error_log $work/logs/error.log;
+worker_processes 1;
+events { worker_connections 64; }
+http {
+    log_format bytes '\$request \$status \$body_bytes_sent';
+    access_log $work/logs/access.log bytes;
+    default_type application/octet-stream;
+    client_body_temp_path $work/logs;
+    proxy_temp_path $work/logs;
+    fastcgi_temp_path $work/logs;
+    uwsgi_temp_path $work/logs;
+    scgi_temp_path $work/logs;
+    server {
+        listen 127.0.0.1:$port;
+        root $work/www;
+        location /putfile.com/ { alias $work/www/; default_type text/html; }
+    }
+}
+EOF
+"$nginx" -c "$work/nginx.conf" -p "$work" 2>"$work/logs/start.log" || {
+    echo "resume_bench: nginx did not start: $(cat "$work/logs/start.log")" >&2
+    exit 2
+}
+
+# The cutting proxy: forwards to nginx and counts the bytes it hands back; the connection
+# that carries the total past the next cut point (a share of the size) is closed there.
+cat > "$work/proxy.py" <<'EOF'
+import socket, sys, threading
+listen, upstream, size = int(sys.argv[1]), int(sys.argv[2]), int(sys.argv[3])
+state = {"sent": 0, "cuts": [], "next": 0}
+lock = threading.Lock()
+def pump(client):
+    up = socket.create_connection(("127.0.0.1", upstream))
+    def upward():
+        try:
+            while True:
+                data = client.recv(65536)
+                if not data:
+                    break
+                up.sendall(data)
+        except OSError:
+            pass
+    threading.Thread(target=upward, daemon=True).start()
+    try:
+        while True:
+            data = up.recv(1 << 20)
+            if not data:
+                break
+            with lock:
+                cut = None
+                if state["next"] < len(state["cuts"]):
+                    cut = int(state["cuts"][state["next"]] * size)
+                if cut is not None and state["sent"] + len(data) >= cut:
+                    data = data[: max(cut - state["sent"], 0)]
+                    state["next"] += 1
+                    state["sent"] += len(data)
+                    client.sendall(data)
+                    break
+                state["sent"] += len(data)
+            client.sendall(data)
+    except OSError:
+        pass
+    for s in (client, up):
+        try:
+            s.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        s.close()
+def control():
+    # "reset 0.3 0.6" starts a count with these cut points; "sent" prints the count.
+    for line in sys.stdin:
+        words = line.split()
+        with lock:
+            if words[0] == "reset":
+                state.update(sent=0, cuts=[float(w) for w in words[1:]], next=0)
+                print("ok", flush=True)
+            elif words[0] == "sent":
+                print(state["sent"], flush=True)
+threading.Thread(target=control, daemon=True).start()
+server = socket.socket()
+server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+server.bind(("127.0.0.1", listen))
+server.listen(16)
+while True:
+    conn, _ = server.accept()
+    threading.Thread(target=pump, args=(conn,), daemon=True).start()
+EOF
+coproc PROXY { exec python3 "$work/proxy.py" "$proxy_port" "$port" "$size"; }
+pids+=("$PROXY_PID")
+proxy() { # proxy <command...>: a command to the proxy, and its answer
+    echo "$*" >&"${PROXY[1]}"
+    local answer
+    read -r answer <&"${PROXY[0]}"
+    echo "$answer"
+}
+sleep 0.5
+
+export HOME="$work/home" XDG_CONFIG_HOME="$work/home/config" XDG_CACHE_HOME="$work/home/cache"
+page() { echo "http://127.0.0.1:$port/putfile.com/$1"; }
+status=0
+check() { # check <file>: byte for byte against the served file
+    if ! cmp -s "$1" "$work/www/clip.flv"; then
+        echo "WRONG FILE: $1"
+        status=1
+    fi
+}
+ratio() { python3 -c "print(f'{$1 / $2:.3f}')"; }
+meets() { python3 -c "import sys; sys.exit(0 if $1 else 1)"; }
+
+echo "file: $mib MiB, nginx on loopback"
+echo
+echo "1. broken at 30 % and at 60 %: bytes received / size (target <= 1.05)"
+rm -rf "$work/out"/*
+proxy reset 0.3 0.6 >/dev/null
+"$get" --folder "$work/out/get" --quiet "$(page cut)" >/dev/null 2>&1 || true
+get_ratio=$(ratio "$(proxy sent)" "$size")
+check "$work/out/get/clip.flv"
+proxy reset 0.3 0.6 >/dev/null
+mkdir -p "$work/out/curl"
+tries=0
+until curl -s -C - -o "$work/out/curl/clip.flv" "http://127.0.0.1:$proxy_port/clip.flv"; do
+    tries=$((tries + 1))
+    [ "$tries" -lt 5 ] || break
+done
+curl_ratio=$(ratio "$(proxy sent)" "$size")
+check "$work/out/curl/clip.flv"
+printf '   orvello-get %s   curl -C - %s\n' "$get_ratio" "$curl_ratio"
+meets "$get_ratio <= 1.05" || { echo "   TARGET MISSED"; status=${status/0/3}; }
+
+echo
+echo "2. killed at 50 %, run again: bytes the second run receives / size (target <= 0.52)"
+kill_at_half() { # kill_at_half <partial file> <command...>
+    local part=$1
+    shift
+    "$@" >/dev/null 2>&1 &
+    local pid=$!
+    while kill -0 "$pid" 2>/dev/null; do
+        if [ -f "$part" ] && [ "$(stat -c %s "$part")" -ge $((size / 2)) ]; then
+            kill -9 "$pid"
+            break
+        fi
+        sleep 0.002
+    done
+    wait "$pid" 2>/dev/null || true
+}
+second_run_bytes() { # the body bytes of the answers logged since line $1
+    tail -n +"$(($1 + 1))" "$work/logs/access.log" | awk '$2 == "/clip.flv" {s += $NF} END {print s + 0}'
+}
+rm -rf "$work/out"/*
+kill_at_half "$work/out/get/clip.flv.part" "$get" --folder "$work/out/get" "$(page direct)"
+at_kill=$(stat -c %s "$work/out/get/clip.flv.part" 2>/dev/null || echo 0)
+lines=$(wc -l < "$work/logs/access.log")
+"$get" --folder "$work/out/get" "$(page direct)" 2>"$work/logs/get2.err" >/dev/null || true
+get_second=$(ratio "$(second_run_bytes "$lines")" "$size")
+check "$work/out/get/clip.flv"
+mkdir -p "$work/out/curl"
+kill_at_half "$work/out/curl/clip.flv" curl -s -o "$work/out/curl/clip.flv" \
+    "http://127.0.0.1:$port/clip.flv"
+lines=$(wc -l < "$work/logs/access.log")
+curl -s -C - -o "$work/out/curl/clip.flv" "http://127.0.0.1:$port/clip.flv" || true
+curl_second=$(ratio "$(second_run_bytes "$lines")" "$size")
+check "$work/out/curl/clip.flv"
+printf '   orvello-get %s (partial file at the kill: %s; %s)   curl -C - %s\n' "$get_second" \
+    "$(ratio "$at_kill" "$size")" "$(tr -d '\n' < "$work/logs/get2.err")" "$curl_second"
+meets "$get_second <= 0.52" || { echo "   TARGET MISSED"; status=${status/0/3}; }
+
+echo
+echo "3. one whole download: MB/s (target: orvello-get >= curl)"
+rm -rf "$work/out"/*
+sync
+t0=$(date +%s.%N)
+"$get" --folder "$work/out/get" --quiet "$(page direct)" >/dev/null 2>&1
+t1=$(date +%s.%N)
+check "$work/out/get/clip.flv"
+rm -rf "$work/out/get"
+sync
+mkdir -p "$work/out/curl"
+t2=$(date +%s.%N)
+curl -s -o "$work/out/curl/clip.flv" "http://127.0.0.1:$port/clip.flv"
+t3=$(date +%s.%N)
+check "$work/out/curl/clip.flv"
+get_rate=$(python3 -c "print(f'{$size / ($t1 - $t0) / 1e6:.0f}')")
+curl_rate=$(python3 -c "print(f'{$size / ($t3 - $t2) / 1e6:.0f}')")
+printf '   orvello-get %s MB/s (the page and a header request included)   curl %s MB/s\n' \
+    "$get_rate" "$curl_rate"
+meets "$get_rate >= 0.95 * $curl_rate" || echo "   below curl's (repeat on a quiet machine)"
+exit "$status"
