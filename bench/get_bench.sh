@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Resuming, measured against the curl command line on the same loopback nginx:
+# orvello-get's downloads, measured against the curl command line on the same loopback nginx:
 #  1. broken: the connection is cut when 30 % and again when 60 % of the file has come; the
 #     bytes received in all until the file is complete, as a share of its size (target: at
 #     most 1.05). orvello-get tries again by itself; curl is run again with -C - after each
@@ -9,7 +9,11 @@
 #     0.52).
 #  3. throughput: one whole download of the file by each, in MB/s (target: orvello-get at
 #     least curl's; on a busy machine repeat and compare the best).
-# Usage: bench/resume_bench.sh [BUILD_DIR] [SIZE_MIB]   (defaults: build, 1024)
+#  4. four at a time: four files of a quarter of the size each, `orvello-get -j 4` against
+#     `curl --parallel --parallel-max 4`: the aggregate rate (target: at least curl's) and
+#     orvello-get's peak resident memory (target: at most 100 MiB).
+#  5. a speed limit of 500 KiB/s: the average rate over 20 s (target: within 10 %).
+# Usage: bench/get_bench.sh [BUILD_DIR] [SIZE_MIB]   (defaults: build, 1024)
 # Exit status: 0 when every file is right and every target is met, 3 when a target is
 # missed, 1 when a file is wrong, 2 when the benchmark can't run.
 set -euo pipefail
@@ -20,7 +24,7 @@ get="$build/orvello-get"
 nginx=$(command -v nginx || echo /usr/sbin/nginx)
 for tool in "$get" "$nginx" curl python3 cmp; do
     if ! command -v "$tool" >/dev/null && [ ! -x "$tool" ]; then
-        echo "resume_bench: $tool is missing" >&2
+        echo "get_bench: $tool is missing" >&2
         exit 2
     fi
 done
@@ -41,6 +45,10 @@ free_port() {
 size=$((mib * 1024 * 1024))
 mkdir -p "$work/www" "$work/home" "$work/logs" "$work/out"
 head -c "$size" /dev/urandom > "$work/www/clip.flv"
+quarter=$((size / 4))
+for n in 1 2 3 4; do
+    head -c "$quarter" /dev/urandom > "$work/www/part$n.flv"
+done
 chmod 755 "$work" "$work/www" # nginx's workers may run as another user
 
 # nginx: the file (with its ETag, Last-Modified and ranges), the pages naming it directly or
@@ -51,6 +59,10 @@ printf '<html><a href="http://127.0.0.1:%s/clip.flv">Download</a></html>' "$port
     > "$work/www/direct"
 printf '<html><a href="http://127.0.0.1:%s/clip.flv">Download</a></html>' "$proxy_port" \
     > "$work/www/cut"
+for n in 1 2 3 4; do
+    printf '<html><a href="http://127.0.0.1:%s/part%s.flv">Download</a></html>' "$port" "$n" \
+        > "$work/www/part$n"
+done
 chmod 644 "$work/www"/*
 cat > "$work/nginx.conf" <<EOF
 daemon on;
@@ -75,7 +87,7 @@ http {
 }
 EOF
 "$nginx" -c "$work/nginx.conf" -p "$work" 2>"$work/logs/start.log" || {
-    echo "resume_bench: nginx did not start: $(cat "$work/logs/start.log")" >&2
+    echo "get_bench: nginx did not start: $(cat "$work/logs/start.log")" >&2
     exit 2
 }
 
@@ -155,8 +167,8 @@ sleep 0.5
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/config" XDG_CACHE_HOME="$work/home/cache"
 page() { echo "http://127.0.0.1:$port/putfile.com/$1"; }
 status=0
-check() { # check <file>: byte for byte against the served file
-    if ! cmp -s "$1" "$work/www/clip.flv"; then
+check() { # check <file> [served name]: byte for byte against the served file
+    if ! cmp -s "$1" "$work/www/${2:-clip.flv}"; then
         echo "WRONG FILE: $1"
         status=1
     fi
@@ -241,4 +253,48 @@ curl_rate=$(python3 -c "print(f'{$size / ($t3 - $t2) / 1e6:.0f}')")
 printf '   orvello-get %s MB/s (the page and a header request included)   curl %s MB/s\n' \
     "$get_rate" "$curl_rate"
 meets "$get_rate >= 0.95 * $curl_rate" || echo "   below curl's (repeat on a quiet machine)"
+
+echo
+echo "4. four at a time, 4 x $((mib / 4)) MiB: aggregate MB/s (target: orvello-get >= curl), peak memory"
+rm -rf "$work/out"/*
+sync
+t0=$(date +%s.%N)
+/usr/bin/time -f %M -o "$work/logs/rss" "$get" --folder "$work/out/get" --quiet --jobs 4 \
+    "$(page part1)" "$(page part2)" "$(page part3)" "$(page part4)" >/dev/null 2>&1
+t1=$(date +%s.%N)
+for n in 1 2 3 4; do check "$work/out/get/part$n.flv" "part$n.flv"; done
+rm -rf "$work/out/get"
+sync
+mkdir -p "$work/out/curl"
+t2=$(date +%s.%N)
+(cd "$work/out/curl" && curl -s --parallel --parallel-max 4 \
+    -O "http://127.0.0.1:$port/part1.flv" -O "http://127.0.0.1:$port/part2.flv" \
+    -O "http://127.0.0.1:$port/part3.flv" -O "http://127.0.0.1:$port/part4.flv" 2>/dev/null)
+t3=$(date +%s.%N)
+for n in 1 2 3 4; do check "$work/out/curl/part$n.flv" "part$n.flv"; done
+get_rate=$(python3 -c "print(f'{4 * $quarter / ($t1 - $t0) / 1e6:.0f}')")
+curl_rate=$(python3 -c "print(f'{4 * $quarter / ($t3 - $t2) / 1e6:.0f}')")
+rss_mib=$(python3 -c "print(f'{$(cat "$work/logs/rss") / 1024:.1f}')")
+printf '   orvello-get -j 4: %s MB/s, peak %s MiB   curl --parallel: %s MB/s\n' "$get_rate" \
+    "$rss_mib" "$curl_rate"
+meets "$rss_mib <= 100" || { echo "   MEMORY TARGET MISSED"; status=${status/0/3}; }
+meets "$get_rate >= 0.95 * $curl_rate" || echo "   below curl's (repeat on a quiet machine)"
+
+echo
+echo "5. --limit-rate 500K for 20 s: average rate (target: 512000 B/s within 10 %)"
+rm -rf "$work/out"/*
+"$get" --folder "$work/out/get" --limit-rate 500K "$(page direct)" >/dev/null 2>&1 &
+pid=$!
+pids+=("$pid")
+until [ -f "$work/out/get/clip.flv.part" ]; do sleep 0.01; done
+start_bytes=$(stat -c %s "$work/out/get/clip.flv.part")
+t0=$(date +%s.%N)
+sleep 20
+end_bytes=$(stat -c %s "$work/out/get/clip.flv.part")
+t1=$(date +%s.%N)
+kill -INT "$pid"
+wait "$pid" 2>/dev/null || true
+rate=$(python3 -c "print(f'{($end_bytes - $start_bytes) / ($t1 - $t0):.0f}')")
+printf '   %s B/s (%s of the limit)\n' "$rate" "$(ratio "$rate" 512000)"
+meets "abs($rate / 512000 - 1) <= 0.10" || { echo "   TARGET MISSED"; status=${status/0/3}; }
 exit "$status"
