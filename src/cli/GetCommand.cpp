@@ -22,8 +22,9 @@ constexpr qint64 kRedrawMs = 100;
 // The entries that may wait beside the running one before the feed is asked for no more.
 constexpr int kMostWaiting = 2;
 
-QString SiteOf(const QString& address) {
-    const SiteEntry* site = FindSite(IdentifySite(address));
+// The site's domain, from the code the entry was given when it was added.
+QString SiteOf(int32_t siteCode) {
+    const SiteEntry* site = FindSite(siteCode);
     return site ? QString::fromLatin1(site->domain) : QString();
 }
 
@@ -197,7 +198,7 @@ void GetCommand::drawLive(bool now) {
         // Until the file has a name, the page address stands for it.
         const QString& name =
             entry->FileName == EntryText::AutoDetect ? entry->PageAddress : entry->FileName;
-        views.push_back({SiteOf(entry->PageAddress), name, entry->State, entry->Progress,
+        views.push_back({SiteOf(entry->SiteCode), name, entry->State, entry->Progress,
                          entry->FileSize, receiving ? scheduler_.events.BytesSoFar(key) : 0,
                          entry->TransferNote, entry->ExpectedBytes});
     }

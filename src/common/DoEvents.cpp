@@ -9,7 +9,8 @@ namespace orvello {
 
 namespace {
 using Clock = std::chrono::steady_clock;
-std::chrono::microseconds g_interval{4000};
+// How close together two DoEvents() calls may be before the second is skipped.
+constexpr std::chrono::microseconds g_interval{4000};
 Clock::time_point g_lastRun{};
 } // namespace
 
@@ -40,14 +41,6 @@ bool WaitForEventsFor(const QObject* self, std::chrono::milliseconds maxWait) {
     const QPointer<const QObject> alive(self);
     WaitForEvents(maxWait);
     return !alive.isNull();
-}
-
-void SetDoEventsInterval(std::chrono::microseconds interval) {
-    g_interval = interval;
-}
-
-std::chrono::microseconds DoEventsInterval() {
-    return g_interval;
 }
 
 } // namespace orvello

@@ -22,9 +22,4 @@ void WaitForEvents(std::chrono::milliseconds maxWait);
 bool DoEventsFor(const QObject* self);
 bool WaitForEventsFor(const QObject* self, std::chrono::milliseconds maxWait);
 
-// How close together two DoEvents() calls may be before the second is skipped.
-// Zero makes every call run the events (tests use it to get exact yield points).
-void SetDoEventsInterval(std::chrono::microseconds interval);
-std::chrono::microseconds DoEventsInterval();
-
 } // namespace orvello
