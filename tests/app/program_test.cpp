@@ -289,3 +289,82 @@ TEST(Program, AStopSignalEndsTheWindowAsItsExitDoes) {
         EXPECT_EQ(w.urls(), QStringList({slow, late}));
     }
 }
+
+// A window ended by SIGTERM, or killed, while a video comes in leaves its partial file with a
+// record; started again, its kept entry continues from there at the next Start.
+TEST(Program, AWindowStartedAgainContinuesWhereASignalEndedIt) {
+    if (!kCanClick)
+        GTEST_SKIP() << "no x11_click: the XCB headers are not installed";
+    QByteArray whole(1024000, Qt::Uninitialized);
+    for (qsizetype i = 0; i < whole.size(); ++i)
+        whole[i] = char(i * 7 % 251);
+    const struct {
+        int signal, exit;
+        std::chrono::milliseconds after; // from the partial file's appearance
+    } rows[] = {{SIGTERM, 143, 300ms}, {SIGKILL, -1, 2500ms}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(strsignal(row.signal));
+        ScriptServer server;
+        QList<QByteArray> ranges;
+        // The first GET sends a tenth of the file, then nothing more; a range gets the rest.
+        server.respond = [&](const ScriptServer::Request& r) -> std::optional<Reply> {
+            if (r.target() != "/clip.flv")
+                return std::nullopt;
+            const QByteArray etag = "ETag: \"v1\"";
+            if (r.method() == "HEAD")
+                return Reply::Head({"HTTP/1.1 200 OK",
+                                    "Content-Length: " + QByteArray::number(whole.size()), etag});
+            const QByteArray range = r.header("Range");
+            ranges << range;
+            if (range.isEmpty()) {
+                Reply first = Reply::Ok(whole, etag + "\r\n");
+                first.cutAt = whole.size() / 10;
+                first.after = Reply::After::Hang;
+                return first;
+            }
+            const qint64 from = range.mid(6, range.indexOf('-') - 6).toLongLong();
+            Reply rest = Reply::Head(
+                {"HTTP/1.1 206 Partial Content",
+                 "Content-Range: bytes " + QByteArray::number(from) + "-" +
+                     QByteArray::number(whole.size() - 1) + "/" + QByteArray::number(whole.size()),
+                 "Content-Length: " + QByteArray::number(whole.size() - from), etag});
+            rest.body = whole.mid(from);
+            return rest;
+        };
+        const QString page = ServeVideo(server, "clip", Reply::Ok(""), Reply::Ok(""));
+        Window w;
+        if (!w.start({page}))
+            GTEST_SKIP() << w.display.errorString.toStdString();
+        if (!w.shown()) {
+            ADD_FAILURE() << "the window did not show";
+            continue;
+        }
+        const QString videos = w.path("Downloaded Videos");
+        const QString part = QDir(videos).filePath("clip.flv.part");
+        const QString file = QDir(videos).filePath("clip.flv");
+        auto start = [&](const QString& until) { // Start, pressed until `until` is there
+            return WaitUntil([&] {
+                return QFileInfo::exists(until) ||
+                       (w.click({"523", "441"}) &&
+                        WaitUntil([&] { return QFileInfo::exists(until); }, 500));
+            });
+        };
+        EXPECT_TRUE(start(part));
+        QElapsedTimer since;
+        since.start();
+        WaitUntil([&] { return since.hasExpired(row.after.count()); });
+        EXPECT_EQ(w.end(row.signal), row.exit);
+        EXPECT_EQ(QDir(videos).entryList(QDir::Files | QDir::Hidden),
+                  (QStringList{"clip.flv.part", "clip.flv.part.json"}));
+
+        w.process.start(QStringLiteral(ORVELLO_PROGRAM), {});
+        ASSERT_TRUE(w.process.waitForStarted());
+        ASSERT_TRUE(w.shown());
+        EXPECT_TRUE(start(file));
+        EXPECT_TRUE(WaitUntil([&] { return !QFileInfo::exists(part); }));
+        EXPECT_EQ(w.end(SIGTERM), 143);
+        QFile got(file);
+        EXPECT_TRUE(got.open(QIODevice::ReadOnly) && got.readAll() == whole);
+        EXPECT_EQ(ranges, (QList<QByteArray>{{}, "bytes=102400-"}));
+    }
+}
