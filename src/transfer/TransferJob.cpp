@@ -294,13 +294,19 @@ void TransferJob::Activity(bool last) {
         return;
     }
     inActivity_ = true;
-    const auto leave = qScopeGuard([this] { inActivity_ = false; });
+    // A handler may delete the job (its owner ended in a loop of the handler's own): nothing
+    // of it is touched after an event that did.
+    const QPointer<TransferJob> alive(this);
+    const auto leave = qScopeGuard([this, &alive] {
+        if (alive)
+            inActivity_ = false;
+    });
     if (opened_ && !result_.headersComplete) {
         result_.headersComplete = true;
         result_.headerBlock = headers_.block;
         result_.headerBlockTooLong = headers_.tooLong;
         emit opening(key_);
-        if (phase_ != Phase::Running)
+        if (!alive || phase_ != Phase::Running)
             return;
     }
     const bool ended = last || easy_.end().done;
@@ -330,8 +336,8 @@ void TransferJob::Activity(bool last) {
         // must not hold the server.
         Resume();
         emit progress(key_, taken_);
-        if (phase_ != Phase::Running)
-            return; // a handler cancelled: nothing more is taken
+        if (!alive || phase_ != Phase::Running)
+            return; // a handler cancelled or deleted the job: nothing more is taken
         if (request_.block == 0)
             break;
     }
@@ -382,8 +388,9 @@ void TransferJob::Written() {
 void TransferJob::Ended() {
     if (phase_ != Phase::Running)
         return;
+    const QPointer<TransferJob> alive(this);
     Activity(true); // what is left, a short last block included
-    if (phase_ != Phase::Running)
+    if (!alive || phase_ != Phase::Running)
         return;
     const CURLcode code = easy_.end().result;
     if (code == CURLE_OK) {
@@ -414,9 +421,11 @@ void TransferJob::Tick() {
     const auto now = Clock::now();
     if (connected_) {
         const Limits& limits = request_.limits;
+        const QPointer<TransferJob> alive(this);
         if (!opened_ && now - since_ >= limits.headers) {
             Activity(true);
-            Fail(TransferFailure::TooSlow);
+            if (alive && phase_ == Phase::Running)
+                Fail(TransferFailure::TooSlow);
             return;
         }
         // Time the loop's thread spent away from the event loop (a long handler), and time the
@@ -442,7 +451,7 @@ void TransferJob::Tick() {
             const double seconds = std::chrono::duration<double>(now - first.at).count();
             if (double(received - first.bytes) < limits.lowSpeedBytesPerSecond * seconds) {
                 Activity(true); // what arrived is taken before the failure is told
-                if (phase_ == Phase::Running)
+                if (alive && phase_ == Phase::Running)
                     Fail(TransferFailure::TooSlow);
                 return;
             }

@@ -1004,36 +1004,36 @@ TEST_F(Shell, TheSurfaceNeverOpensAContextMenuOfItsOwnWhileHooked) {
 
 TEST(ShellExit, EndMeFromInsideARunningTransferEndsTheProcessAtOnce) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            QTemporaryDir dir;
-            ScriptServer server;
-            ScriptedPrompter prompter;
-            prompter.defaultAnswer = MsgAnswer::Yes;
-            FixedNet online;
-            online.online = true;
-            frmMain::Options o;
-            o.surfacePath = QStringLiteral(ORVELLO_SURFACE);
-            o.store = RegRoot{dir.filePath("store.ini")};
-            o.listFile = dir.filePath("list.json");
-            o.prompter = &prompter; // the real way to end the process is kept
-            frmMain w(o);
-            w.scheduler().startStop.setConnectivity(online);
-            w.programSettings().sDownloadDir = dir.filePath("videos");
-            w.list().AddUrlToList(ServeSlowVideo(server));
-            bool closed = false;
-            w.list().AddObserver([&](const ListChange&) {
-                if (closed || w.list().Entries()[0].State != EntryState::Transferring)
-                    return;
-                closed = true;
-                QTimer::singleShot(0, [&] { w.Flash_FSCommand("IDC_FS_Close", {}); });
-            });
-            w.scheduler().startStop.cmdStartDownload_Click();
-            // The program's loop ends with EndMe's status; 3 if it never did.
-            QTimer::singleShot(30000, [] { QCoreApplication::exit(3); });
-            std::exit(QCoreApplication::exec());
-        },
-        ::testing::ExitedWithCode(0), "");
+    // Everything the window made is gone before the process ends, as after main returns.
+    const auto run = [] {
+        QTemporaryDir dir;
+        ScriptServer server;
+        ScriptedPrompter prompter;
+        prompter.defaultAnswer = MsgAnswer::Yes;
+        FixedNet online;
+        online.online = true;
+        frmMain::Options o;
+        o.surfacePath = QStringLiteral(ORVELLO_SURFACE);
+        o.store = RegRoot{dir.filePath("store.ini")};
+        o.listFile = dir.filePath("list.json");
+        o.prompter = &prompter; // the real way to end the process is kept
+        frmMain w(o);
+        w.scheduler().startStop.setConnectivity(online);
+        w.programSettings().sDownloadDir = dir.filePath("videos");
+        w.list().AddUrlToList(ServeSlowVideo(server));
+        bool closed = false;
+        w.list().AddObserver([&](const ListChange&) {
+            if (closed || w.list().Entries()[0].State != EntryState::Transferring)
+                return;
+            closed = true;
+            QTimer::singleShot(0, [&] { w.Flash_FSCommand("IDC_FS_Close", {}); });
+        });
+        w.scheduler().startStop.cmdStartDownload_Click();
+        // The program's loop ends with EndMe's status; 3 if it never did.
+        QTimer::singleShot(30000, [] { QCoreApplication::exit(3); });
+        return QCoreApplication::exec();
+    };
+    EXPECT_EXIT(std::exit(run()), ::testing::ExitedWithCode(0), "");
 }
 
 // A click on a selected name cell, then, before its editor is due, a click into the address
