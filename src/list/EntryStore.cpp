@@ -261,6 +261,20 @@ bool EntryStore::Retry(quint64 key) {
     return true;
 }
 
+bool EntryStore::SearchPage(quint64 key, int32_t siteCode) {
+    const DownloadItem* now = ByKey(key);
+    if (!now || now->State != EntryState::Unsupported)
+        return false;
+    const Editing item = edit(indexOf(key));
+    item->SiteCode = siteCode;
+    item->FileName = EntryText::AutoDetect;
+    item->State = EntryState::Waiting;
+    item->Progress = 0;
+    item->Status = EntryText::Waiting;
+    item->Reason.clear();
+    return true;
+}
+
 void EntryStore::Restore(std::vector<DownloadItem> entries) {
     std::vector<DownloadItem> kept;
     QSet<QString> seen;
