@@ -107,6 +107,7 @@ int main(int argc, char** argv) {
     StopSignals stopSignals;
     GetCommand command(report);
     command.setRetries(options.retries);
+    command.setAnySite(options.anySite || chosen.bAnySite);
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &stopSignals,
                      [&command] { command.Stop(); });
     AddressFeed feed(options.addresses, STDIN_FILENO);
