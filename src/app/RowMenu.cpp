@@ -80,7 +80,7 @@ void RowMenu::Popup(const QPoint& globalPos) {
         const DownloadItem* e = list_.EntryByKey(key);
         anyFinished |= finished(*e);
         anyFailed |= failed(*e);
-        anyUnsupported |= e->State == EntryState::Unsupported;
+        anyUnsupported |= EntryStore::NoSiteKnows(*e);
     }
     openFile->setEnabled(anyFinished);
     openFolder->setEnabled(anyFinished);

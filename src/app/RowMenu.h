@@ -26,8 +26,9 @@ class modMain;
 //   Copy page address       the page addresses, one a line, to the clipboard
 //   Try again               failed and cancelled entries go back to "Waiting"
 //   Look for a video on this page
-//                           "Link is not supported" entries become pages searched for a
-//                           video, "Waiting", whatever the any-page setting says
+//                           entries of addresses no site knows ("Link is not supported", or
+//                           "ERROR" after a run) become pages searched for a video,
+//                           "Waiting", whatever the any-page setting says
 //   Remove                  the entries leave the list, as Remove selected does
 // An item that applies to none of the entries is disabled. A file or folder that can't be
 // opened is said so in a message box.

@@ -95,8 +95,8 @@ public:
     // "Link is not supported" (off, the default).
     void SetAnySite(bool on) { anySite_ = on; }
     bool AnySite() const { return anySite_; }
-    // Makes each "Link is not supported" entry of these a page to search for a video, and
-    // refreshes the grid when any changed. True when any did.
+    // Makes each entry of these whose address no site knows (EntryStore::NoSiteKnows) a page
+    // to search for a video, and refreshes the grid when any changed. True when any did.
     bool SearchPages(const QSet<quint64>& keys);
 
     // Replaces the list with entries read back from disk (see EntryStore::Restore): an entry

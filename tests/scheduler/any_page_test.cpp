@@ -39,9 +39,11 @@ struct Row {
     bool anySite;
     // Scripts the server and gives the address to add.
     std::function<QString(ScriptServer&, const QByteArray& video)> arrange;
-    bool searchFromMenu = false; // the row menu's "Look for a video on this page" first
-    QString added;               // the status once added
-    QString status;              // after the run
+    // The row menu's "Look for a video on this page" chosen: 0 never, 1 before the run, 2
+    // after a first run has said the link is not supported.
+    int searchFromMenu;
+    QString added;  // the status once added
+    QString status; // after the run
     QString reason;
     QString file;           // the name of the downloaded file; empty for none
     QByteArray refererPath; // the page sent as Referer for the file; empty for none
@@ -62,7 +64,7 @@ TEST(GenericPages, AnAddressNoSiteKnowsIsSearchedForItsVideo) {
              ServeFile(s, "/media/clip.mp4", v);
              return s.url("/watch/1");
          },
-         false, "Waiting", "Complete", "", "Harbour at dawn.mp4", "/watch/1", "/media/clip.mp4"},
+         0, "Waiting", "Complete", "", "Harbour at dawn.mp4", "/watch/1", "/media/clip.mp4"},
         {"a page that sends the reader on with a meta refresh", true,
          [](ScriptServer& s, const QByteArray& v) {
              s.onPath("GET", "/old",
@@ -72,13 +74,13 @@ TEST(GenericPages, AnAddressNoSiteKnowsIsSearchedForItsVideo) {
              ServeFile(s, "/v/a.mp4", v);
              return s.url("/old");
          },
-         false, "Waiting", "Complete", "", "a.mp4", "/new", "/v/a.mp4"},
+         0, "Waiting", "Complete", "", "a.mp4", "/new", "/v/a.mp4"},
         {"an address that answers with a video/mp4 file", true,
          [](ScriptServer& s, const QByteArray& v) {
              ServeFile(s, "/files/movie.mp4", v);
              return s.url("/files/movie.mp4");
          },
-         false, "Waiting", "Complete", "", "movie.mp4", "", "/files/movie.mp4"},
+         0, "Waiting", "Complete", "", "movie.mp4", "", "/files/movie.mp4"},
         {"an address that answers with an HLS playlist", true,
          [](ScriptServer& s, const QByteArray&) {
              s.onPath("GET", "/live/index.m3u8",
@@ -86,7 +88,7 @@ TEST(GenericPages, AnAddressNoSiteKnowsIsSearchedForItsVideo) {
                             "application/vnd.apple.mpegurl"));
              return s.url("/live/index.m3u8");
          },
-         false, "Waiting", "ERROR", kReasonHlsStream, "", "", ""},
+         0, "Waiting", "ERROR", kReasonHlsStream, "", "", ""},
         {"a page whose video is an HLS stream", true,
          [](ScriptServer& s, const QByteArray&) {
              s.onPath("GET", "/show",
@@ -94,7 +96,7 @@ TEST(GenericPages, AnAddressNoSiteKnowsIsSearchedForItsVideo) {
                            "type=\"application/x-mpegURL\"></video></html>"));
              return s.url("/show");
          },
-         false, "Waiting", "ERROR", kReasonHlsStream, "", "", ""},
+         0, "Waiting", "ERROR", kReasonHlsStream, "", "", ""},
         {"a page whose only video is a DASH manifest", true,
          [](ScriptServer& s, const QByteArray&) {
              s.onPath("GET", "/dash",
@@ -102,26 +104,33 @@ TEST(GenericPages, AnAddressNoSiteKnowsIsSearchedForItsVideo) {
                            "type=\"application/dash+xml\"></video></html>"));
              return s.url("/dash");
          },
-         false, "Waiting", "ERROR", kReasonDashManifest, "", "", ""},
+         0, "Waiting", "ERROR", kReasonDashManifest, "", "", ""},
         {"a page without a video", true,
          [](ScriptServer& s, const QByteArray&) {
              s.onPath("GET", "/about", Page("<html><title>About</title><p>Hello</p></html>"));
              return s.url("/about");
          },
-         false, "Waiting", "ERROR", kReasonNoVideo, "", "", ""},
+         0, "Waiting", "ERROR", kReasonNoVideo, "", "", ""},
         {"the setting off", false,
          [](ScriptServer& s, const QByteArray& v) {
              ServeFile(s, "/files/movie.mp4", v);
              return s.url("/files/movie.mp4");
          },
-         false, "Link is not supported", "ERROR", kSiteNotSupportedReason, "", "", ""},
+         0, "Link is not supported", "ERROR", kSiteNotSupportedReason, "", "", ""},
         {"the setting off, and the row menu's search chosen", false,
          [](ScriptServer& s, const QByteArray& v) {
              s.onPath("GET", "/watch/2", Page("<html><video src=\"/m/b.webm\"></video></html>"));
              ServeFile(s, "/m/b.webm", v);
              return s.url("/watch/2");
          },
-         true, "Link is not supported", "Complete", "", "b.webm", "/watch/2", "/m/b.webm"},
+         1, "Link is not supported", "Complete", "", "b.webm", "/watch/2", "/m/b.webm"},
+        {"the setting off, and the row menu's search chosen after a run", false,
+         [](ScriptServer& s, const QByteArray& v) {
+             s.onPath("GET", "/watch/3", Page("<html><video src=\"/m/c.mp4\"></video></html>"));
+             ServeFile(s, "/m/c.mp4", v);
+             return s.url("/watch/3");
+         },
+         2, "Link is not supported", "Complete", "", "c.mp4", "/watch/3", "/m/c.mp4"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -132,6 +141,10 @@ TEST(GenericPages, AnAddressNoSiteKnowsIsSearchedForItsVideo) {
         const QString page = row.arrange(server, video);
         m.Add(page);
         EXPECT_EQ(m.Entry(0).Status, row.added);
+        if (row.searchFromMenu == 2) {
+            m.Click();
+            EXPECT_EQ(m.Entry(0).Status, "ERROR");
+        }
         if (row.searchFromMenu) {
             EXPECT_TRUE(m.list.SearchPages({m.Key(0)}));
             EXPECT_EQ(m.Entry(0).Status, "Waiting");
