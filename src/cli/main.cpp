@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
 
     // The window's settings stand for what the command line leaves out.
     ProgramSettings chosen;
-    if (options.folder.isEmpty() || !options.jobs || !options.limitRate)
+    if (options.folder.isEmpty() || !options.jobs || !options.limitRate || !options.anySite)
         chosen = GetCommand::StoredSettings();
     if (!options.folder.isEmpty())
         chosen.sDownloadDir = options.folder;
