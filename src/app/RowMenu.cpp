@@ -43,6 +43,8 @@ RowMenu::RowMenu(DownloadGrid& grid, modMain& list, Prompter& prompter, Actions 
     copyAddress =
         menu_->addAction(QStringLiteral("&Copy page address"), this, &RowMenu::CopyAddresses);
     tryAgain = menu_->addAction(QStringLiteral("&Try again"), this, &RowMenu::TryAgain);
+    searchPage = menu_->addAction(QStringLiteral("&Look for a video on this page"), this,
+                                  &RowMenu::SearchPage);
     menu_->addSeparator();
     remove = menu_->addAction(QStringLiteral("&Remove"), this, &RowMenu::Remove);
     // Shown beside the item; the grid takes the key itself.
@@ -73,15 +75,17 @@ void RowMenu::Popup(const QPoint& globalPos) {
     keys_ = selectedKeys();
     if (keys_.isEmpty())
         return;
-    bool anyFinished = false, anyFailed = false;
+    bool anyFinished = false, anyFailed = false, anyUnsupported = false;
     for (quint64 key : std::as_const(keys_)) {
         const DownloadItem* e = list_.EntryByKey(key);
         anyFinished |= finished(*e);
         anyFailed |= failed(*e);
+        anyUnsupported |= EntryStore::NoSiteKnows(*e);
     }
     openFile->setEnabled(anyFinished);
     openFolder->setEnabled(anyFinished);
     tryAgain->setEnabled(anyFailed);
+    searchPage->setEnabled(anyUnsupported);
     menu_->popup(globalPos);
 }
 
@@ -156,6 +160,10 @@ void RowMenu::CopyAddresses() {
 
 void RowMenu::TryAgain() {
     list_.RetryEntries(QSet<quint64>(keys_.begin(), keys_.end()));
+}
+
+void RowMenu::SearchPage() {
+    list_.SearchPages(QSet<quint64>(keys_.begin(), keys_.end()));
 }
 
 void RowMenu::Remove() {

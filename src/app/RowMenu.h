@@ -25,6 +25,10 @@ class modMain;
 // file there, FinishedFileOf: a file gone or replaced is said, not opened)
 //   Copy page address       the page addresses, one a line, to the clipboard
 //   Try again               failed and cancelled entries go back to "Waiting"
+//   Look for a video on this page
+//                           entries of addresses no site knows ("Link is not supported", or
+//                           "ERROR" after a run) become pages searched for a video,
+//                           "Waiting", whatever the any-page setting says
 //   Remove                  the entries leave the list, as Remove selected does
 // An item that applies to none of the entries is disabled. A file or folder that can't be
 // opened is said so in a message box.
@@ -47,6 +51,7 @@ public:
     QAction* openFolder = nullptr;
     QAction* copyAddress = nullptr;
     QAction* tryAgain = nullptr;
+    QAction* searchPage = nullptr;
     QAction* remove = nullptr;
 
 private:
@@ -63,6 +68,7 @@ private:
     void OpenFolders();
     void CopyAddresses();
     void TryAgain();
+    void SearchPage();
     void Remove();
 
     DownloadGrid& grid_;

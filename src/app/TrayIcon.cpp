@@ -68,6 +68,7 @@ void TrayIcon::LoadMenu() {
     connect(menu->grpSimultaneous, &QActionGroup::triggered, this,
             &TrayIcon::mnuSimultaneous_Click);
     connect(menu->grpSpeedLimit, &QActionGroup::triggered, this, &TrayIcon::mnuSpeedLimit_Click);
+    connect(menu->mnuAnySite, &QAction::triggered, this, &TrayIcon::mnuAnySite_Click);
     connect(menu->mnuExit, &QAction::triggered, this, &TrayIcon::mnuExit_Click);
 }
 
@@ -131,6 +132,7 @@ void TrayIcon::TRAYMENU_AboutToShow() {
     menu->mnuSpeedOther->setText(frmMenu::SpeedText(limit));
     menu->mnuSpeedOther->setData(qint64(limit));
     menu->mnuSpeedOther->setChecked(!offered);
+    menu->mnuAnySite->setChecked(actions_.anySite && actions_.anySite());
 }
 
 void TrayIcon::mnuOrvello_Click() {
@@ -158,6 +160,12 @@ void TrayIcon::mnuSimultaneous_Click(QAction* item) {
 void TrayIcon::mnuSpeedLimit_Click(QAction* item) {
     if (actions_.setSpeedLimit)
         actions_.setSpeedLimit(item->data().toLongLong());
+}
+
+void TrayIcon::mnuAnySite_Click() {
+    // The item has toggled its mark already.
+    if (actions_.setAnySite)
+        actions_.setAnySite(menu->mnuAnySite->isChecked());
 }
 
 void TrayIcon::mnuExit_Click() {

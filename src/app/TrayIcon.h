@@ -19,7 +19,8 @@ class frmMenu;
 // The tray icon that keeps the program reachable while its window is hidden, and its menu
 // (frmMenu): a left click or the menu's first item brings the window back (from the tray or
 // minimised), the download item starts or stops a run, the two submenus choose how many entries
-// download at a time and the speed limit, the watch item switches the clipboard watching, and
+// download at a time and the speed limit, "Find videos on any page" switches the search of
+// pages no site knows, the watch item switches the clipboard watching, and
 // Exit ends the program once the menu has closed. What the items do is the window's, handed in
 // as Actions.
 class TrayIcon : public QObject {
@@ -35,6 +36,8 @@ public:
         std::function<void(int count)> setSimultaneous; // a count chosen
         std::function<std::int64_t()> speedLimit;       // bytes a second, 0 for no limit
         std::function<void(std::int64_t bytesPerSecond)> setSpeedLimit; // a limit chosen
+        std::function<bool()> anySite;           // whether pages no site knows are searched
+        std::function<void(bool on)> setAnySite; // "Find videos on any page": its new mark
     };
 
     TrayIcon(QWidget& window, Actions actions);
@@ -72,6 +75,7 @@ public:
     void mnuMonitor_Click();
     void mnuSimultaneous_Click(QAction* item);
     void mnuSpeedLimit_Click(QAction* item);
+    void mnuAnySite_Click();
     void mnuExit_Click();
 
 private:

@@ -114,14 +114,15 @@ frmMain::frmMain(Options options) : m_options(std::move(options)) {
                                                 [this] { ScrollUp(); }, [this] { ScrollDown(); }});
 
     m_tray = std::make_unique<TrayIcon>(
-        *this,
-        TrayIcon::Actions{[this] { return m_settings.bMonitorClipboard; },
-                          [this](bool on) { SwitchClipboardWatch(on, WatchSwitch::FromTray); },
-                          [this](const QString& command) { Flash_FSCommand(command, QString()); },
-                          [this] { EndMe(); }, [this] { return m_settings.iSimultaneous; },
-                          [this](int count) { SetSimultaneous(count); },
-                          [this] { return m_settings.lSpeedLimit; },
-                          [this](std::int64_t limit) { SetSpeedLimit(limit); }});
+        *this, TrayIcon::Actions{
+                   [this] { return m_settings.bMonitorClipboard; },
+                   [this](bool on) { SwitchClipboardWatch(on, WatchSwitch::FromTray); },
+                   [this](const QString& command) { Flash_FSCommand(command, QString()); },
+                   [this] { EndMe(); }, [this] { return m_settings.iSimultaneous; },
+                   [this](int count) { SetSimultaneous(count); },
+                   [this] { return m_settings.lSpeedLimit; },
+                   [this](std::int64_t limit) { SetSpeedLimit(limit); },
+                   [this] { return m_settings.bAnySite; }, [this](bool on) { SetAnySite(on); }});
     connect(&m_scheduler->startStop, &StartStop::mnuDownloadCaptionChanged, m_tray.get(),
             &TrayIcon::SetDownloadCaption);
     connect(&m_scheduler->startStop, &StartStop::RunEnded, this, &frmMain::RunEnded);
@@ -145,6 +146,7 @@ frmMain::frmMain(Options options) : m_options(std::move(options)) {
     InitMainWindow();
     m_tray->LoadMenu();
     m_settingsStore->LoadSettings();
+    m_list->SetAnySite(m_settings.bAnySite);
     StartHook();
     LoadList();
 }
@@ -369,6 +371,12 @@ void frmMain::SwitchClipboardWatch(bool on, WatchSwitch from) {
 void frmMain::SetSimultaneous(int count) {
     m_settings.iSimultaneous = std::clamp(count, 1, ProgramSettings::kMostSimultaneous);
     m_scheduler->runner.setSimultaneous(m_settings.iSimultaneous);
+    m_settingsStore->SaveRunSettings();
+}
+
+void frmMain::SetAnySite(bool on) {
+    m_settings.bAnySite = on;
+    m_list->SetAnySite(on);
     m_settingsStore->SaveRunSettings();
 }
 

@@ -98,6 +98,8 @@ public:
     // second, 0 for none): they apply at once to a run under way and are saved.
     void SetSimultaneous(int count);
     void SetSpeedLimit(std::int64_t bytesPerSecond);
+    // "Find videos on any page" chosen in the tray's menu: its new mark, saved at once.
+    void SetAnySite(bool on);
     void BeginWindowDrag();
     // Asks for the download folder, starting in the current one; a chosen folder that is not
     // an absolute path becomes the default.

@@ -45,6 +45,8 @@ frmMenu::frmMenu(QObject* parent) : QObject(parent) {
         grpSpeedLimit->addAction(item);
     }
 
+    mnuAnySite = TRAYMENU.addAction(QStringLiteral("Find videos on any page"));
+    mnuAnySite->setCheckable(true);
     mnuSep2 = TRAYMENU.addSeparator();
     mnuMonitor = TRAYMENU.addAction(QStringLiteral("Monitor Video URL's in Clipboard"));
     mnuMonitor->setCheckable(true);

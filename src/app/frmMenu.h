@@ -35,6 +35,8 @@ public:
     QMenu* mnuSpeedLimit;
     QActionGroup* grpSpeedLimit;
     QAction* mnuSpeedOther;
+    // "Find videos on any page": checked while pages no site knows are searched for a video.
+    QAction* mnuAnySite;
     QAction* mnuSep2;
     QAction* mnuMonitor;
     QAction* mnuSep3; // the next three are never shown

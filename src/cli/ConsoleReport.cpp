@@ -109,7 +109,8 @@ QString FinishedLine(const DownloadItem& entry) {
 
 QString UnsupportedLine(const QString& address) {
     return QStringList{EntryText::LinkNotSupported, EntryText::UnknownSize, address,
-                       kSiteNotSupportedReason}
+                       QStringLiteral("No supported site has this address; --any-site looks "
+                                      "for a video on any page.")}
         .join(QLatin1Char('\t'));
 }
 

@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QUrl>
 
 #include <filesystem>
 #include <system_error>
@@ -23,8 +24,11 @@ constexpr qint64 kRedrawMs = 100;
 constexpr int kMostWaiting = 2;
 
 // The site's domain, from the code the entry was given when it was added.
-QString SiteOf(int32_t siteCode) {
-    const SiteEntry* site = FindSite(siteCode);
+// The site's domain, or the host of a page no site knows.
+QString SiteOf(const DownloadItem& entry) {
+    if (entry.SiteCode == kSiteGeneric)
+        return QUrl(entry.PageAddress).host();
+    const SiteEntry* site = FindSite(entry.SiteCode);
     return site ? QString::fromLatin1(site->domain) : QString();
 }
 
@@ -142,7 +146,8 @@ void GetCommand::maybeFinish() {
 void GetCommand::onAddress(const QString& address) {
     if (fed_ || stopped_)
         return;
-    if (IdentifySite(address) == kSiteNotSupported) {
+    if (IdentifySite(address) == kSiteNotSupported &&
+        !(list_.AnySite() && IsWebPageAddress(address))) {
         report_.Unsupported(address);
         allTaken_ = false;
         return;
@@ -198,9 +203,9 @@ void GetCommand::drawLive(bool now) {
         // Until the file has a name, the page address stands for it.
         const QString& name =
             entry->FileName == EntryText::AutoDetect ? entry->PageAddress : entry->FileName;
-        views.push_back({SiteOf(entry->SiteCode), name, entry->State, entry->Progress,
-                         entry->FileSize, receiving ? scheduler_.events.BytesSoFar(key) : 0,
-                         entry->TransferNote, entry->ExpectedBytes});
+        views.push_back({SiteOf(*entry), name, entry->State, entry->Progress, entry->FileSize,
+                         receiving ? scheduler_.events.BytesSoFar(key) : 0, entry->TransferNote,
+                         entry->ExpectedBytes});
     }
     if (!now && shown == shown_ && sinceDrawn_.isValid() && !sinceDrawn_.hasExpired(kRedrawMs))
         return;

@@ -63,6 +63,8 @@ public:
                std::function<void(int status)> finished);
     // How often a failure that may pass is tried again (5 unless set before Start).
     void setRetries(int tries) { scheduler_.needs.retry.tries = tries; }
+    // Whether an address no site knows is searched for a video (--any-site).
+    void setAnySite(bool on) { list_.SetAnySite(on); }
     // Stops the run: what runs ends at once, its partial file kept for a later run to continue
     // when it can be (else removed), and no other entry starts. Safe to call at any time, also
     // before the run begins.

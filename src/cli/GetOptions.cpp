@@ -87,6 +87,8 @@ GetOptions ParseGetOptions(const QStringList& args) {
         } else if (a == QLatin1String("--version")) {
             if (o.action != GetOptions::Action::Help)
                 o.action = GetOptions::Action::Version;
+        } else if (a == QLatin1String("--any-site")) {
+            o.anySite = true;
         } else if (a == QLatin1String("--quiet") || a == QLatin1String("-q")) {
             o.quiet = true;
         } else if (a == QLatin1String("--folder")) {
@@ -137,12 +139,13 @@ GetOptions ParseGetOptions(const QStringList& args) {
 QString UsageText() {
     return QStringLiteral(
         "Usage: orvello-get [--folder DIR] [--jobs N] [--limit-rate RATE] [--retries N]\n"
-        "                   [--quiet] URL...\n"
+        "                   [--any-site] [--quiet] URL...\n"
         "Downloads the video behind each page address, in the order given, one or\n"
         "several at a time.\n"
         "\n"
-        "  URL            a page address on a supported video site; - reads\n"
-        "                 addresses from standard input, one per line\n"
+        "  URL            a page address on a supported video site (any page with\n"
+        "                 --any-site); - reads addresses from standard input, one\n"
+        "                 per line\n"
         "  --folder DIR   download into DIR (created when missing); by default the\n"
         "                 folder chosen in Orvello, else ~/Downloaded Videos\n"
         "  -j, --jobs N   download N addresses at a time, 1 to 8; by default as many\n"
@@ -154,6 +157,9 @@ QString UsageText() {
         "  --retries N    try a download that failed in a way that may pass (a\n"
         "                 broken connection, a busy server) again up to N times,\n"
         "                 0 to 10, each time from where it stopped; 5 by default\n"
+        "  --any-site     look for a video on a page no supported site has: in its\n"
+        "                 <video> elements, its metadata and its player's setup;\n"
+        "                 HLS streams and DASH manifests are not downloaded yet\n"
         "  -q, --quiet    print failures only\n"
         "  -h, --help     print this help and exit\n"
         "  --version      print the version and exit\n"

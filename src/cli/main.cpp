@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
 
     // The window's settings stand for what the command line leaves out.
     ProgramSettings chosen;
-    if (options.folder.isEmpty() || !options.jobs || !options.limitRate)
+    if (options.folder.isEmpty() || !options.jobs || !options.limitRate || !options.anySite)
         chosen = GetCommand::StoredSettings();
     if (!options.folder.isEmpty())
         chosen.sDownloadDir = options.folder;
@@ -107,6 +107,7 @@ int main(int argc, char** argv) {
     StopSignals stopSignals;
     GetCommand command(report);
     command.setRetries(options.retries);
+    command.setAnySite(options.anySite || chosen.bAnySite);
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &stopSignals,
                      [&command] { command.Stop(); });
     AddressFeed feed(options.addresses, STDIN_FILENO);

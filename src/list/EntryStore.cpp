@@ -1,6 +1,7 @@
 #include "list/EntryStore.h"
 
 #include "list/EntryStatus.h"
+#include "resolve/Sites.h"
 
 #include <limits>
 #include <new>
@@ -258,6 +259,28 @@ bool EntryStore::Retry(quint64 key) {
     item->Reason.clear();
     item->SavedPath.clear();
     item->TransferNote.clear();
+    return true;
+}
+
+bool EntryStore::NoSiteKnows(const DownloadItem& e) {
+    return e.State == EntryState::Unsupported ||
+           (e.State == EntryState::Error && e.SiteCode == kSiteNotSupported);
+}
+
+bool EntryStore::SearchPage(quint64 key, int32_t siteCode) {
+    const DownloadItem* now = ByKey(key);
+    if (!now || !NoSiteKnows(*now))
+        return false;
+    if (!now->PageAddress.isEmpty())
+        SetVideoUrl(key, now->PageAddress);
+    const Editing item = edit(indexOf(key));
+    item->SiteCode = siteCode;
+    item->FileName = EntryText::AutoDetect;
+    item->State = EntryState::Waiting;
+    item->Progress = 0;
+    item->Status = EntryText::Waiting;
+    item->FileSize = EntryText::UnknownSize;
+    item->Reason.clear();
     return true;
 }
 

@@ -72,6 +72,12 @@ public:
     // address back in place, a file name the failure wrote back to the placeholder, no
     // reason. False (nothing changes) for an entry in any other state, or one that is gone.
     bool Retry(quint64 key);
+    // Whether the entry's address is one no site knows, as added ("Link is not supported")
+    // or after a run said so ("ERROR").
+    static bool NoSiteKnows(const DownloadItem& e);
+    // Makes such an entry one whose page is searched for a video (siteCode), "Waiting" with
+    // the placeholder name, as it was added. False for any other entry, or one that is gone.
+    bool SearchPage(quint64 key, int32_t siteCode);
     // Replaces the whole list with these entries (a list read back from disk): they get new
     // identities and IDs in their order, their status texts rendered from their states, and
     // an entry whose address repeats an earlier one is dropped; at most kCapacity are taken.

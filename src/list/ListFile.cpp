@@ -4,6 +4,7 @@
 #include "list/EntryStatus.h"
 #include "list/Formatting.h"
 #include "list/modMain.h"
+#include "resolve/Sites.h"
 
 #include <QDir>
 #include <QFile>
@@ -44,6 +45,7 @@ constexpr QLatin1String PageAddress("pageAddress");
 constexpr QLatin1String Reason("reason");
 constexpr QLatin1String SavedPath("savedPath");
 constexpr QLatin1String TransferNote("transferNote");
+constexpr QLatin1String AnyPage("anyPage"); // true for a page searched as one of no known site
 } // namespace field
 
 // The longest texts an entry may hold, in characters: far beyond any the program writes, so
@@ -155,6 +157,10 @@ void appendEntry(QByteArray& out, const DownloadItem& e) {
     text(field::Reason, e.Reason);
     text(field::SavedPath, e.SavedPath);
     text(field::TransferNote, e.TransferNote);
+    if (e.SiteCode == kSiteGeneric) {
+        name(field::AnyPage);
+        out += "true";
+    }
     out += '}';
 }
 
@@ -234,6 +240,8 @@ bool fromJson(const QJsonObject& o, DownloadItem& item) {
         return false;
     item.FileName = isFixedText(name) ? name : CleanFileName(name);
     item.State = state.value_or(EntryState::Waiting);
+    if (o.value(field::AnyPage).toBool(false))
+        item.SiteCode = kSiteGeneric;
     item.Progress = boundedProgress(item.State, o.value(field::Progress).toInteger(0));
     item.Status = EntryStatusText(item.State, item.Progress);
     const qint64 expected = o.value(field::ExpectedBytes).toInteger(-1);

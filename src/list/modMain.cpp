@@ -20,7 +20,9 @@ bool modMain::UpdateDownloadItem(int16_t id, const QString& url, const QString& 
 
 bool modMain::AddEntryFor(const QString& url) {
     QString fileSize = EntryText::UnknownSize;
-    const int32_t site = IdentifySite(url);
+    int32_t site = IdentifySite(url);
+    if (site == kSiteNotSupported && anySite_ && IsWebPageAddress(url))
+        site = kSiteGeneric;
     if (site == kSiteNotSupported) {
         QString status = EntryText::LinkNotSupported;
         return store_.Add(url, EntryText::Error, status, fileSize, site);
@@ -88,10 +90,21 @@ bool modMain::RetryEntries(const QSet<quint64>& keys) {
     return any;
 }
 
+bool modMain::SearchPages(const QSet<quint64>& keys) {
+    bool any = false;
+    for (quint64 key : keys)
+        any |= store_.SearchPage(key, kSiteGeneric);
+    if (any)
+        FillDownloadList();
+    return any;
+}
+
 void modMain::RestoreEntries(std::vector<DownloadItem> entries) {
     for (DownloadItem& item : entries) {
-        item.SiteCode =
-            IdentifySite(item.PageAddress.isEmpty() ? item.Video_URL : item.PageAddress);
+        // A page searched for a video stays one; any other entry's site is found afresh.
+        if (item.SiteCode != kSiteGeneric)
+            item.SiteCode =
+                IdentifySite(item.PageAddress.isEmpty() ? item.Video_URL : item.PageAddress);
         switch (item.State) {
         case EntryState::Preparing:
         case EntryState::StartDownloading:

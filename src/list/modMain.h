@@ -91,6 +91,14 @@ public:
     void ShowTransferNote(quint64 key, const QString& note);
     // See EntryStore::Retry; refills when any entry went back to "Waiting".
     bool RetryEntries(const QSet<quint64>& keys);
+    // Whether an address no site knows is added as a page to search for a video (on) or as
+    // "Link is not supported" (off, the default).
+    void SetAnySite(bool on) { anySite_ = on; }
+    bool AnySite() const { return anySite_; }
+    // Makes each entry of these whose address no site knows (EntryStore::NoSiteKnows) a page
+    // to search for a video, and refreshes the grid when any changed. True when any did.
+    bool SearchPages(const QSet<quint64>& keys);
+
     // Replaces the list with entries read back from disk (see EntryStore::Restore): an entry
     // that was under way when they were written comes back "Cancelled". Refills.
     void RestoreEntries(std::vector<DownloadItem> entries);
@@ -113,6 +121,7 @@ private:
     bool AddEntryFor(const QString& url);
 
     const RunState& m_run;
+    bool anySite_ = false;
     EntryStore store_;
     GridFeed feed_;
 };

@@ -1,6 +1,7 @@
 #include "resolve/EntryResolver.h"
 
 #include "resolve/Sites.h"
+#include "resolve/generic/GenericName.h"
 #include "transfer/HeadRequest.h"
 #include "transfer/TransferJob.h"
 
@@ -55,7 +56,7 @@ void EntryResolver::OnLink(const QString& link) {
         return;
     }
     if (link == PageDriver::kNotSupported || link == PageDriver::kNoLink ||
-        link == PageDriver::kFetchFailed)
+        link == PageDriver::kFetchFailed || link == PageDriver::kNoMedia)
         list_.SetReason(key_, pages_->LastFailureReason());
     if (link == PageDriver::kNotSupported) {
         list_.SetState(key_, EntryState::Error);
@@ -67,6 +68,11 @@ void EntryResolver::OnLink(const QString& link) {
         list_.SetFileName(key_, EntryText::ProcessFailed);
         list_.SetState(key_, EntryState::Error);
         list_.SetVideoUrl(key_, EntryText::Inappropriate);
+        Done(nothing);
+        return;
+    }
+    if (link == PageDriver::kNoMedia) {
+        list_.SetState(key_, EntryState::Error);
         Done(nothing);
         return;
     }
@@ -83,6 +89,8 @@ void EntryResolver::OnLink(const QString& link) {
     request.url = link;
     request.limits = needs_.limits;
     request.cookieFile = needs_.cookieFile;
+    referer_ = pages_->Referer();
+    request.referer = referer_.toUtf8();
     auto* job = new TransferJob(needs_.session, key_, request, this);
     head_ = job;
     connect(job, &TransferJob::finished, this,
@@ -109,8 +117,14 @@ void EntryResolver::OnHead(const QString& link, const TransferResult& answer) {
         return;
     }
     fileHeaders_ = answer.headerBlock;
+    // A video found on a page is named from the page's title, else from its address.
+    const QString found =
+        referer_.isEmpty()
+            ? QString()
+            : GenericFileName(pages_->FoundTitle(), link,
+                              ExtensionFor(link, HeaderField(answer.headerBlock, "Content-Type")));
     const LocalFileInfo info =
-        naming_.MakeLocalFileName(link, item->SiteCode, ReadHeadAnswer(answer));
+        naming_.MakeLocalFileName(link, item->SiteCode, ReadHeadAnswer(answer), found);
     if (item->FileName == EntryText::AutoDetect)
         list_.SetFileName(key_, info.FileName);
     list_.SetFileSize(key_, info.SizeText, info.ExpectedBytes, info.FileReported);

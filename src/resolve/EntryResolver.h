@@ -43,12 +43,14 @@ struct LocalFileInfo {
 };
 
 // Works out the local name and size text of a video file from its server's answer to the
-// header request.
+// header request. A video found on a page of no known site comes with the raw name made from
+// the page (foundName), which then stands for the server's name and the address's.
 class FileNamer {
 public:
     virtual ~FileNamer() = default;
     virtual LocalFileInfo MakeLocalFileName(const QString& url, int32_t siteCode,
-                                            const HeaderValues& header) = 0;
+                                            const HeaderValues& header,
+                                            const QString& foundName = QString()) = 0;
 };
 
 // Resolves one entry of the download list to the address of its video file, writing the
@@ -77,6 +79,9 @@ public:
     qint64 RetryAfter() const { return retryAfter_; }
     // The final answer's header block of the header request for the file (its validators).
     const QByteArray& FileHeaders() const { return fileHeaders_; }
+    // The page a video was found on (a page of no known site), sent as Referer for the file;
+    // empty otherwise.
+    const QString& Referer() const { return referer_; }
 
 signals:
     void Resolved(quint64 key, const QString& link);
@@ -97,6 +102,7 @@ private:
     bool mayPass_ = false;
     qint64 retryAfter_ = -1;
     QByteArray fileHeaders_;
+    QString referer_;
 };
 
 } // namespace orvello

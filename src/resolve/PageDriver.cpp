@@ -3,6 +3,7 @@
 #include "resolve/Extractors.h"
 #include "resolve/Sites.h"
 #include "resolve/YoutubeRedirect.h"
+#include "resolve/generic/GenericAnswer.h"
 #include "transfer/HeaderBlock.h"
 #include "transfer/TransferJob.h"
 
@@ -32,15 +33,24 @@ void PageDriver::GetDownloadLink(const QString& sLink, int32_t siteCode) {
     stopped_ = false;
     mayPass_ = false;
     retryAfter_ = -1;
+    referer_.clear();
+    title_.clear();
+    refreshed_ = false;
+    fileAnswer_ = false;
     if (siteCode == kSiteNotSupported) {
         reason_ = kSiteNotSupportedReason;
         QMetaObject::invokeMethod(
             this, [this] { Found(kNotSupported); }, Qt::QueuedConnection);
         return;
     }
+    Fetch(sLink);
+}
+
+void PageDriver::Fetch(const QString& address) {
+    fetched_ = address;
     TransferJob::Request request;
     request.kind = TransferJob::Kind::ToMemory;
-    request.url = sLink;
+    request.url = address;
     request.limits = needs_.limits;
     request.limits.maxBytes = std::min<std::int64_t>(request.limits.maxBytes, kMaxPageBytes);
     request.cookieFile = needs_.cookieFile;
@@ -56,6 +66,21 @@ void PageDriver::GetDownloadLink(const QString& sLink, int32_t siteCode) {
             length > 0 ? qint64(std::nearbyint(double(bytes) / double(length) * 100)) : bytes;
         needs_.purpose->PageProgress(key_, qint32(std::min<qint64>(value, INT32_MAX)));
     });
+    if (site_ == kSiteGeneric) {
+        // An address that answers with a file is not read into memory: its type says so
+        // before any of its body comes.
+        connect(job, &TransferJob::opening, this, [this, job](quint64) {
+            const long status = job->status();
+            if (status < 200 || status >= 300)
+                return;
+            const QByteArray type =
+                HeaderField(job->headerBlock(), "Content-Type").trimmed().toLower();
+            if (type.startsWith("video/") || type.startsWith("audio/")) {
+                fileAnswer_ = true;
+                job->cancel();
+            }
+        });
+    }
     connect(job, &TransferJob::finished, this, [this, job](quint64, const TransferResult& result) {
         job->deleteLater();
         PageFetched(result);
@@ -78,6 +103,10 @@ void PageDriver::Stop() {
 // The fetch decides by its own end: only a page that came whole is read. A cancelled one (a
 // stop) counts as failed even when every byte had arrived.
 void PageDriver::PageFetched(const TransferResult& result) {
+    if (site_ == kSiteGeneric && !stopped_) {
+        GenericFetched(result);
+        return;
+    }
     mayPass_ = !stopped_ && MayPass(result);
     retryAfter_ = RetryAfterSeconds(result.headerBlock, QDateTime::currentDateTimeUtc());
     if (!result.complete()) {
@@ -113,6 +142,71 @@ void PageDriver::PageFetched(const TransferResult& result) {
         Found(found);
     });
     redirect->GetYoutubePathLnik(link);
+}
+
+void PageDriver::GenericFetched(const TransferResult& result) {
+    const QString address = result.effectiveUrl.isEmpty() ? result.url : result.effectiveUrl;
+    PageInput page;
+    page.body = result.body;
+    page.contentType = HeaderField(result.headerBlock, "Content-Type");
+    page.address = QUrl(address);
+    page.challenge =
+        HeaderField(result.headerBlock, "cf-mitigated").trimmed().toLower() == "challenge";
+    // A file's answer (told by its type, or by its first bytes when it was too large to be a
+    // page) is downloaded from the page's own address.
+    const bool tooLarge = result.failure == TransferFailure::TooLarge && result.status >= 200 &&
+                          result.status < 300 && !result.body.isEmpty();
+    if (fileAnswer_ ||
+        (tooLarge && ReadGenericAnswer(page).outcome == GenericAnswer::Outcome::File)) {
+        if (needs_.purpose)
+            needs_.purpose->PageComplete(key_);
+        Found(fetched_);
+        return;
+    }
+    mayPass_ = MayPass(result);
+    retryAfter_ = RetryAfterSeconds(result.headerBlock, QDateTime::currentDateTimeUtc());
+    if (!result.complete()) {
+        reason_ = result.failure == TransferFailure::TooLarge
+                      ? QStringLiteral("The page was larger than the %1 MiB a page may have.")
+                            .arg(kMaxPageBytes >> 20)
+                      : TransferFailureReason(result, needs_.limits);
+        Found(kFetchFailed);
+        return;
+    }
+    status_ = result.status;
+    // A challenge page answers 403 or 503: it is read, so its reason is the one shown.
+    if (status_ >= 400 && !page.challenge) {
+        reason_ = HttpStatusReason(int(status_));
+        Found(kFetchFailed);
+        return;
+    }
+    mayPass_ = false;
+    if (needs_.purpose)
+        needs_.purpose->PageComplete(key_);
+    const GenericAnswer answer = ReadGenericAnswer(page);
+    switch (answer.outcome) {
+    case GenericAnswer::Outcome::File:
+        Found(fetched_);
+        return;
+    case GenericAnswer::Outcome::Media:
+        referer_ = address;
+        title_ = answer.title;
+        Found(answer.address);
+        return;
+    case GenericAnswer::Outcome::Refresh:
+        if (!refreshed_ && IsWebPageAddress(answer.address)) {
+            refreshed_ = true;
+            Fetch(answer.address);
+            return;
+        }
+        reason_ = kReasonNoVideo;
+        Found(kNoMedia);
+        return;
+    case GenericAnswer::Outcome::Miss:
+        break;
+    }
+    reason_ = answer.reason;
+    Found(kNoMedia);
 }
 
 void PageDriver::Found(const QString& result) {

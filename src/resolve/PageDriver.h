@@ -60,6 +60,9 @@ public:
     static inline const QString kNotSupported = QStringLiteral("-1"); // no site: nothing fetched
     static inline const QString kFetchFailed = QStringLiteral("-2");  // the fetch did not complete
     static inline const QString kNoLink = QStringLiteral("0");        // the page named no file
+    // A page of no known site (kSiteGeneric) that gives nothing to download: the reason says
+    // why (no video, a stream that is not downloaded, a browser check, ...).
+    static inline const QString kNoMedia = QStringLiteral("-3");
 
     // The largest page that is read; a larger one fails its fetch.
     static constexpr qint64 kMaxPageBytes = qint64(8) << 20;
@@ -81,22 +84,35 @@ public:
     // (Retry-After, seconds; -1 for none).
     bool MayPassLater() const { return mayPass_; }
     qint64 RetryAfter() const { return retryAfter_; }
+    // After a link to a video found on a page of no known site: the page's address, sent as
+    // Referer for the file, and the page's title for its name; both empty otherwise (also
+    // when the page's address answered with the file itself).
+    const QString& Referer() const { return referer_; }
+    const QString& FoundTitle() const { return title_; }
 
 signals:
     void LinkFound(quint64 key, const QString& result);
 
 private:
+    void Fetch(const QString& address);
     void PageFetched(const TransferResult& result);
+    // A page of no known site: the file itself, a video on it, its refresh, or a miss.
+    void GenericFetched(const TransferResult& result);
     void Found(const QString& result);
 
     const quint64 key_;
     const ResolveNeeds& needs_;
     QString sLink_;
+    QString fetched_; // the page fetched last: sLink_, or the target of its meta refresh
     int32_t site_ = -1;
     QPointer<TransferJob> page_;
     QPointer<YoutubeRedirect> redirect_;
     QString reason_;
-    long status_ = 0; // the page's HTTP status
+    QString referer_;
+    QString title_;
+    bool refreshed_ = false;  // a generic page's meta refresh has been followed
+    bool fileAnswer_ = false; // a generic page answered with the file itself
+    long status_ = 0;         // the page's HTTP status
     bool mayPass_ = false;
     qint64 retryAfter_ = -1;
     bool done_ = false;

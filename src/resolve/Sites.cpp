@@ -62,6 +62,13 @@ int32_t IdentifySiteByHost(const QString& url) {
     return kSiteNotSupported;
 }
 
+bool IsWebPageAddress(const QString& url) {
+    const QUrl address(url.trimmed(), QUrl::StrictMode);
+    const QString scheme = address.scheme();
+    return address.isValid() && (scheme == u"http" || scheme == u"https") &&
+           !address.host().isEmpty();
+}
+
 const SiteEntry* FindSite(int32_t code) {
     for (const SiteEntry& site : kSites) {
         if (site.code == code)

@@ -25,6 +25,13 @@ inline constexpr int32_t kSiteNotSupported = -1;
 // Why an address no site knows is not downloaded.
 inline const QString kSiteNotSupportedReason =
     QStringLiteral("No supported site has this address.");
+// The code of a page no site knows that is searched for a video all the same (the generic
+// resolver); no row of kSites has it.
+inline constexpr int32_t kSiteGeneric = 99;
+
+// Whether an address can be searched as a page of no known site: an http or https address
+// with a host, read by QUrl in its strict mode.
+bool IsWebPageAddress(const QString& url);
 
 // The supported sites in the order they are tested: the first match wins.
 inline constexpr std::array<SiteEntry, 12> kSites{{

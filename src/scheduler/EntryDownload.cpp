@@ -207,6 +207,7 @@ void EntryDownload::StartTransfer() {
     }
     request.limits = needs_.resolve.limits;
     request.cookieFile = needs_.resolve.cookieFile;
+    request.referer = resolver_ ? resolver_->Referer().toUtf8() : QByteArray();
     request.maxRecvSpeed = maxRecvSpeed_;
     auto* job = new TransferJob(needs_.resolve.session, key_, request, this);
     file_ = job;

@@ -29,8 +29,9 @@ QString KeepHeadAndTail(const QString& name, qsizetype limit) {
 } // namespace
 
 LocalFileInfo LocalFileNaming::MakeLocalFileName(const QString& url, int32_t siteCode,
-                                                 const HeaderValues& header) {
-    QString name = header.remoteFileName;
+                                                 const HeaderValues& header,
+                                                 const QString& foundName) {
+    QString name = foundName.isEmpty() ? header.remoteFileName : foundName;
     QString sizeText = FormatFileSize(header.fileSize);
     // No length given, but the server has the file: the progress shows the amount so far.
     if (header.fileSize == -1 && header.fileExists)
@@ -39,7 +40,7 @@ LocalFileInfo LocalFileNaming::MakeLocalFileName(const QString& url, int32_t sit
     // Only the very end of the address counts: a query after the file name hides the type.
     const QString ext = url.right(4).toLower();
     const bool media = ext == QLatin1String(".flv") || ext == QLatin1String(".wmv");
-    if (name.isEmpty() || media) {
+    if (name.isEmpty() || (media && foundName.isEmpty())) {
         const qsizetype slash = url.lastIndexOf(QLatin1Char('/'));
         const QString tail = slash >= 0 ? url.mid(slash + 1) : url;
         name = media && slash >= 0 ? tail : CleanFileName(tail);

@@ -9,7 +9,8 @@ namespace orvello {
 class LocalFileNaming : public FileNamer {
 public:
     LocalFileInfo MakeLocalFileName(const QString& url, int32_t siteCode,
-                                    const HeaderValues& header) override;
+                                    const HeaderValues& header,
+                                    const QString& foundName = QString()) override;
 };
 
 } // namespace orvello

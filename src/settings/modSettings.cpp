@@ -98,6 +98,9 @@ void modSettings::LoadSettings() {
         ReadSimultaneous(reg.REGGetSetting(root_, kSection, kSimultaneous, QStringLiteral("1")));
     settings_.lSpeedLimit =
         ReadSpeedLimit(reg.REGGetSetting(root_, kSection, kSpeedLimit, QStringLiteral("0")));
+    settings_.bAnySite =
+        TextToBool(reg.REGGetSetting(root_, kSection, kAnySite, QStringLiteral("False")))
+            .value_or(false);
 
     ShowSettings();
 }
@@ -114,6 +117,8 @@ void modSettings::SaveRunSettings() {
     const CRegister reg;
     reg.REGSaveSetting(root_, kSection, kSimultaneous, QString::number(settings_.iSimultaneous));
     reg.REGSaveSetting(root_, kSection, kSpeedLimit, QString::number(settings_.lSpeedLimit));
+    reg.REGSaveSetting(root_, kSection, kAnySite,
+                       settings_.bAnySite ? QStringLiteral("True") : QStringLiteral("False"));
 }
 
 void modSettings::ShowSettings() {

@@ -25,6 +25,8 @@ public:
     static inline const QString kSimultaneous = QStringLiteral("Simultaneous Downloads");
     // Bytes a second all downloads together may come at, "0" for no limit.
     static inline const QString kSpeedLimit = QStringLiteral("Speed Limit");
+    // "Find videos on any page": "True" / "False".
+    static inline const QString kAnySite = QStringLiteral("Any Site");
 
     // Monitor switches the clipboard watching on or off; LoadSettings calls it with true
     // when watching is on. regHKEY is the store's root (HKEY_CURRENT_USER() in the program).
@@ -33,14 +35,15 @@ public:
 
     // Reads the settings (watching on when the store holds no switch, the default folder
     // when it holds none or one that is not an absolute path, one entry at a time and no
-    // speed limit when their values are missing or out of bounds), starts the watching when
+    // speed limit when their values are missing or out of bounds, no search of pages no site
+    // knows unless the store says "True" or a number other than 0), starts the watching when
     // it is on, and shows the settings. Writes nothing to the store.
     void LoadSettings();
     // Writes the watch switch and the folder; a failed write leaves the values in memory for
     // this run.
     void SaveSettings();
-    // Writes the entries at a time and the speed limit, which are saved as soon as the user
-    // chooses them (the watch switch and the folder are left as stored).
+    // Writes the entries at a time, the speed limit and the any-page switch, which are saved
+    // as soon as the user chooses them (the watch switch and the folder are left as stored).
     void SaveRunSettings();
     // Writes the surface's four settings variables.
     void ShowSettings();

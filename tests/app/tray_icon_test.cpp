@@ -24,12 +24,15 @@ struct Tray : ::testing::Test {
     QList<int> simultaneousSet;
     std::int64_t speedLimit = 0;
     QList<qint64> speedLimitSet;
+    bool anySite = false;
+    QList<bool> anySiteSet;
     TrayIcon tray{window,
                   {[this] { return monitoring; }, [this](bool on) { monitorSet << on; },
                    [this](const QString& c) { commands << c; }, [this] { ++exits; },
                    [this] { return simultaneous; }, [this](int n) { simultaneousSet << n; },
                    [this] { return speedLimit; },
-                   [this](std::int64_t limit) { speedLimitSet << limit; }}};
+                   [this](std::int64_t limit) { speedLimitSet << limit; },
+                   [this] { return anySite; }, [this](bool on) { anySiteSet << on; }}};
 
     Tray() {
         tray.ShowIcon();
@@ -47,25 +50,37 @@ TEST_F(Tray, TheMenuShowsItsItemsAndTheIconItsName) {
             shown << (a->isSeparator() ? "-" : a->text());
     }
     EXPECT_EQ(shown, QStringList({"Orvello", "-", "Start Downloading", "Simultaneous downloads",
-                                  "Speed limit", "-", "Monitor Video URL's in Clipboard", "-",
-                                  "Exit Orvello"}));
+                                  "Speed limit", "Find videos on any page", "-",
+                                  "Monitor Video URL's in Clipboard", "-", "Exit Orvello"}));
     EXPECT_EQ(tray.SysTray.toolTip(), "Orvello");
     EXPECT_EQ(tray.SysTray.contextMenu(), &menu().TRAYMENU);
 }
 
-TEST_F(Tray, TheWatchItemShowsTheWatchingAtEveryOpeningAndSwitchesIt) {
+TEST_F(Tray, TheCheckItemsShowTheirSwitchAtEveryOpeningAndSwitchIt) {
     const struct {
-        bool watching;   // when the menu opens
+        const char* what;
+        QAction* item;
+        bool* on;         // the switch when the menu opens
+        QList<bool>* set; // what choosing the item passed on
+    } items[] = {{"the watch", menu().mnuMonitor, &monitoring, &monitorSet},
+                 {"any page", menu().mnuAnySite, &anySite, &anySiteSet}};
+    const struct {
+        bool on;         // when the menu opens
         bool switchedTo; // the item chosen then
     } cases[] = {{true, false}, {false, true}, {true, false}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.watching);
-        monitoring = c.watching;
-        monitorSet.clear();
-        emit menu().TRAYMENU.aboutToShow();
-        EXPECT_EQ(menu().mnuMonitor->isChecked(), c.watching);
-        menu().mnuMonitor->trigger();
-        EXPECT_EQ(monitorSet, QList<bool>{c.switchedTo});
+    for (const auto& i : items) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(i.what) + (c.on ? " on" : " off"));
+            monitoring = anySite = !c.on; // the other item's switch is the opposite
+            *i.on = c.on;
+            monitorSet.clear();
+            anySiteSet.clear();
+            emit menu().TRAYMENU.aboutToShow();
+            EXPECT_EQ(i.item->isChecked(), c.on);
+            i.item->trigger();
+            EXPECT_EQ(*i.set, QList<bool>{c.switchedTo});
+            EXPECT_EQ(monitorSet.size() + anySiteSet.size(), 1); // the other item is left alone
+        }
     }
 }
 

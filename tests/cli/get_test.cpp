@@ -59,7 +59,7 @@ struct How {
 struct GetRig {
     QTemporaryDir dir;
     ScriptServer server;
-    QString ok, missing, novideo, slow, gone, cut;
+    QString ok, missing, novideo, slow, gone, cut, page;
 
     GetRig() {
         for (const char* sub : {"home", "config", "cache", "tmp"})
@@ -84,6 +84,11 @@ struct GetRig {
         Reply shortFile = Reply::Head({"HTTP/1.1 200 OK"});
         shortFile.body = QByteArray(1000, 's');
         cut = ServeVideo(server, "cut", Sized(100000), shortFile);
+        // A page no site knows, whose <video> names its file.
+        server.onPath("GET", "/any/page", Reply::Ok("<html><video src=\"/any/clip.mp4\"></html>"));
+        server.onPath("HEAD", "/any/clip.mp4", Sized(kVideo.size()));
+        server.onPath("GET", "/any/clip.mp4", Reply::Ok(kVideo));
+        page = server.url("/any/page");
     }
     QString path(const QString& sub) const { return QDir(dir.path()).filePath(sub); }
     QString defaultFolder() const { return path("home/Downloaded Videos"); }
@@ -149,8 +154,8 @@ QStringList FilesUnder(const QString& folder) {
     return files;
 }
 
-// {dir}, {videos} (the default folder), {ok}, {missing}, {novideo}, {slow}, {gone} and {cut}
-// in a row's texts.
+// {dir}, {videos} (the default folder), {ok}, {missing}, {novideo}, {slow}, {gone}, {cut} and
+// {page} in a row's texts.
 QString Expand(QString text, const GetRig& rig) {
     return text.replace("{videos}", rig.defaultFolder())
         .replace("{dir}", rig.dir.path())
@@ -159,7 +164,8 @@ QString Expand(QString text, const GetRig& rig) {
         .replace("{novideo}", rig.novideo)
         .replace("{slow}", rig.slow)
         .replace("{gone}", rig.gone)
-        .replace("{cut}", rig.cut);
+        .replace("{cut}", rig.cut)
+        .replace("{page}", rig.page);
 }
 
 } // namespace
@@ -170,7 +176,7 @@ TEST(GetCommand, ExitStatusFilesAndLines) {
     const QString missing = "ERROR\t10 Bytes\t{missing}\tThe server answered 404 (Not Found).\n";
     const QString novideo = "ERROR\t????\t{novideo}\tThe page held no video.\n";
     const QString unsupported = "Link is not supported\t????\t%1\tNo supported site has this "
-                                "address.\n";
+                                "address; --any-site looks for a video on any page.\n";
     const QString usage = "orvello-get: %1\nTry 'orvello-get --help' for more information.\n";
     const struct {
         const char* what;
@@ -191,6 +197,13 @@ TEST(GetCommand, ExitStatusFilesAndLines) {
          {ok},
          complete,
          unsupported.arg("http://example.org/clip")},
+        {"--any-site: the video of a page no site knows",
+         {"--any-site", "{page}"},
+         "",
+         0,
+         {"home/Downloaded Videos/clip.mp4"},
+         "Complete\t100 KB\t{videos}/clip.mp4\n",
+         ""},
         {"addresses on standard input, blank lines and a repeat left out",
          {"-"},
          "{ok}\n\n  {missing}  \n{ok}\n",
@@ -326,7 +339,7 @@ TEST(GetCommand, ExitStatusFilesAndLines) {
         const QStringList files = FilesUnder(rig.dir.path());
         EXPECT_EQ(files, row.files);
         for (const QString& file : files) {
-            if (file.endsWith(".flv")) {
+            if (file.endsWith(".flv") || file.endsWith(".mp4")) {
                 EXPECT_EQ(ReadAll(rig.path(file)), kVideo);
             }
         }

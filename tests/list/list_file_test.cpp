@@ -39,8 +39,8 @@ QString fields(const DownloadItem& e) {
     return QStringList{e.Video_URL,   e.FileName, e.Status,    e.FileSize,
                        e.PageAddress, e.Reason,   e.SavedPath, e.TransferNote}
                .join('|') +
-           QString::asprintf("|%d|%d|%lld|%lld|%d", e.ID, int(e.State), e.Progress, e.ExpectedBytes,
-                             int(e.FileReported));
+           QString::asprintf("|%d|%d|%lld|%lld|%d|%d", e.ID, int(e.State), e.Progress,
+                             e.ExpectedBytes, int(e.FileReported), int(e.SiteCode));
 }
 
 struct ListFileFixture : ::testing::Test {
@@ -105,6 +105,9 @@ TEST_F(ListFileFixture, EveryFieldComesBackInOrderAndARunningEntryCancelled) {
     list.SetReason(key(1), QStringLiteral("Server:\t404\nNot Found \x1f \U0001F600"));
     list.SetState(key(2), EntryState::Transferring, 57);
     list.SetTransferNote(key(2), QStringLiteral("1.2 MB/s, 35 s left"));
+    // A page searched for a video stays one.
+    add(list, QStringLiteral("http://example.net/any"), EntryText::LinkNotSupported);
+    ASSERT_TRUE(list.SearchPages({key(4)}));
     ASSERT_TRUE(ListFile(list, path).SaveNow());
     EXPECT_TRUE(bytesOf(path).contains("\"state\": \"Complete\""));
     EXPECT_FALSE(bytesOf(path).contains('\t')); // escaped, as JSON requires

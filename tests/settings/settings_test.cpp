@@ -315,23 +315,25 @@ TEST_F(Settings, AWatcherThatFailsDoesNotStopTheLoad) {
     EXPECT_EQ(surface.writes, Shown("1", "/srv/videos"));
 }
 
-// The entries at a time and the speed limit: read with the others, anything out of bounds
-// read as one at a time and no limit; saved on their own, at once.
+// The entries at a time, the speed limit and the any-page switch: read with the others,
+// anything out of bounds read as one at a time, no limit and off; saved on their own, at once.
 TEST_F(Settings, TheCountAndTheSpeedLimitAreReadWithinBoundsAndSavedOnTheirOwn) {
     const struct {
         const char* count;
-        const char* limit; // nullptr: not stored
+        const char* limit;   // nullptr: not stored
+        const char* anySite; // nullptr: not stored
         int simultaneous;
         std::int64_t bytesPerSecond;
+        bool any;
     } cases[] = {
-        {"3", "1048576", 3, 1048576},
-        {" 8 ", "0", 8, 0},
-        {"9", "-5", 1, 0},
-        {"0", "1.5", 1, 0},
-        {"two", "500K", 1, 0},
-        {"+2", "99999999999999999999", 1, 0},
-        {"", "", 1, 0},
-        {nullptr, nullptr, 1, 0},
+        {"3", "1048576", "True", 3, 1048576, true},
+        {" 8 ", "0", " -1 ", 8, 0, true},
+        {"9", "-5", "yes", 1, 0, false},
+        {"0", "1.5", "FALSE", 1, 0, false},
+        {"two", "500K", "0", 1, 0, false},
+        {"+2", "99999999999999999999", nullptr, 1, 0, false},
+        {"", "", "", 1, 0, false},
+        {nullptr, nullptr, nullptr, 1, 0, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.count ? c.count : "not stored");
@@ -340,18 +342,23 @@ TEST_F(Settings, TheCountAndTheSpeedLimitAreReadWithinBoundsAndSavedOnTheirOwn) 
             Put(kSection, modSettings::kSimultaneous, QString::fromUtf8(c.count));
             Put(kSection, modSettings::kSpeedLimit, QString::fromUtf8(c.limit));
         }
+        if (c.anySite)
+            Put(kSection, modSettings::kAnySite, QString::fromUtf8(c.anySite));
         program = {};
+        program.bAnySite = !c.any; // the load sets it either way
         settings.LoadSettings();
         EXPECT_EQ(program.iSimultaneous, c.simultaneous);
         EXPECT_EQ(program.lSpeedLimit, c.bytesPerSecond);
+        EXPECT_EQ(program.bAnySite, c.any);
     }
 
     QFile::remove(root.file);
-    program = {false, QStringLiteral("/srv/videos"), 4, 102400};
+    program = {false, QStringLiteral("/srv/videos"), 4, 102400, true};
     settings.SaveRunSettings();
     const RegRoot copy = FreshCopy();
     EXPECT_EQ(Get(kSection, modSettings::kSimultaneous, &copy), "4");
     EXPECT_EQ(Get(kSection, modSettings::kSpeedLimit, &copy), "102400");
+    EXPECT_EQ(Get(kSection, modSettings::kAnySite, &copy), "True");
     EXPECT_EQ(Get(kSection, modSettings::kUrlMon, &copy), kUnset);
     EXPECT_EQ(Get(kSection, modSettings::kDownloadDir, &copy), kUnset);
 }
