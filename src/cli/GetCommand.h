@@ -61,6 +61,8 @@ public:
     // taken at the pace of the downloads.
     void Start(AddressFeed& feed, const ProgramSettings& chosen,
                std::function<void(int status)> finished);
+    // The cookies file every request of the run reads (libcurl's engine, never written).
+    void setCookieFile(const QByteArray& path) { scheduler_.needs.cookieFile = path; }
     // How often a failure that may pass is tried again (5 unless set before Start).
     void setRetries(int tries) { scheduler_.needs.retry.tries = tries; }
     // Whether an address no site knows is searched for a video (--any-site).

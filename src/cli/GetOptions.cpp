@@ -117,6 +117,15 @@ GetOptions ParseGetOptions(const QStringList& args) {
             if (!o.limitRate)
                 fail(QStringLiteral("--limit-rate needs a rate in bytes a second, such as 500K "
                                     "or 2M"));
+        } else if (a == QLatin1String("--cookies")) {
+            if (i + 1 >= args.size() || args[i + 1].isEmpty())
+                fail(QStringLiteral("--cookies needs a file"));
+            else
+                o.cookies = args[++i];
+        } else if (a.startsWith(QLatin1String("--cookies="))) {
+            o.cookies = a.mid(10);
+            if (o.cookies.isEmpty())
+                fail(QStringLiteral("--cookies needs a file"));
         } else if (a == QLatin1String("--retries") || a.startsWith(QLatin1String("--retries="))) {
             const bool joined = a.size() > 9;
             const QString value = joined ? a.mid(10) : i + 1 < args.size() ? args[++i] : QString();
@@ -139,7 +148,7 @@ GetOptions ParseGetOptions(const QStringList& args) {
 QString UsageText() {
     return QStringLiteral(
         "Usage: orvello-get [--folder DIR] [--jobs N] [--limit-rate RATE] [--retries N]\n"
-        "                   [--any-site] [--quiet] URL...\n"
+        "                   [--any-site] [--cookies FILE] [--quiet] URL...\n"
         "Downloads the video behind each page address, in the order given, one or\n"
         "several at a time.\n"
         "\n"
@@ -154,6 +163,9 @@ QString UsageText() {
         "                 let all downloads together take at most RATE bytes a\n"
         "                 second: 500K, 2M, 1G (K = 1024) or a number; 0 for no limit;\n"
         "                 by default the limit chosen in Orvello, else none\n"
+        "  --cookies FILE send the cookies of FILE (a cookies.txt in the Netscape\n"
+        "                 format, as browsers export it) with every request; the\n"
+        "                 file is only read\n"
         "  --retries N    try a download that failed in a way that may pass (a\n"
         "                 broken connection, a busy server) again up to N times,\n"
         "                 0 to 10, each time from where it stopped; 5 by default\n"

@@ -22,6 +22,8 @@ struct GetOptions {
     // --retries: how often a failure that may pass (a broken connection, a busy server) is
     // tried again, 0 to 10.
     int retries = 5;
+    // --cookies: a cookies.txt file (Netscape format) read for every request; never written.
+    QString cookies;
     // --any-site: an address no site knows is searched for a video as a page of its own.
     bool anySite = false;
     // The addresses in order; "-" stands for the lines of standard input at that place.
@@ -31,9 +33,10 @@ struct GetOptions {
 
 // Reads the arguments after the program's name. "--folder DIR" and "--folder=DIR", "--quiet"
 // and "-q", "--jobs N", "--jobs=N" and "-j N", "--limit-rate RATE" and "--limit-rate=RATE",
-// "--retries N" and "--retries=N", "--any-site", "--help" and "-h", "--version"; "--" ends the
-// options, and "-" alone is an address (standard input). An unknown option, a missing or wrong
-// value or no address at all is a usage error; --help and --version win over everything else.
+// "--retries N" and "--retries=N", "--cookies FILE" and "--cookies=FILE", "--any-site", "--help"
+// and "-h", "--version"; "--" ends the options, and "-" alone is an address (standard input). An
+// unknown option, a missing or wrong value or no address at all is a usage error; --help and
+// --version win over everything else.
 GetOptions ParseGetOptions(const QStringList& args);
 
 // A rate as --limit-rate takes it: a whole number of bytes a second, or of K (1024), M or G

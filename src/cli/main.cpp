@@ -7,6 +7,8 @@
 #include "common/StopSignals.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
 
 #include <csignal>
 #include <cstdio>
@@ -107,6 +109,18 @@ int main(int argc, char** argv) {
     StopSignals stopSignals;
     GetCommand command(report);
     command.setRetries(options.retries);
+    if (!options.cookies.isEmpty()) {
+        // Read once here so a wrong path is said before anything is fetched; libcurl reads it
+        // again for every request.
+        const QFileInfo cookies(options.cookies);
+        QFile probe(cookies.absoluteFilePath());
+        if (!cookies.isFile() || !probe.open(QIODevice::ReadOnly)) {
+            report.Message(QStringLiteral("The cookies file %1 can't be read.")
+                               .arg(cookies.absoluteFilePath()));
+            return kExitFailed;
+        }
+        command.setCookieFile(QFile::encodeName(cookies.absoluteFilePath()));
+    }
     command.setAnySite(options.anySite || chosen.bAnySite);
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &stopSignals,
                      [&command] { command.Stop(); });

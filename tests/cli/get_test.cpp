@@ -559,6 +559,42 @@ TEST(GetCommand, ASecondRunContinuesWhereASignalStoppedTheFirst) {
     }
 }
 
+// A cookies file is read for every request of the run, and never written; one that can't be
+// read ends the program before anything is fetched.
+TEST(GetCommand, ACookiesFileGoesWithEveryRequest) {
+    const QByteArray jar = "# Netscape HTTP Cookie File\n127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\tabc\n";
+    const struct {
+        const char* what;
+        bool present;
+        int exit;
+        QString err;
+    } rows[] = {
+        {"a cookies file", true, 0, ""},
+        {"a cookies file that is not there", false, 1,
+         "orvello-get: The cookies file {dir}/cookies.txt can't be read.\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        GetRig rig;
+        const QString cookies = rig.path("cookies.txt");
+        if (row.present) {
+            QFile f(cookies);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(jar);
+        }
+        const Outcome got = rig.Run({"--cookies", cookies, rig.ok});
+        EXPECT_EQ(got.exit, row.exit);
+        EXPECT_EQ(got.err, Expand(row.err, rig));
+        const auto& requests = rig.server.requests();
+        EXPECT_EQ(requests.size(), row.present ? 3u : 0u); // page, header request, file
+        for (const auto& r : requests)
+            EXPECT_EQ(r.header("Cookie"), "sid=abc") << r.raw.constData();
+        if (row.present) {
+            EXPECT_EQ(ReadAll(cookies), jar); // never written
+        }
+    }
+}
+
 TEST(GetCommand, StandardInputIsReadAsTheRunGoes) {
 #ifdef __SANITIZE_ADDRESS__
     // The sanitizer's shadow memory and its quarantine of freed blocks come on top.
