@@ -69,6 +69,7 @@ void TrayIcon::LoadMenu() {
             &TrayIcon::mnuSimultaneous_Click);
     connect(menu->grpSpeedLimit, &QActionGroup::triggered, this, &TrayIcon::mnuSpeedLimit_Click);
     connect(menu->mnuAnySite, &QAction::triggered, this, &TrayIcon::mnuAnySite_Click);
+    connect(menu->mnuCookies, &QAction::triggered, this, &TrayIcon::mnuCookies_Click);
     connect(menu->mnuExit, &QAction::triggered, this, &TrayIcon::mnuExit_Click);
 }
 
@@ -133,6 +134,7 @@ void TrayIcon::TRAYMENU_AboutToShow() {
     menu->mnuSpeedOther->setData(qint64(limit));
     menu->mnuSpeedOther->setChecked(!offered);
     menu->mnuAnySite->setChecked(actions_.anySite && actions_.anySite());
+    menu->mnuCookies->setChecked(actions_.cookies && actions_.cookies());
 }
 
 void TrayIcon::mnuOrvello_Click() {
@@ -166,6 +168,12 @@ void TrayIcon::mnuAnySite_Click() {
     // The item has toggled its mark already.
     if (actions_.setAnySite)
         actions_.setAnySite(menu->mnuAnySite->isChecked());
+}
+
+void TrayIcon::mnuCookies_Click() {
+    // Checked now: a file is to be chosen; unchecked: none is used any more.
+    if (actions_.setCookies)
+        actions_.setCookies(menu->mnuCookies->isChecked());
 }
 
 void TrayIcon::mnuExit_Click() {

@@ -38,6 +38,8 @@ public:
         std::function<void(std::int64_t bytesPerSecond)> setSpeedLimit; // a limit chosen
         std::function<bool()> anySite;           // whether pages no site knows are searched
         std::function<void(bool on)> setAnySite; // "Find videos on any page": its new mark
+        std::function<bool()> cookies;           // whether a cookies file is used
+        std::function<void(bool on)> setCookies; // "Use a cookies file...": its new mark
     };
 
     TrayIcon(QWidget& window, Actions actions);
@@ -76,6 +78,7 @@ public:
     void mnuSimultaneous_Click(QAction* item);
     void mnuSpeedLimit_Click(QAction* item);
     void mnuAnySite_Click();
+    void mnuCookies_Click();
     void mnuExit_Click();
 
 private:

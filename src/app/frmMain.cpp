@@ -21,6 +21,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QQuickWidget>
@@ -122,7 +123,9 @@ frmMain::frmMain(Options options) : m_options(std::move(options)) {
                    [this](int count) { SetSimultaneous(count); },
                    [this] { return m_settings.lSpeedLimit; },
                    [this](std::int64_t limit) { SetSpeedLimit(limit); },
-                   [this] { return m_settings.bAnySite; }, [this](bool on) { SetAnySite(on); }});
+                   [this] { return m_settings.bAnySite; }, [this](bool on) { SetAnySite(on); },
+                   [this] { return !m_settings.sCookieFile.isEmpty(); },
+                   [this](bool on) { UseCookieFile(on); }});
     connect(&m_scheduler->startStop, &StartStop::mnuDownloadCaptionChanged, m_tray.get(),
             &TrayIcon::SetDownloadCaption);
     connect(&m_scheduler->startStop, &StartStop::RunEnded, this, &frmMain::RunEnded);
@@ -147,6 +150,7 @@ frmMain::frmMain(Options options) : m_options(std::move(options)) {
     m_tray->LoadMenu();
     m_settingsStore->LoadSettings();
     m_list->SetAnySite(m_settings.bAnySite);
+    m_scheduler->needs.cookieFile = QFile::encodeName(m_settings.sCookieFile);
     StartHook();
     LoadList();
 }
@@ -377,6 +381,20 @@ void frmMain::SetSimultaneous(int count) {
 void frmMain::SetAnySite(bool on) {
     m_settings.bAnySite = on;
     m_list->SetAnySite(on);
+    m_settingsStore->SaveRunSettings();
+}
+
+void frmMain::UseCookieFile(bool on) {
+    QString path;
+    if (on) {
+        // The chooser runs a loop of its own; the transfers go on meanwhile.
+        path = QFileDialog::getOpenFileName(this, QStringLiteral("Cookies file"), QDir::homePath(),
+                                            QStringLiteral("Cookie files (*.txt);;All files (*)"));
+        if (path.isEmpty())
+            return; // nothing chosen: the setting stays as it was
+    }
+    m_settings.sCookieFile = path;
+    m_scheduler->needs.cookieFile = QFile::encodeName(path);
     m_settingsStore->SaveRunSettings();
 }
 

@@ -100,6 +100,9 @@ public:
     void SetSpeedLimit(std::int64_t bytesPerSecond);
     // "Find videos on any page" chosen in the tray's menu: its new mark, saved at once.
     void SetAnySite(bool on);
+    // "Use a cookies file...": on, a cookies.txt is chosen and goes with every request from
+    // then on; off, none does.
+    void UseCookieFile(bool on);
     void BeginWindowDrag();
     // Asks for the download folder, starting in the current one; a chosen folder that is not
     // an absolute path becomes the default.

@@ -47,6 +47,8 @@ frmMenu::frmMenu(QObject* parent) : QObject(parent) {
 
     mnuAnySite = TRAYMENU.addAction(QStringLiteral("Find videos on any page"));
     mnuAnySite->setCheckable(true);
+    mnuCookies = TRAYMENU.addAction(QStringLiteral("Use a cookies file..."));
+    mnuCookies->setCheckable(true);
     mnuSep2 = TRAYMENU.addSeparator();
     mnuMonitor = TRAYMENU.addAction(QStringLiteral("Monitor Video URL's in Clipboard"));
     mnuMonitor->setCheckable(true);

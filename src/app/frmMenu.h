@@ -37,6 +37,8 @@ public:
     QAction* mnuSpeedOther;
     // "Find videos on any page": checked while pages no site knows are searched for a video.
     QAction* mnuAnySite;
+    // "Use a cookies file...": checked while a cookies.txt goes with every request.
+    QAction* mnuCookies;
     QAction* mnuSep2;
     QAction* mnuMonitor;
     QAction* mnuSep3; // the next three are never shown

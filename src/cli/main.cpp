@@ -93,7 +93,8 @@ int main(int argc, char** argv) {
 
     // The window's settings stand for what the command line leaves out.
     ProgramSettings chosen;
-    if (options.folder.isEmpty() || !options.jobs || !options.limitRate || !options.anySite)
+    if (options.folder.isEmpty() || !options.jobs || !options.limitRate || !options.anySite ||
+        options.cookies.isEmpty())
         chosen = GetCommand::StoredSettings();
     if (!options.folder.isEmpty())
         chosen.sDownloadDir = options.folder;
@@ -109,10 +110,12 @@ int main(int argc, char** argv) {
     StopSignals stopSignals;
     GetCommand command(report);
     command.setRetries(options.retries);
-    if (!options.cookies.isEmpty()) {
+    // The cookies file given, else the one chosen in the window.
+    const QString cookieFile = options.cookies.isEmpty() ? chosen.sCookieFile : options.cookies;
+    if (!cookieFile.isEmpty()) {
         // Read once here so a wrong path is said before anything is fetched; libcurl reads it
         // again for every request.
-        const QFileInfo cookies(options.cookies);
+        const QFileInfo cookies(cookieFile);
         QFile probe(cookies.absoluteFilePath());
         if (!cookies.isFile() || !probe.open(QIODevice::ReadOnly)) {
             report.Message(QStringLiteral("The cookies file %1 can't be read.")

@@ -17,6 +17,7 @@ struct ProgramSettings {
     int iSimultaneous = 1;          // entries downloaded at a time, 1 to 8
     std::int64_t lSpeedLimit = 0;   // bytes a second all downloads together may come at; 0: none
     bool bAnySite = false;          // an address no site knows is searched for a video
+    QString sCookieFile = {};       // a cookies.txt read for every request; empty: none
 };
 
 } // namespace orvello

@@ -101,6 +101,10 @@ void modSettings::LoadSettings() {
     settings_.bAnySite =
         TextToBool(reg.REGGetSetting(root_, kSection, kAnySite, QStringLiteral("False")))
             .value_or(false);
+    // Only an absolute path of a sensible length names a file; anything else is none.
+    const QString cookies = reg.REGGetSetting(root_, kSection, kCookieFile, QString());
+    settings_.sCookieFile =
+        QDir::isAbsolutePath(cookies) && cookies.size() <= 4096 ? cookies : QString();
 
     ShowSettings();
 }
@@ -119,6 +123,7 @@ void modSettings::SaveRunSettings() {
     reg.REGSaveSetting(root_, kSection, kSpeedLimit, QString::number(settings_.lSpeedLimit));
     reg.REGSaveSetting(root_, kSection, kAnySite,
                        settings_.bAnySite ? QStringLiteral("True") : QStringLiteral("False"));
+    reg.REGSaveSetting(root_, kSection, kCookieFile, settings_.sCookieFile);
 }
 
 void modSettings::ShowSettings() {

@@ -27,6 +27,8 @@ public:
     static inline const QString kSpeedLimit = QStringLiteral("Speed Limit");
     // "Find videos on any page": "True" / "False".
     static inline const QString kAnySite = QStringLiteral("Any Site");
+    // The cookies.txt every request reads: an absolute path, or empty for none.
+    static inline const QString kCookieFile = QStringLiteral("Cookies File");
 
     // Monitor switches the clipboard watching on or off; LoadSettings calls it with true
     // when watching is on. regHKEY is the store's root (HKEY_CURRENT_USER() in the program).

@@ -26,13 +26,16 @@ struct Tray : ::testing::Test {
     QList<qint64> speedLimitSet;
     bool anySite = false;
     QList<bool> anySiteSet;
+    bool cookies = false;
+    QList<bool> cookiesSet;
     TrayIcon tray{window,
                   {[this] { return monitoring; }, [this](bool on) { monitorSet << on; },
                    [this](const QString& c) { commands << c; }, [this] { ++exits; },
                    [this] { return simultaneous; }, [this](int n) { simultaneousSet << n; },
                    [this] { return speedLimit; },
                    [this](std::int64_t limit) { speedLimitSet << limit; },
-                   [this] { return anySite; }, [this](bool on) { anySiteSet << on; }}};
+                   [this] { return anySite; }, [this](bool on) { anySiteSet << on; },
+                   [this] { return cookies; }, [this](bool on) { cookiesSet << on; }}};
 
     Tray() {
         tray.ShowIcon();
@@ -50,8 +53,8 @@ TEST_F(Tray, TheMenuShowsItsItemsAndTheIconItsName) {
             shown << (a->isSeparator() ? "-" : a->text());
     }
     EXPECT_EQ(shown, QStringList({"Orvello", "-", "Start Downloading", "Simultaneous downloads",
-                                  "Speed limit", "Find videos on any page", "-",
-                                  "Monitor Video URL's in Clipboard", "-", "Exit Orvello"}));
+                                  "Speed limit", "Find videos on any page", "Use a cookies file...",
+                                  "-", "Monitor Video URL's in Clipboard", "-", "Exit Orvello"}));
     EXPECT_EQ(tray.SysTray.toolTip(), "Orvello");
     EXPECT_EQ(tray.SysTray.contextMenu(), &menu().TRAYMENU);
 }
@@ -63,7 +66,8 @@ TEST_F(Tray, TheCheckItemsShowTheirSwitchAtEveryOpeningAndSwitchIt) {
         bool* on;         // the switch when the menu opens
         QList<bool>* set; // what choosing the item passed on
     } items[] = {{"the watch", menu().mnuMonitor, &monitoring, &monitorSet},
-                 {"any page", menu().mnuAnySite, &anySite, &anySiteSet}};
+                 {"any page", menu().mnuAnySite, &anySite, &anySiteSet},
+                 {"cookies", menu().mnuCookies, &cookies, &cookiesSet}};
     const struct {
         bool on;         // when the menu opens
         bool switchedTo; // the item chosen then
@@ -71,15 +75,17 @@ TEST_F(Tray, TheCheckItemsShowTheirSwitchAtEveryOpeningAndSwitchIt) {
     for (const auto& i : items) {
         for (const auto& c : cases) {
             SCOPED_TRACE(std::string(i.what) + (c.on ? " on" : " off"));
-            monitoring = anySite = !c.on; // the other item's switch is the opposite
+            monitoring = anySite = cookies = !c.on; // the others' switches are the opposite
             *i.on = c.on;
             monitorSet.clear();
             anySiteSet.clear();
+            cookiesSet.clear();
             emit menu().TRAYMENU.aboutToShow();
             EXPECT_EQ(i.item->isChecked(), c.on);
             i.item->trigger();
             EXPECT_EQ(*i.set, QList<bool>{c.switchedTo});
-            EXPECT_EQ(monitorSet.size() + anySiteSet.size(), 1); // the other item is left alone
+            // The other items are left alone.
+            EXPECT_EQ(monitorSet.size() + anySiteSet.size() + cookiesSet.size(), 1);
         }
     }
 }

@@ -352,13 +352,25 @@ TEST_F(Settings, TheCountAndTheSpeedLimitAreReadWithinBoundsAndSavedOnTheirOwn) 
         EXPECT_EQ(program.bAnySite, c.any);
     }
 
+    // A cookies file is an absolute path; anything else stored names none.
+    for (const auto& [stored, read] :
+         {std::pair<QString, QString>{"/home/u/cookies.txt", "/home/u/cookies.txt"},
+          {"cookies.txt", ""},
+          {"", ""}}) {
+        Put(kSection, modSettings::kCookieFile, stored);
+        settings.LoadSettings();
+        EXPECT_EQ(program.sCookieFile, read) << stored.toStdString();
+    }
+
     QFile::remove(root.file);
-    program = {false, QStringLiteral("/srv/videos"), 4, 102400, true};
+    program = {false, QStringLiteral("/srv/videos"),        4, 102400,
+               true,  QStringLiteral("/home/u/cookies.txt")};
     settings.SaveRunSettings();
     const RegRoot copy = FreshCopy();
     EXPECT_EQ(Get(kSection, modSettings::kSimultaneous, &copy), "4");
     EXPECT_EQ(Get(kSection, modSettings::kSpeedLimit, &copy), "102400");
     EXPECT_EQ(Get(kSection, modSettings::kAnySite, &copy), "True");
+    EXPECT_EQ(Get(kSection, modSettings::kCookieFile, &copy), "/home/u/cookies.txt");
     EXPECT_EQ(Get(kSection, modSettings::kUrlMon, &copy), kUnset);
     EXPECT_EQ(Get(kSection, modSettings::kDownloadDir, &copy), kUnset);
 }
