@@ -295,9 +295,7 @@ TEST(Program, AStopSignalEndsTheWindowAsItsExitDoes) {
 TEST(Program, AWindowStartedAgainContinuesWhereASignalEndedIt) {
     if (!kCanClick)
         GTEST_SKIP() << "no x11_click: the XCB headers are not installed";
-    QByteArray whole(1024000, Qt::Uninitialized);
-    for (qsizetype i = 0; i < whole.size(); ++i)
-        whole[i] = char(i * 7 % 251);
+    const QByteArray whole = DistinctBytes(1024000);
     const struct {
         int signal, exit;
         std::chrono::milliseconds after; // from the partial file's appearance
@@ -307,30 +305,7 @@ TEST(Program, AWindowStartedAgainContinuesWhereASignalEndedIt) {
         ScriptServer server;
         QList<QByteArray> ranges;
         // The first GET sends a tenth of the file, then nothing more; a range gets the rest.
-        server.respond = [&](const ScriptServer::Request& r) -> std::optional<Reply> {
-            if (r.target() != "/clip.flv")
-                return std::nullopt;
-            const QByteArray etag = "ETag: \"v1\"";
-            if (r.method() == "HEAD")
-                return Reply::Head({"HTTP/1.1 200 OK",
-                                    "Content-Length: " + QByteArray::number(whole.size()), etag});
-            const QByteArray range = r.header("Range");
-            ranges << range;
-            if (range.isEmpty()) {
-                Reply first = Reply::Ok(whole, etag + "\r\n");
-                first.cutAt = whole.size() / 10;
-                first.after = Reply::After::Hang;
-                return first;
-            }
-            const qint64 from = range.mid(6, range.indexOf('-') - 6).toLongLong();
-            Reply rest = Reply::Head(
-                {"HTTP/1.1 206 Partial Content",
-                 "Content-Range: bytes " + QByteArray::number(from) + "-" +
-                     QByteArray::number(whole.size() - 1) + "/" + QByteArray::number(whole.size()),
-                 "Content-Length: " + QByteArray::number(whole.size() - from), etag});
-            rest.body = whole.mid(from);
-            return rest;
-        };
+        server.respond = ResumableFile("/clip.flv", whole, whole.size() / 10, ranges);
         const QString page = ServeVideo(server, "clip", Reply::Ok(""), Reply::Ok(""));
         Window w;
         if (!w.start({page}))

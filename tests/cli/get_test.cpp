@@ -486,9 +486,7 @@ qint64 ResidentBytes(qint64 pid) {
 // A run stopped by a signal, or killed, leaves its partial file with its record; the next run
 // for the same address and folder asks for the rest only and says where it continued.
 TEST(GetCommand, ASecondRunContinuesWhereASignalStoppedTheFirst) {
-    QByteArray whole(10 * kVideo.size(), Qt::Uninitialized);
-    for (qsizetype i = 0; i < whole.size(); ++i)
-        whole[i] = char(i * 7 % 251); // every offset told apart
+    const QByteArray whole = DistinctBytes(10 * kVideo.size());
 
     const struct {
         const char* what;
@@ -506,30 +504,7 @@ TEST(GetCommand, ASecondRunContinuesWhereASignalStoppedTheFirst) {
         GetRig rig;
         QList<QByteArray> ranges;
         // The first GET sends a tenth of the file, then nothing more; a range gets the rest.
-        rig.server.respond = [&](const ScriptServer::Request& r) -> std::optional<Reply> {
-            if (r.target() != "/part.flv")
-                return std::nullopt;
-            const QByteArray etag = "ETag: \"v1\"";
-            if (r.method() == "HEAD")
-                return Reply::Head({"HTTP/1.1 200 OK",
-                                    "Content-Length: " + QByteArray::number(whole.size()), etag});
-            const QByteArray range = r.header("Range");
-            ranges << range;
-            if (range.isEmpty()) {
-                Reply first = Reply::Ok(whole, etag + "\r\n");
-                first.cutAt = kVideo.size();
-                first.after = Reply::After::Hang;
-                return first;
-            }
-            const qint64 from = range.mid(6, range.indexOf('-') - 6).toLongLong();
-            Reply rest = Reply::Head(
-                {"HTTP/1.1 206 Partial Content",
-                 "Content-Range: bytes " + QByteArray::number(from) + "-" +
-                     QByteArray::number(whole.size() - 1) + "/" + QByteArray::number(whole.size()),
-                 "Content-Length: " + QByteArray::number(whole.size() - from), etag});
-            rest.body = whole.mid(from);
-            return rest;
-        };
+        rig.server.respond = ResumableFile("/part.flv", whole, kVideo.size(), ranges);
         const QString page = ServeVideo(rig.server, "part", Sized(whole.size()), Reply::Ok(""));
         QElapsedTimer moment;
         const Outcome first =

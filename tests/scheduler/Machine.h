@@ -185,6 +185,46 @@ struct Machine {
 
 // Serves a PutFile page at /putfile.com/<name> naming the video /<name>.flv, which answers
 // the header request with `head` and the download with `get`. Returns the page's address.
+// Bytes in which every offset is told apart (a repeat or a gap shows in a comparison).
+inline QByteArray DistinctBytes(qsizetype size) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char(i * 7 % 251);
+    return bytes;
+}
+
+// A file at `path` that can be continued: HEAD gives its length and ETag; a GET without a
+// range sends its first `cutAt` bytes, then nothing more (a transfer a signal will end); a
+// range gets the rest as a 206. Each GET's Range header (empty for none) goes to `ranges`.
+inline std::function<std::optional<Reply>(const ScriptServer::Request&)>
+ResumableFile(const QByteArray& path, const QByteArray& whole, qsizetype cutAt,
+              QList<QByteArray>& ranges) {
+    return [path, whole, cutAt, &ranges](const ScriptServer::Request& r) -> std::optional<Reply> {
+        if (r.target() != path)
+            return std::nullopt;
+        const QByteArray etag = "ETag: \"v1\"";
+        if (r.method() == "HEAD")
+            return Reply::Head(
+                {"HTTP/1.1 200 OK", "Content-Length: " + QByteArray::number(whole.size()), etag});
+        const QByteArray range = r.header("Range");
+        ranges << range;
+        if (range.isEmpty()) {
+            Reply first = Reply::Ok(whole, etag + "\r\n");
+            first.cutAt = cutAt;
+            first.after = Reply::After::Hang;
+            return first;
+        }
+        const qint64 from = range.mid(6, range.indexOf('-') - 6).toLongLong();
+        Reply rest = Reply::Head(
+            {"HTTP/1.1 206 Partial Content",
+             "Content-Range: bytes " + QByteArray::number(from) + "-" +
+                 QByteArray::number(whole.size() - 1) + "/" + QByteArray::number(whole.size()),
+             "Content-Length: " + QByteArray::number(whole.size() - from), etag});
+        rest.body = whole.mid(from);
+        return rest;
+    };
+}
+
 inline QString ServeVideo(ScriptServer& server, const QString& name, const Reply& head,
                           const Reply& get) {
     const QByteArray path = "/" + name.toLatin1() + ".flv";
