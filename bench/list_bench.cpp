@@ -114,8 +114,6 @@ RunFigures benchRun(const NginxServer& nginx, int length, const QString& folder)
     QDir().mkpath(folder);
     RunState run;
     ScriptedPrompter prompter;
-    RecordingSurface surface;
-    UiVariables ui{&surface};
     ProgramSettings settings;
     FixedConnectivity connectivity;
     DownloadGrid grid;
@@ -123,7 +121,7 @@ RunFigures benchRun(const NginxServer& nginx, int length, const QString& folder)
     grid.viewport()->installEventFilter(&counter);
     new FramePacer(&grid);
     modMain list{run, &grid, &prompter};
-    DownloadScheduler s{run, list, prompter, ui, settings};
+    DownloadScheduler s{run, list, prompter, settings};
     settings.sDownloadDir = QDir(folder).filePath(QStringLiteral("Downloaded Videos"));
     s.startStop.setConnectivity(connectivity);
     grid.resize(572, 179);

@@ -14,7 +14,6 @@
 #include "common/DownloadItem.h"
 #include "common/ProgramSettings.h"
 #include "common/RunState.h"
-#include "common/UiVariables.h"
 #include "list/modMain.h"
 #include "scheduler/DownloadScheduler.h"
 #include "support/ScriptedPrompter.h"
@@ -80,13 +79,12 @@ struct Online : Connectivity {
 struct Program {
     RunState run;
     test::ScriptedPrompter prompter;
-    UiVariables ui;
     ProgramSettings settings;
     Online online;
     QWidget window;
     DownloadGrid* grid = new DownloadGrid(&window);
     modMain list{run, grid, &prompter};
-    DownloadScheduler s{run, list, prompter, ui, settings};
+    DownloadScheduler s{run, list, prompter, settings};
 
     explicit Program(const QString& folder) {
         settings.sDownloadDir = QDir(folder).filePath(QStringLiteral("Downloaded Videos"));

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/GridCellDelegate.h"
-#include "common/UiVariables.h"
+#include "app/UiVariables.h"
 
 #include <QObject>
 #include <QRect>

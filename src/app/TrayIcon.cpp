@@ -1,7 +1,7 @@
 #include "app/TrayIcon.h"
 
+#include "app/SurfaceFeed.h"
 #include "app/frmMenu.h"
-#include "scheduler/StartStop.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -143,7 +143,7 @@ void TrayIcon::mnuOrvello_Click() {
 
 void TrayIcon::mnuDownload_Click() {
     if (actions_.command)
-        actions_.command(menu->mnuDownload->text() == StartStop::kStart
+        actions_.command(menu->mnuDownload->text() == SurfaceFeed::kStart
                              ? QStringLiteral("IDC_FS_startDownload")
                              : QStringLiteral("IDC_FS_stopDownload"));
 }

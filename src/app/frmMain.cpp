@@ -7,6 +7,7 @@
 #include "ProgramFiles.h"
 #include "RowMenu.h"
 #include "SurfaceBridge.h"
+#include "SurfaceFeed.h"
 #include "TrayIcon.h"
 #include "list/AddressSplit.h"
 #include "list/ListEditing.h"
@@ -96,12 +97,14 @@ frmMain::frmMain(Options options) : m_options(std::move(options)) {
     DownloadGrid = new orvello::DownloadGrid(this);
 
     m_list = std::make_unique<modMain>(m_run, DownloadGrid, m_prompter);
-    m_scheduler =
-        std::make_unique<DownloadScheduler>(m_run, *m_list, *m_prompter, m_ui, m_settings);
-    m_monitor = std::make_unique<ClipboardMonitor>(m_settings, *m_list, m_ui, m_run,
-                                                   m_scheduler->startStop);
+    m_scheduler = std::make_unique<DownloadScheduler>(m_run, *m_list, *m_prompter, m_settings);
+    m_monitor =
+        std::make_unique<ClipboardMonitor>(m_settings, *m_list, m_run, m_scheduler->startStop);
+    m_feed = std::make_unique<SurfaceFeed>(m_ui, *m_list);
+    m_feed->Follow(*m_scheduler, *m_monitor);
     m_settingsStore = std::make_unique<modSettings>(
-        m_settings, m_ui, [this](bool on) { m_monitor->Monitor(on); }, m_options.store);
+        m_settings, [this](const ProgramSettings& shown) { m_feed->ShowSettings(shown); },
+        [this](bool on) { m_monitor->Monitor(on); }, m_options.store);
     m_editing = std::make_unique<ListEditing>(*m_list);
     // A refused rename is said once the edit has returned: the box runs events.
     m_editing->SetRenameFailedListener([this](const QString& message) {
@@ -126,8 +129,8 @@ frmMain::frmMain(Options options) : m_options(std::move(options)) {
                    [this] { return m_settings.bAnySite; }, [this](bool on) { SetAnySite(on); },
                    [this] { return !m_settings.sCookieFile.isEmpty(); },
                    [this](bool on) { UseCookieFile(on); }});
-    connect(&m_scheduler->startStop, &StartStop::mnuDownloadCaptionChanged, m_tray.get(),
-            &TrayIcon::SetDownloadCaption);
+    connect(&m_scheduler->startStop, &StartStop::StopOfferedChanged, m_tray.get(),
+            [this](bool offered) { m_tray->SetDownloadCaption(SurfaceFeed::Caption(offered)); });
     connect(&m_scheduler->startStop, &StartStop::RunEnded, this, &frmMain::RunEnded);
     // Addresses dropped on the surface or the grid are added. The surface takes drags for
     // its items; the grid takes none, so what is dropped on it reaches the window.
@@ -179,6 +182,7 @@ frmMain::~frmMain() {
     m_tray.reset();
     m_hooks.reset();
     m_editing.reset();
+    m_feed.reset();
     m_monitor.reset();
     m_scheduler.reset();
     m_list.reset();

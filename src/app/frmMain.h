@@ -1,8 +1,8 @@
 #pragma once
 
+#include "app/UiVariables.h"
 #include "common/ProgramSettings.h"
 #include "common/RunState.h"
-#include "common/UiVariables.h"
 #include "settings/CRegister.h"
 
 #include <QRect>
@@ -26,6 +26,7 @@ class ListEditing;
 class Prompter;
 class RowMenu;
 class SurfaceBridge;
+class SurfaceFeed;
 class TrayIcon;
 class modMain;
 class modSettings;
@@ -130,6 +131,7 @@ public:
     RunState& runState() { return m_run; }
 
     SurfaceBridge& surface() { return *m_surface; }
+    SurfaceFeed& feed() { return *m_feed; }
     TrayIcon& tray() { return *m_tray; }
     RowMenu& rowMenu() { return *m_rowMenu; }
 
@@ -163,6 +165,7 @@ private:
     std::unique_ptr<ListEditing> m_editing;
     std::unique_ptr<modhook> m_hooks;
     std::unique_ptr<SurfaceBridge> m_surface;
+    std::unique_ptr<SurfaceFeed> m_feed;
     std::unique_ptr<TrayIcon> m_tray;
     std::unique_ptr<ListFile> m_listFile;
     std::unique_ptr<LinkDrops> m_drops;

@@ -1,5 +1,6 @@
 #include "frmMenu.h"
 
+#include "app/SurfaceFeed.h"
 #include "common/ProgramSettings.h"
 #include "list/Formatting.h"
 
@@ -21,7 +22,7 @@ frmMenu::frmMenu(QObject* parent) : QObject(parent) {
     TRAYMENU.setObjectName(QStringLiteral("TRAYMENU"));
     mnuOrvello = TRAYMENU.addAction(QStringLiteral("Orvello"));
     mnuSep1 = TRAYMENU.addSeparator();
-    mnuDownload = TRAYMENU.addAction(QStringLiteral("Start Downloading"));
+    mnuDownload = TRAYMENU.addAction(SurfaceFeed::kStart);
 
     mnuSimultaneous = TRAYMENU.addMenu(QStringLiteral("Simultaneous downloads"));
     grpSimultaneous = new QActionGroup(mnuSimultaneous);

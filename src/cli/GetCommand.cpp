@@ -49,7 +49,7 @@ MsgAnswer ConsolePrompter::MsgBox(const MsgRequest& request) {
 
 GetCommand::GetCommand(ConsoleReport& report)
     : report_(report), prompter_(report), list_(run_, nullptr, &prompter_),
-      scheduler_(run_, list_, prompter_, ui_, settings_) {
+      scheduler_(run_, list_, prompter_, settings_) {
     list_.SetChangeListener([this] { onListChanged(); });
     QObject::connect(&scheduler_.runner, &QueueRunner::RunEnded, &scheduler_.runner,
                      [this] { onRunEnded(); });
@@ -71,9 +71,8 @@ GetCommand::GetCommand(ConsoleReport& report)
 
 ProgramSettings GetCommand::StoredSettings() {
     ProgramSettings stored;
-    UiVariables none;
     modSettings(
-        stored, none, [](bool) {}, HKEY_CURRENT_USER())
+        stored, {}, [](bool) {}, HKEY_CURRENT_USER())
         .LoadSettings();
     return stored;
 }

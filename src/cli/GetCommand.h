@@ -5,7 +5,6 @@
 #include "common/ProgramSettings.h"
 #include "common/Prompter.h"
 #include "common/RunState.h"
-#include "common/UiVariables.h"
 #include "list/modMain.h"
 #include "scheduler/DownloadScheduler.h"
 
@@ -88,7 +87,6 @@ private:
     ConsoleReport& report_;
     RunState run_;
     ConsolePrompter prompter_;
-    UiVariables ui_;
     ProgramSettings settings_;
     modMain list_;
     DownloadScheduler scheduler_;

@@ -2,7 +2,6 @@
 
 #include "common/ProgramSettings.h"
 #include "common/RunState.h"
-#include "common/UiVariables.h"
 #include "list/modMain.h"
 #include "resolve/Sites.h"
 #include "scheduler/StartStop.h"
@@ -23,10 +22,9 @@ QClipboard* Clipboard() {
 
 } // namespace
 
-ClipboardMonitor::ClipboardMonitor(ProgramSettings& settings, modMain& list, UiVariables& ui,
-                                   const RunState& run, StartStop& startStop, QObject* parent)
-    : QObject(parent), settings_(settings), list_(list), ui_(ui), run_(run), startStop_(startStop) {
-}
+ClipboardMonitor::ClipboardMonitor(ProgramSettings& settings, modMain& list, const RunState& run,
+                                   StartStop& startStop, QObject* parent)
+    : QObject(parent), settings_(settings), list_(list), run_(run), startStop_(startStop) {}
 
 QString ClipboardMonitor::ClipboardText() {
     QClipboard* clipboard = Clipboard();
@@ -70,7 +68,7 @@ void ClipboardMonitor::txtMonitor_Change(const QString& text) {
     if (text.isEmpty())
         return;
     list_.AddUrlToList(text);
-    ui_.SetUiVariable(QStringLiteral("_root.video_url"), text);
+    emit AddressTaken(text);
     if (!run_.bDownloading())
         startStop_.tmrDownload.start();
 }
@@ -84,7 +82,7 @@ void ClipboardMonitor::tmrMonitor_Timer() {
         return;
     }
     list_.AddUrlToList(address);
-    ui_.SetUiVariable(QStringLiteral("_root.video_url"), address);
+    emit AddressTaken(address);
     sLastClipboard = text;
     if (!run_.bDownloading()) {
         // The run starts right after this poll rather than inside it, so the poll's caller

@@ -7,14 +7,14 @@
 namespace orvello {
 
 class StartStop;
-class UiVariables;
 class modMain;
 struct ProgramSettings;
 class RunState;
 
 // Picks video addresses up from the clipboard, adds them to the download list and starts
 // downloading: a listener on the clipboard's change notification, switched by Monitor(),
-// adds the address, shows it on the UI surface and starts a run when none is going.
+// adds the address, tells it (AddressTaken: the window shows it) and starts a run when none
+// is going.
 // Whatever is copied anywhere on the desktop is fetched without a question, so only a text
 // that is one address on a supported site's own host is taken (CopiedAddress).
 // One poll of the clipboard can also be run on request (CallMonTimer); no switch or timer
@@ -22,7 +22,7 @@ class RunState;
 class ClipboardMonitor : public QObject {
     Q_OBJECT
 public:
-    ClipboardMonitor(ProgramSettings& settings, modMain& list, UiVariables& ui, const RunState& run,
+    ClipboardMonitor(ProgramSettings& settings, modMain& list, const RunState& run,
                      StartStop& startStop, QObject* parent = nullptr);
 
     // Switches the clipboard listener on or off, and the setting with it.
@@ -49,13 +49,16 @@ public:
     // as in "http://192.0.2.1/x?ref=youtube.com", does not make it one to fetch.
     static QString CopiedAddress(const QString& text);
 
+signals:
+    // An address was taken from the clipboard and added to the list.
+    void AddressTaken(const QString& address);
+
 private:
     void ClipboardChanged();
     static QString ClipboardText();
 
     ProgramSettings& settings_;
     modMain& list_;
-    UiVariables& ui_;
     const RunState& run_;
     StartStop& startStop_;
     QMetaObject::Connection listener_;

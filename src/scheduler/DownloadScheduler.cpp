@@ -5,15 +5,14 @@
 namespace orvello {
 
 DownloadScheduler::DownloadScheduler(RunState& run, modMain& list, Prompter& prompter,
-                                     UiVariables& ui, const ProgramSettings& settings)
+                                     const ProgramSettings& settings)
     : session(), needs{.session = session,
                        .prompter = prompter,
                        .purpose = &events,
                        .limits = {},
                        .cookieFile = {},
                        .retry = {}},
-      events(list, ui), entries{list, events, naming, settings, needs, records},
-      runner(run, list, ui, entries),
-      startStop(run, list, runner, ui, prompter, networkInterfaces) {}
+      events(list), entries{list, events, naming, settings, needs, records},
+      runner(run, list, entries), startStop(run, list, runner, prompter, networkInterfaces) {}
 
 } // namespace orvello

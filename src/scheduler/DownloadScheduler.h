@@ -13,7 +13,6 @@
 namespace orvello {
 
 class Prompter;
-class UiVariables;
 class modMain;
 struct ProgramSettings;
 class RunState;
@@ -23,7 +22,7 @@ class RunState;
 // the transfer-event handling, the run and the start/stop operation, wired together.
 class DownloadScheduler {
 public:
-    DownloadScheduler(RunState& run, modMain& list, Prompter& prompter, UiVariables& ui,
+    DownloadScheduler(RunState& run, modMain& list, Prompter& prompter,
                       const ProgramSettings& settings);
     DownloadScheduler(const DownloadScheduler&) = delete;
     DownloadScheduler& operator=(const DownloadScheduler&) = delete;

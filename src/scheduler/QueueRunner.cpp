@@ -2,7 +2,6 @@
 
 #include "common/ProgramSettings.h"
 #include "common/RunState.h"
-#include "common/UiVariables.h"
 #include "list/EntryStatus.h"
 #include "list/modMain.h"
 #include "scheduler/EntryDownload.h"
@@ -14,9 +13,8 @@
 
 namespace orvello {
 
-QueueRunner::QueueRunner(RunState& run, modMain& list, UiVariables& ui, const EntryNeeds& needs,
-                         QObject* parent)
-    : QObject(parent), run_(run), list_(list), ui_(ui), needs_(needs) {
+QueueRunner::QueueRunner(RunState& run, modMain& list, const EntryNeeds& needs, QObject* parent)
+    : QObject(parent), run_(run), list_(list), needs_(needs) {
     observer_ = list_.AddObserver([this](const ListChange& change) { ListChanged(change); });
 }
 
@@ -39,8 +37,7 @@ void QueueRunner::setSpeedLimit(std::int64_t bytesPerSecond) {
 void QueueRunner::StartDownloading() {
     if (run_.downloading_)
         return;
-    if (ui_.sCurrentTab == QLatin1String("About"))
-        ui_.SetUiVariable(QStringLiteral("_root.downloadBtnTab"), QStringLiteral("1"));
+    emit RunStarted();
     // The folder itself is created, not missing parents. One that can't be created makes
     // each entry fail to make its file, and end "ERROR".
     const QString& folder = needs_.settings.sDownloadDir;

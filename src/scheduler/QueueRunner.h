@@ -12,7 +12,6 @@
 namespace orvello {
 
 class EntryDownload;
-class UiVariables;
 class modMain;
 class RunState;
 struct EntryNeeds;
@@ -30,8 +29,7 @@ public:
     // The most entries that may run at a time.
     static constexpr int kMaxSimultaneous = ProgramSettings::kMostSimultaneous;
 
-    QueueRunner(RunState& run, modMain& list, UiVariables& ui, const EntryNeeds& needs,
-                QObject* parent = nullptr);
+    QueueRunner(RunState& run, modMain& list, const EntryNeeds& needs, QObject* parent = nullptr);
     ~QueueRunner() override;
 
     void StartDownloading();
@@ -59,6 +57,8 @@ public:
     const Tally& LastRun() const { return tally_; }
 
 signals:
+    // A run begins: nothing of it has happened yet.
+    void RunStarted();
     // An entry the run started has ended ("Complete", "ERROR", or "Cancelled" when it was
     // stopped or removed), its final state and reason written; the run has let go of it.
     void EntryEnded(quint64 key, orvello::EntryState state);
@@ -78,7 +78,6 @@ private:
 
     RunState& run_;
     modMain& list_;
-    UiVariables& ui_;
     const EntryNeeds& needs_;
     std::map<quint64, EntryDownload*> entries_; // running, by key
     int simultaneous_ = 1;

@@ -2,17 +2,15 @@
 
 #include "common/Prompter.h"
 #include "common/RunState.h"
-#include "common/UiVariables.h"
 #include "list/modMain.h"
 #include "scheduler/Connectivity.h"
 #include "scheduler/QueueRunner.h"
 
 namespace orvello {
 
-StartStop::StartStop(const RunState& run, modMain& list, QueueRunner& runner, UiVariables& ui,
-                     Prompter& prompter, Connectivity& connectivity)
-    : run_(run), list_(list), runner_(runner), ui_(ui), prompter_(prompter),
-      connectivity_(&connectivity) {
+StartStop::StartStop(const RunState& run, modMain& list, QueueRunner& runner, Prompter& prompter,
+                     Connectivity& connectivity)
+    : run_(run), list_(list), runner_(runner), prompter_(prompter), connectivity_(&connectivity) {
     tmrDownload.setSingleShot(true);
     tmrDownload.setInterval(200);
     connect(&tmrDownload, &QTimer::timeout, this, &StartStop::tmrDownload_Timer);
@@ -28,20 +26,9 @@ bool StartStop::IsConnected() {
     return connectivity_->IsConnected();
 }
 
-void StartStop::setMenuCaption(const QString& caption) {
-    mnuDownload_ = caption;
-    emit mnuDownloadCaptionChanged(caption);
-}
-
-// The three variables that switch the surface between its idle and running look.
-void StartStop::setRunVariables(const char* value, bool startFirst) {
-    const QString v = QString::fromLatin1(value);
-    if (startFirst)
-        ui_.SetUiVariable(QStringLiteral("_root.startDownload"), v);
-    ui_.SetUiVariable(QStringLiteral("_root.downloadBtn"), v);
-    if (!startFirst)
-        ui_.SetUiVariable(QStringLiteral("_root.startDownload"), v);
-    ui_.SetUiVariable(QStringLiteral("_root.downloadTab"), v);
+void StartStop::setStopOffered(bool offered) {
+    stopOffered_ = offered;
+    emit StopOfferedChanged(offered);
 }
 
 bool StartStop::ConfirmStop() {
@@ -50,16 +37,15 @@ bool StartStop::ConfirmStop() {
                           MsgButtons::YesNo, MsgIcon::Question, kAppTitle});
     if (answer != MsgAnswer::Yes)
         return false;
-    stopOffered_ = false;
-    setMenuCaption(kStart);
-    setRunVariables("1", false);
+    setStopOffered(false);
+    emit ControlsChanged(RunControls::Stopped);
     runner_.Stop(); // what runs stops at once, and the run ends
     return true;
 }
 
 void StartStop::cmdStartDownload_Click() {
     if (list_.IsDownloadListEmpty()) {
-        ui_.SetUiVariable(QStringLiteral("_root.startDownload"), QStringLiteral("1"));
+        emit ControlsChanged(RunControls::NothingToDo);
         prompter_.MsgBox({QStringLiteral("Please add video URL's first."), MsgButtons::Ok,
                           MsgIcon::Exclamation, QStringLiteral("Empty List")});
         return;
@@ -80,9 +66,8 @@ void StartStop::cmdStartDownload_Click() {
                           MsgButtons::Ok, MsgIcon::Exclamation, kAppTitle});
         return;
     }
-    stopOffered_ = true;
-    setMenuCaption(kStop);
-    setRunVariables("0", false);
+    setStopOffered(true);
+    emit ControlsChanged(RunControls::Running);
     runner_.StartDownloading(); // returns at once; Ended follows
 }
 
@@ -91,8 +76,8 @@ void StartStop::Ended(int complete, int failed) {
     // A stopped run: the stop has switched the controls back already.
     if (!run_.bStopRequested()) {
         stopOffered_ = false;
-        setRunVariables("1", true);
-        setMenuCaption(kStart);
+        emit ControlsChanged(RunControls::Ended);
+        setStopOffered(false);
     }
 }
 

@@ -9,22 +9,27 @@ namespace orvello {
 class Connectivity;
 class Prompter;
 class QueueRunner;
-class UiVariables;
 class modMain;
 class RunState;
 
+// What the start and stop controls show, as StartStop changes them. The window draws each on
+// its surface; the command line has no such controls.
+enum class RunControls {
+    Running,    // a run began: the controls offer the stop
+    Stopped,    // the user stopped the run: back to the idle look at once
+    Ended,      // the run ended by itself: back to the idle look
+    NothingToDo // the start command found the list empty: the start control is let go
+};
+
 // The one operation that starts and stops downloading, and the short timer that starts it
 // outside the handler of the event that asked for it. Which of the two it does depends on
-// whether a run is going that can still be stopped; the start/stop caption says the same,
-// and the tray menu's item always carries that caption.
+// whether a run is going that can still be stopped (StopOffered); the window's start/stop
+// caption and its tray menu's item follow that.
 class StartStop : public QObject {
     Q_OBJECT
 public:
-    static inline const QString kStart = QStringLiteral("Start Downloading");
-    static inline const QString kStop = QStringLiteral("Stop Downloading");
-
-    StartStop(const RunState& run, modMain& list, QueueRunner& runner, UiVariables& ui,
-              Prompter& prompter, Connectivity& connectivity);
+    StartStop(const RunState& run, modMain& list, QueueRunner& runner, Prompter& prompter,
+              Connectivity& connectivity);
 
     // Starts a run (it goes on from the event loop, and RunEnded tells its end), or, while one
     // is going, asks the user to confirm and stops it.
@@ -38,32 +43,29 @@ public:
     void tmrDownload_Timer();
     bool IsConnected();
 
-    const QString& cmdStartDownloadCaption() const { return stopOffered_ ? kStop : kStart; }
-    const QString& mnuDownloadCaption() const { return mnuDownload_; }
     void setConnectivity(Connectivity& connectivity) { connectivity_ = &connectivity; }
 
     QTimer tmrDownload; // 200 ms, single shot; started by the start command and the monitor
 
 signals:
-    // The tray menu's item shows this caption.
-    void mnuDownloadCaptionChanged(const QString& caption);
+    // StopOffered changed: the start/stop caption and the tray menu's item follow it.
+    void StopOfferedChanged(bool offered);
+    // The controls changed their look.
+    void ControlsChanged(orvello::RunControls controls);
     // A run has ended (by itself or stopped): how many of its entries completed and failed.
     void RunEnded(int complete, int failed);
 
 private:
     // The run has ended: the controls go back to their idle look unless a stop did that.
     void Ended(int complete, int failed);
-    void setMenuCaption(const QString& caption);
-    void setRunVariables(const char* value, bool startFirst);
+    void setStopOffered(bool offered);
 
     const RunState& run_;
     modMain& list_;
     QueueRunner& runner_;
-    UiVariables& ui_;
     Prompter& prompter_;
     Connectivity* connectivity_;
     bool stopOffered_ = false; // a run is going and no stop was requested yet
-    QString mnuDownload_ = kStart;
 };
 
 } // namespace orvello

@@ -1,6 +1,5 @@
 #include "scheduler/TransferEvents.h"
 
-#include "common/UiVariables.h"
 #include "list/Formatting.h"
 #include "list/modMain.h"
 
@@ -14,7 +13,7 @@ namespace {
 constexpr qint64 kMeasureMs = 500;
 } // namespace
 
-TransferEvents::TransferEvents(modMain& list, UiVariables& ui) : list_(list), ui_(ui) {}
+TransferEvents::TransferEvents(modMain& list) : list_(list) {}
 
 QString TransferEvents::SpeedNote(double bytesPerSecond, qint64 bytesLeft) {
     QString note = FormatFileSize(float(bytesPerSecond)) + QStringLiteral("/s");
@@ -29,11 +28,6 @@ QString TransferEvents::SpeedNote(double bytesPerSecond, qint64 bytesLeft) {
     else
         left = QStringLiteral("%1 h %2 min").arg(seconds / 3600).arg(seconds / 60 % 60);
     return note + QStringLiteral(", ") + left + QStringLiteral(" left");
-}
-
-QString TransferEvents::RunningNote(int videos, double bytesPerSecond) {
-    return QStringLiteral("%1 downloads, ").arg(videos) + FormatFileSize(float(bytesPerSecond)) +
-           QStringLiteral("/s");
 }
 
 void TransferEvents::PageProgress(quint64 key, qint32 lProgress) {
@@ -118,18 +112,10 @@ double TransferEvents::TotalSpeed() const {
     return total;
 }
 
-// The badge: one video's own note, or how many come in and their speed together.
+// The speeds changed, or the videos that come in.
 void TransferEvents::showTotal() {
-    QString note;
-    if (videos_.size() == 1) {
-        const auto& [key, v] = *videos_.begin();
-        if (const DownloadItem* entry = list_.EntryByKey(key))
-            note = entry->TransferNote;
-    } else if (videos_.size() > 1) {
-        note = RunningNote(int(videos_.size()), TotalSpeed());
-    }
-    ui_.SetUiVariable(kSpeedVariable, note);
-    emit SpeedChanged(int(videos_.size()), TotalSpeed());
+    const quint64 sole = videos_.size() == 1 ? videos_.begin()->first : 0;
+    emit SpeedChanged(int(videos_.size()), TotalSpeed(), sole);
 }
 
 } // namespace orvello

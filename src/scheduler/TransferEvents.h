@@ -10,7 +10,6 @@
 
 namespace orvello {
 
-class UiVariables;
 class modMain;
 
 // Turns each running entry's transfers into its status: its page fetch ("Preparing (n%)",
@@ -19,14 +18,10 @@ class modMain;
 class TransferEvents : public QObject, public TransferPurpose {
     Q_OBJECT
 public:
-    TransferEvents(modMain& list, UiVariables& ui);
+    explicit TransferEvents(modMain& list);
 
-    // The surface variable that shows the running videos' speed and time left.
-    static inline const QString kSpeedVariable = QStringLiteral("_root.downloadSpeed");
     // "1.2 MB/s, 35 s left" (without the time when the length is unknown).
     static QString SpeedNote(double bytesPerSecond, qint64 bytesLeft);
-    // What the badge shows of several videos at a time: "3 downloads, 4.5 MB/s".
-    static QString RunningNote(int videos, double bytesPerSecond);
 
     // During a page fetch: "Preparing (n%)" (or "Preparing..." once the value is past 100),
     // and the list is refilled; when the page is in, "Start Downloading...".
@@ -49,8 +44,10 @@ public:
     int Videos() const { return int(videos_.size()); }
 
 signals:
-    // The videos coming in or their speed changed (at most twice a second).
-    void SpeedChanged(int videos, double bytesPerSecond);
+    // The videos coming in or their speed changed (at most twice a second). `soleKey` is the
+    // entry of the one video while exactly one comes in (its TransferNote tells its speed and
+    // time left), else 0.
+    void SpeedChanged(int videos, double bytesPerSecond, quint64 soleKey);
 
 private:
     struct Video {
@@ -67,7 +64,6 @@ private:
     void showTotal();
 
     modMain& list_;
-    UiVariables& ui_;
     std::map<quint64, Video> videos_;
     QElapsedTimer totalClock_;
 };

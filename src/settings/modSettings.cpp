@@ -50,9 +50,11 @@ std::optional<std::int64_t> TextToCount(const QString& text) {
 
 } // namespace
 
-modSettings::modSettings(ProgramSettings& settings, UiVariables& ui,
+modSettings::modSettings(ProgramSettings& settings,
+                         std::function<void(const ProgramSettings&)> Show,
                          std::function<void(bool)> Monitor, RegRoot regHKEY)
-    : settings_(settings), ui_(ui), monitor_(std::move(Monitor)), root_(std::move(regHKEY)) {}
+    : settings_(settings), show_(std::move(Show)), monitor_(std::move(Monitor)),
+      root_(std::move(regHKEY)) {}
 
 QString modSettings::DefaultDownloadDir() {
 #ifdef Q_OS_WIN
@@ -127,11 +129,8 @@ void modSettings::SaveRunSettings() {
 }
 
 void modSettings::ShowSettings() {
-    ui_.SetUiVariable(QStringLiteral("_root.autoToDownloadList_CB"),
-                      settings_.bMonitorClipboard ? QStringLiteral("1") : QStringLiteral("0"));
-    ui_.SetUiVariable(QStringLiteral("_root.Download_CB"), QStringLiteral("1"));
-    ui_.SetUiVariable(QStringLiteral("_root.Convert_CB"), QStringLiteral("1"));
-    ui_.SetUiVariable(QStringLiteral("_root.download_dir"), settings_.sDownloadDir);
+    if (show_)
+        show_(settings_);
 }
 
 } // namespace orvello

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "common/ProgramSettings.h"
-#include "common/UiVariables.h"
 #include "settings/CRegister.h"
 
 #include <QString>
@@ -12,9 +11,9 @@
 namespace orvello {
 
 // The program's settings between runs: loads them from the store into ProgramSettings at
-// start-up, writes them back when the user changes them, and shows the watch switch and the
-// folder on the UI surface. Every step runs even when an earlier one failed; nothing is
-// reported.
+// start-up, writes them back when the user changes them, and hands them to whoever shows
+// them (the window shows the watch switch and the folder on its surface). Every step runs even when
+// an earlier one failed; nothing is reported.
 class modSettings {
 public:
     // Where the settings live in the store, and the names of their values.
@@ -31,9 +30,10 @@ public:
     static inline const QString kCookieFile = QStringLiteral("Cookies File");
 
     // Monitor switches the clipboard watching on or off; LoadSettings calls it with true
-    // when watching is on. regHKEY is the store's root (HKEY_CURRENT_USER() in the program).
-    modSettings(ProgramSettings& settings, UiVariables& ui, std::function<void(bool)> Monitor,
-                RegRoot regHKEY);
+    // when watching is on. Show shows the settings (may be empty: nothing shows them).
+    // regHKEY is the store's root (HKEY_CURRENT_USER() in the program).
+    modSettings(ProgramSettings& settings, std::function<void(const ProgramSettings&)> Show,
+                std::function<void(bool)> Monitor, RegRoot regHKEY);
 
     // Reads the settings (watching on when the store holds no switch, the default folder
     // when it holds none or one that is not an absolute path, one entry at a time and no
@@ -47,7 +47,7 @@ public:
     // Writes the entries at a time, the speed limit and the any-page switch, which are saved
     // as soon as the user chooses them (the watch switch and the folder are left as stored).
     void SaveRunSettings();
-    // Writes the surface's four settings variables.
+    // Hands the settings to Show.
     void ShowSettings();
 
     // The folder videos go to when none is stored: "Downloaded Videos" in the home folder
@@ -66,7 +66,7 @@ public:
 
 private:
     ProgramSettings& settings_;
-    UiVariables& ui_;
+    std::function<void(const ProgramSettings&)> show_;
     std::function<void(bool)> monitor_;
     RegRoot root_;
 };

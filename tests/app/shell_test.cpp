@@ -724,9 +724,7 @@ TEST_F(Shell, TheTrayMenuReachesTheWindowsOperations) {
          }},
         // The download item follows the start/stop caption and sends the matching command.
         {"caption changed",
-         [&](frmMenu&) {
-             emit w->scheduler().startStop.mnuDownloadCaptionChanged("Stop Downloading");
-         },
+         [&](frmMenu&) { emit w->scheduler().startStop.StopOfferedChanged(true); },
          [&](frmMenu& m) { EXPECT_EQ(m.mnuDownload->text(), "Stop Downloading"); }},
         // The download submenus: the run takes the choice at once, and it is saved (the
         // watch switch is not), so the next start has it.

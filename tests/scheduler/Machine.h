@@ -2,7 +2,6 @@
 
 #include "common/ProgramSettings.h"
 #include "common/RunState.h"
-#include "common/UiVariables.h"
 #include "list/modMain.h"
 #include "resolve/EntryResolver.h"
 #include "resolve/Sites.h"
@@ -62,42 +61,42 @@ inline QByteArray PutFilePage(const QString& video) {
            "\">Download</a></html>";
 }
 
-// A UI surface that keeps its variables and the order they were written in.
-struct RecordingSurface : UiSurface {
-    std::map<QString, QString> values;
-    QStringList writes; // "name=value", in order
-    void SetVariable(const QString& name, const QString& value) override {
-        values[name] = value;
-        writes << name + QLatin1Char('=') + value;
-    }
-    QString GetVariable(const QString& name) override {
-        const auto it = values.find(name);
-        return it == values.end() ? QString() : it->second;
-    }
-};
-
 struct FixedConnectivity : Connectivity {
     bool online = true;
     bool IsConnected() override { return online; }
 };
 
 // The download machinery headless: a real list with a recording grid, scripted message
-// boxes, a recording UI surface, and the download folder in `folder`.
+// boxes, the typed changes the window is told in `changes`, and the download folder in
+// `folder`.
 struct Machine {
     RunState run;
     RecordingGrid grid;
     ScriptedPrompter prompter;
-    RecordingSurface surface;
-    UiVariables ui{&surface};
     ProgramSettings settings;
     FixedConnectivity connectivity;
     modMain list{run, &grid, &prompter};
-    DownloadScheduler s{run, list, prompter, ui, settings};
+    DownloadScheduler s{run, list, prompter, settings};
+    // What the window is told, in order: "offered=1" (StopOffered changed), "controls=Running"
+    // (and Stopped, Ended, NothingToDo), "started" (a run began), "speed=N" (N videos come in).
+    QStringList changes;
 
     explicit Machine(const QString& folder) {
         using namespace std::chrono_literals;
         settings.sDownloadDir = QDir(folder).filePath(QStringLiteral("Downloaded Videos"));
         s.startStop.setConnectivity(connectivity);
+        QObject::connect(&s.startStop, &StartStop::StopOfferedChanged,
+                         [this](bool on) { changes << QStringLiteral("offered=%1").arg(int(on)); });
+        QObject::connect(&s.startStop, &StartStop::ControlsChanged, [this](RunControls c) {
+            static const char* const names[] = {"Running", "Stopped", "Ended", "NothingToDo"};
+            changes << QStringLiteral("controls=") + QLatin1String(names[int(c)]);
+        });
+        QObject::connect(&s.runner, &QueueRunner::RunStarted,
+                         [this] { changes << QStringLiteral("started"); });
+        QObject::connect(&s.events, &TransferEvents::SpeedChanged,
+                         [this](int videos, double, quint64) {
+                             changes << QStringLiteral("speed=%1").arg(videos);
+                         });
         s.needs.limits = {.connect = 2s, .headers = 2s, .lowSpeedTime = 2s};
         s.needs.retry.tries = 0; // one try, as the failure cases expect; resuming sets its own
     }

@@ -1,5 +1,5 @@
 // The settings store and the two settings against real store files in temporary folders,
-// with the UI surface recorded.
+// with what is shown of them recorded.
 #include "settings/CRegister.h"
 #include "settings/modSettings.h"
 #include "support/QtPrint.h"
@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -28,20 +30,9 @@ const QString kUnset = QStringLiteral("<default>");
 
 using Writes = std::vector<std::pair<QString, QString>>;
 
-// Records the variables the program writes, in order.
-struct RecordingSurface : UiSurface {
-    Writes writes;
-    void SetVariable(const QString& name, const QString& value) override {
-        writes.emplace_back(name, value);
-    }
-    QString GetVariable(const QString&) override { return {}; }
-};
-
+// What the settings showed, in order: the watch switch ("1" or "0") and the folder.
 Writes Shown(const QString& watch, const QString& folder) {
-    return {{"_root.autoToDownloadList_CB", watch},
-            {"_root.Download_CB", "1"},
-            {"_root.Convert_CB", "1"},
-            {"_root.download_dir", folder}};
+    return {{watch, folder}};
 }
 
 class Store : public ::testing::Test {
@@ -71,10 +62,12 @@ private:
 class Settings : public Store {
 protected:
     ProgramSettings program;
-    RecordingSurface surface;
-    UiVariables ui{&surface};
+    Writes shown;
+    std::function<void(const ProgramSettings&)> show = [this](const ProgramSettings& s) {
+        shown.emplace_back(s.bMonitorClipboard ? "1" : "0", s.sDownloadDir);
+    };
     std::vector<bool> monitorCalls;
-    modSettings settings{program, ui, [this](bool on) { monitorCalls.push_back(on); }, root};
+    modSettings settings{program, show, [this](bool on) { monitorCalls.push_back(on); }, root};
 };
 
 } // namespace
@@ -226,7 +219,7 @@ TEST_F(Settings, FirstRunWatchesTheClipboardAndUsesTheDefaultFolderWithoutWritin
     EXPECT_TRUE(program.bMonitorClipboard);
     EXPECT_EQ(monitorCalls, std::vector<bool>{true});
     EXPECT_EQ(program.sDownloadDir, QDir::homePath() + QStringLiteral("/Downloaded Videos"));
-    EXPECT_EQ(surface.writes, Shown("1", program.sDownloadDir));
+    EXPECT_EQ(shown, Shown("1", program.sDownloadDir));
     EXPECT_FALSE(QFileInfo::exists(QFileInfo(root.file).path()));
 }
 
@@ -256,11 +249,11 @@ TEST_F(Settings, StoredWatchTextsAndTheirEffect) {
         Put(kSection, modSettings::kUrlMon, QString::fromUtf8(c.stored));
         program = {c.before, QString()};
         monitorCalls.clear();
-        surface.writes.clear();
+        shown.clear();
         settings.LoadSettings();
         EXPECT_EQ(program.bMonitorClipboard, c.after);
         EXPECT_EQ(monitorCalls, c.after ? std::vector<bool>{true} : std::vector<bool>{});
-        EXPECT_EQ(surface.writes, Shown(c.after ? "1" : "0", "/srv/videos"));
+        EXPECT_EQ(shown, Shown(c.after ? "1" : "0", "/srv/videos"));
     }
 }
 
@@ -283,10 +276,10 @@ TEST_F(Settings, AStoredAbsoluteFolderIsTakenAsItIsAnyOtherReadsAsTheDefault) {
         SCOPED_TRACE("stored \"" + c.stored.toStdString() + "\"");
         Put(kSection, modSettings::kDownloadDir, c.stored);
         program.sDownloadDir = QStringLiteral("/before");
-        surface.writes.clear();
+        shown.clear();
         settings.LoadSettings();
         EXPECT_EQ(program.sDownloadDir, c.loaded);
-        EXPECT_EQ(surface.writes, Shown("1", c.loaded));
+        EXPECT_EQ(shown, Shown("1", c.loaded));
         EXPECT_EQ(Get(kSection, modSettings::kDownloadDir), c.stored); // nothing written back
     }
 }
@@ -302,7 +295,7 @@ TEST_F(Settings, SaveWritesBothValuesAndTheNextLoadGetsThemBack) {
     EXPECT_EQ(Get(kSection, modSettings::kUrlMon), "True");
 
     ProgramSettings loaded;
-    modSettings(loaded, ui, nullptr, FreshCopy()).LoadSettings();
+    modSettings(loaded, show, nullptr, FreshCopy()).LoadSettings();
     EXPECT_TRUE(loaded.bMonitorClipboard);
     EXPECT_EQ(loaded.sDownloadDir, folder);
 }
@@ -310,9 +303,9 @@ TEST_F(Settings, SaveWritesBothValuesAndTheNextLoadGetsThemBack) {
 TEST_F(Settings, AWatcherThatFailsDoesNotStopTheLoad) {
     Put(kSection, modSettings::kDownloadDir, QStringLiteral("/srv/videos"));
     const auto failing = [](bool) { throw std::runtime_error("the watcher did not start"); };
-    modSettings(program, ui, failing, root).LoadSettings();
+    modSettings(program, show, failing, root).LoadSettings();
     EXPECT_EQ(program.sDownloadDir, "/srv/videos");
-    EXPECT_EQ(surface.writes, Shown("1", "/srv/videos"));
+    EXPECT_EQ(shown, Shown("1", "/srv/videos"));
 }
 
 // The entries at a time, the speed limit and the any-page switch: read with the others,
