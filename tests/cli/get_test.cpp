@@ -419,6 +419,7 @@ TEST(GetCommand, AStopEndsTheRunAndLeavesNoPartialFile) {
         QElapsedTimer moment; // the partial file's appearance, or the start
         QElapsedTimer sinceSignal;
         int pipeEnds[2] = {-1, -1};
+        int fifoWriter = -1;
         switch (row.stopper) {
         case Stopper::SignalWhileAFileComesIn:
             during = [&](QProcess& p) {
@@ -437,10 +438,13 @@ TEST(GetCommand, AStopEndsTheRunAndLeavesNoPartialFile) {
             ASSERT_TRUE(QDir(rig.path("config")).mkpath("Orvello"));
             ASSERT_EQ(::mkfifo(qPrintable(rig.path("config/Orvello/HKEY_CURRENT_USER.ini")), 0600),
                       0);
-            moment.start();
             during = [&](QProcess& p) {
-                if (!moment.hasExpired(500))
-                    return false; // by now the program waits on the FIFO
+                // A FIFO opens for writing without a wait only once a reader waits on it:
+                // then the program is inside its reading of the settings.
+                fifoWriter = ::open(qPrintable(rig.path("config/Orvello/HKEY_CURRENT_USER.ini")),
+                                    O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                if (fifoWriter < 0)
+                    return false;
                 ::kill(pid_t(p.processId()), row.signal);
                 sinceSignal.start();
                 return true;
@@ -455,6 +459,8 @@ TEST(GetCommand, AStopEndsTheRunAndLeavesNoPartialFile) {
         const Outcome got = rig.Run(args, {.during = during, .inChild = inChild});
         if (pipeEnds[1] >= 0)
             ::close(pipeEnds[1]);
+        if (fifoWriter >= 0)
+            ::close(fifoWriter);
         if (sinceSignal.isValid()) {
             EXPECT_LT(sinceSignal.elapsed(), 1000) << "the signal ends the program at once";
         }
