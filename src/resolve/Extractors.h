@@ -12,27 +12,15 @@ struct ExtractInput {
 };
 
 // Cuts the address of the video file out of a fetched page by the site's own markers, or
-// gives the empty text. Each extractor is on its own and keeps no state between calls. For a
-// site whose files are reached through a redirect (SiteEntry::redirect), the extractor gives
-// the address the redirect resolution starts from.
+// gives the empty text. Each extractor is on its own, in its site's unit (sites/), and keeps
+// no state between calls. For a site whose files are reached through a redirect
+// (SiteEntry::redirect), the extractor gives the address the redirect resolution starts from.
 using Extractor = QString (*)(const ExtractInput& in);
 
-QString ExtractGoogleLink(const ExtractInput& in);
-QString ExtractYoutubeLink(const ExtractInput& in);
-QString ExtractBoltLink(const ExtractInput& in);
-QString ExtractMyspaceLink(const ExtractInput& in);
-QString ExtractAngryAlienLink(const ExtractInput& in);
-QString ExtractThatVideoSiteLink(const ExtractInput& in);
-QString ExtractIfilmLink(const ExtractInput& in);
-QString ExtractBreakLink(const ExtractInput& in);
-QString ExtractBlipLink(const ExtractInput& in);
-QString ExtractDailyMotionLink(const ExtractInput& in);
-QString ExtractPutFileLink(const ExtractInput& in);
-QString ExtractZippyVideosLink(const ExtractInput& in);
-
-// The media hosts that two sites' extractors put in front of what they cut.
-inline const QString kMyspaceMediaPrefix = QStringLiteral("http://content.movies.myspace.com/");
-inline const QString kBreakMediaPrefix = QStringLiteral("http://media1.break.com/dnet/media/");
+// The media hosts that two sites' extractors put in front of what they cut (each defined in
+// its site's unit).
+extern const QString kMyspaceMediaPrefix;
+extern const QString kBreakMediaPrefix;
 
 // Percent-decoding: each "%" followed by two hexadecimal digits becomes the byte it names
 // (as the character of that code), everything else stays. A result of 1,024 characters or

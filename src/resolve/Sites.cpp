@@ -2,7 +2,10 @@
 
 #include <QUrl>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <vector>
 
 namespace orvello {
 
@@ -28,7 +31,49 @@ bool containsFolded(QStringView text, const char* needle) {
     return false;
 }
 
+// The collected units: all of them in their order, and those an address is recognised by.
+struct Table {
+    std::vector<SiteEntry> units;
+    std::vector<SiteEntry> sites;
+};
+
+Table Collect() {
+    Table table;
+    for (const SiteUnit unit : CollectedSiteUnits())
+        table.units.push_back(unit());
+    std::stable_sort(table.units.begin(), table.units.end(),
+                     [](const SiteEntry& a, const SiteEntry& b) { return a.order < b.order; });
+    std::copy_if(table.units.begin(), table.units.end(), std::back_inserter(table.sites),
+                 [](const SiteEntry& unit) { return unit.domain != nullptr; });
+    return table;
+}
+
+const Table& Collected() {
+    static const Table table = Collect();
+    return table;
+}
+
 } // namespace
+
+std::span<const SiteEntry> SiteUnits() {
+    return Collected().units;
+}
+
+const SiteEntry* SiteTable::begin() const {
+    return Collected().sites.data();
+}
+
+const SiteEntry* SiteTable::end() const {
+    return begin() + size();
+}
+
+std::size_t SiteTable::size() const {
+    return Collected().sites.size();
+}
+
+const SiteEntry& SiteTable::operator[](std::size_t i) const {
+    return Collected().sites[i];
+}
 
 int32_t IdentifySite(const QString& url) {
     return IdentifySite(QStringView(url));
@@ -70,7 +115,7 @@ bool IsWebPageAddress(const QString& url) {
 }
 
 const SiteEntry* FindSite(int32_t code) {
-    for (const SiteEntry& site : kSites) {
+    for (const SiteEntry& site : SiteUnits()) {
         if (site.code == code)
             return &site;
     }

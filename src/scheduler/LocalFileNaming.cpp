@@ -1,18 +1,14 @@
 #include "scheduler/LocalFileNaming.h"
 
 #include "list/Formatting.h"
+#include "resolve/Sites.h"
 
 namespace orvello {
 
 namespace {
 
-// Sites whose files are flash video whatever their address says.
-bool AlwaysFlv(int32_t siteCode) {
-    return siteCode == 2 || siteCode == 11 || siteCode == 13;
-}
-
+// Every name's limit; a site's unit may set a shorter one of its own.
 constexpr qsizetype kNameLimit = 100;
-constexpr qsizetype kYoutubeNameLimit = 35;
 
 // The first `limit` - 4 characters and the last four, which keep a short extension. A
 // character outside the basic plane (two code units) is never cut in half.
@@ -45,12 +41,15 @@ LocalFileInfo LocalFileNaming::MakeLocalFileName(const QString& url, int32_t sit
         const QString tail = slash >= 0 ? url.mid(slash + 1) : url;
         name = media && slash >= 0 ? tail : CleanFileName(tail);
     }
-    if (AlwaysFlv(siteCode))
+    // The site's own rules, from the unit of the code the entry was given when it was added.
+    const SiteEntry* site = FindSite(siteCode);
+    const SiteNaming naming = site ? site->naming : SiteNaming{};
+    if (naming.flvSuffix)
         name += QStringLiteral(".flv");
     if (name.size() > kNameLimit)
         name = KeepHeadAndTail(name, kNameLimit);
-    if (name.size() > kYoutubeNameLimit && siteCode == 2)
-        name = KeepHeadAndTail(name, kYoutubeNameLimit);
+    if (naming.nameLimit > 0 && name.size() > naming.nameLimit)
+        name = KeepHeadAndTail(name, naming.nameLimit);
     return LocalFileInfo{CleanFileName(name), sizeText, header.length, header.fileExists};
 }
 

@@ -1,5 +1,8 @@
 #include "resolve/Sites.h"
 
+#include <iterator>
+#include <span>
+
 #include <gtest/gtest.h>
 
 using orvello::IdentifySite;
@@ -49,4 +52,49 @@ TEST(IdentifySite, UnsupportedTextsGiveMinusOne) {
     // Any characters, also NUL and lone surrogates, are just text.
     QString odd = QString::fromUtf16(u"\0\xD800youtube.com", 13);
     EXPECT_EQ(IdentifySite(odd), 2);
+}
+
+// The table collected from the units: every site in its place of the order of testing with its
+// code, the redirect and its naming rule, and the generic resolver's unit last, recognising no
+// address and found by its code all the same.
+TEST(SiteUnits, EachUnitInItsPlaceWithItsCodeAndRules) {
+    using namespace orvello;
+    const struct {
+        const char* domain;
+        int code;
+        bool redirect, flvSuffix;
+        qsizetype nameLimit;
+    } rows[] = {
+        {"google.com", 1, false, false, 0},       {"youtube.com", 2, true, true, 35},
+        {"bolt.com", 3, false, false, 0},         {"myspace.com", 4, false, false, 0},
+        {"angryalien.com", 5, false, false, 0},   {"thatvideosite.com", 6, false, false, 0},
+        {"ifilm.com", 8, false, false, 0},        {"break.com", 9, false, false, 0},
+        {"blip.tv", 10, false, false, 0},         {"dailymotion.com", 11, false, true, 0},
+        {"putfile.com", 12, false, false, 0},     {"zippyvideos.com", 13, false, true, 0},
+        {nullptr, kSiteGeneric, false, false, 0},
+    };
+    const std::span<const SiteEntry> units = SiteUnits();
+    ASSERT_EQ(units.size(), std::size(rows));
+    ASSERT_EQ(kSites.size(), std::size(rows) - 1);
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const SiteEntry& unit = units[i];
+        SCOPED_TRACE(rows[i].code);
+        EXPECT_STREQ(unit.domain, rows[i].domain);
+        EXPECT_EQ(unit.code, rows[i].code);
+        EXPECT_EQ(unit.extract != nullptr, rows[i].domain != nullptr);
+        EXPECT_EQ(unit.redirect, rows[i].redirect);
+        EXPECT_EQ(unit.naming.flvSuffix, rows[i].flvSuffix);
+        EXPECT_EQ(unit.naming.nameLimit, rows[i].nameLimit);
+        if (i > 0) {
+            EXPECT_LT(units[i - 1].order, unit.order); // each in a place of its own
+        }
+        if (i < kSites.size()) {
+            EXPECT_EQ(kSites[i].code, unit.code);
+        }
+        const SiteEntry* found = FindSite(rows[i].code);
+        ASSERT_NE(found, nullptr);
+        EXPECT_EQ(found->code, rows[i].code);
+    }
+    for (int code : {-1, 0, 7, 14})
+        EXPECT_EQ(FindSite(code), nullptr) << code;
 }

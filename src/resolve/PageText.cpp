@@ -1,4 +1,4 @@
-#include "resolve/extractors/PageText.h"
+#include "resolve/PageText.h"
 
 namespace orvello::page {
 

@@ -1,9 +1,11 @@
 // Google Video: the iPod download link when the page offers one, else the flash player's
 // percent-encoded videoUrl.
-#include "resolve/Extractors.h"
-#include "resolve/extractors/PageText.h"
+#include "resolve/PageText.h"
+#include "resolve/Sites.h"
 
 namespace orvello {
+
+namespace {
 
 QString ExtractGoogleLink(const ExtractInput& in) {
     const QString& page = in.page;
@@ -25,6 +27,18 @@ QString ExtractGoogleLink(const ExtractInput& in) {
         return QString();
     const auto link = page::CutUpTo(page, http, u"\"", http);
     return link ? UnescapeUrl(*link) : QString();
+}
+
+} // namespace
+
+const SiteEntry& SiteUnitGoogle() {
+    static constexpr SiteEntry unit{
+        .domain = "google.com",
+        .code = 1,
+        .order = 10,
+        .extract = &ExtractGoogleLink,
+    };
+    return unit;
 }
 
 } // namespace orvello

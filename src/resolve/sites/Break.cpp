@@ -1,8 +1,12 @@
 // Break: the player script names the file and its content folder on the media host.
-#include "resolve/Extractors.h"
-#include "resolve/extractors/PageText.h"
+#include "resolve/PageText.h"
+#include "resolve/Sites.h"
 
 namespace orvello {
+
+const QString kBreakMediaPrefix = QStringLiteral("http://media1.break.com/dnet/media/");
+
+namespace {
 
 QString ExtractBreakLink(const ExtractInput& in) {
     const QString& page = in.page;
@@ -22,6 +26,18 @@ QString ExtractBreakLink(const ExtractInput& in) {
     if (!path)
         return QString();
     return kBreakMediaPrefix + *path + QLatin1Char('/') + name + QStringLiteral(".flv");
+}
+
+} // namespace
+
+const SiteEntry& SiteUnitBreak() {
+    static constexpr SiteEntry unit{
+        .domain = "break.com",
+        .code = 9,
+        .order = 80,
+        .extract = &ExtractBreakLink,
+    };
+    return unit;
 }
 
 } // namespace orvello

@@ -1,8 +1,12 @@
 // MySpace: the media path is built from the video id of the page address alone.
-#include "resolve/Extractors.h"
-#include "resolve/extractors/PageText.h"
+#include "resolve/PageText.h"
+#include "resolve/Sites.h"
 
 namespace orvello {
+
+const QString kMyspaceMediaPrefix = QStringLiteral("http://content.movies.myspace.com/");
+
+namespace {
 
 QString ExtractMyspaceLink(const ExtractInput& in) {
     const QString& link = in.sLink;
@@ -18,6 +22,18 @@ QString ExtractMyspaceLink(const ExtractInput& in) {
     const QString d = id.left(n - 5).rightJustified(7, QLatin1Char('0'));
     return kMyspaceMediaPrefix + d + QLatin1Char('/') + a + QLatin1Char('/') + b +
            QLatin1Char('/') + id + QStringLiteral(".flv");
+}
+
+} // namespace
+
+const SiteEntry& SiteUnitMyspace() {
+    static constexpr SiteEntry unit{
+        .domain = "myspace.com",
+        .code = 4,
+        .order = 40,
+        .extract = &ExtractMyspaceLink,
+    };
+    return unit;
 }
 
 } // namespace orvello

@@ -1,8 +1,10 @@
 // Blip: the permalink box of the episode page holds the file's address.
-#include "resolve/Extractors.h"
-#include "resolve/extractors/PageText.h"
+#include "resolve/PageText.h"
+#include "resolve/Sites.h"
 
 namespace orvello {
+
+namespace {
 
 QString ExtractBlipLink(const ExtractInput& in) {
     static const QString kOpening =
@@ -13,6 +15,18 @@ QString ExtractBlipLink(const ExtractInput& in) {
     const qsizetype start = at + kOpening.size();
     // The closing quote is looked for from the address's tenth character on.
     return page::CutUpTo(in.page, start, u"\"", start + 9).value_or(QString());
+}
+
+} // namespace
+
+const SiteEntry& SiteUnitBlip() {
+    static constexpr SiteEntry unit{
+        .domain = "blip.tv",
+        .code = 10,
+        .order = 90,
+        .extract = &ExtractBlipLink,
+    };
+    return unit;
 }
 
 } // namespace orvello

@@ -1,8 +1,10 @@
 // PutFile: the first flash (or else Windows Media) file address on the page.
-#include "resolve/Extractors.h"
-#include "resolve/extractors/PageText.h"
+#include "resolve/PageText.h"
+#include "resolve/Sites.h"
 
 namespace orvello {
+
+namespace {
 
 QString ExtractPutFileLink(const ExtractInput& in) {
     const QString& page = in.page;
@@ -15,6 +17,18 @@ QString ExtractPutFileLink(const ExtractInput& in) {
     if (http < 0)
         return QString();
     return page.mid(http, ext + 4 - http);
+}
+
+} // namespace
+
+const SiteEntry& SiteUnitPutFile() {
+    static constexpr SiteEntry unit{
+        .domain = "putfile.com",
+        .code = 12,
+        .order = 110,
+        .extract = &ExtractPutFileLink,
+    };
+    return unit;
 }
 
 } // namespace orvello

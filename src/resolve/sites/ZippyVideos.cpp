@@ -1,8 +1,10 @@
 // ZippyVideos: the player's parameters name the server, the storage, the user and the video.
-#include "resolve/Extractors.h"
-#include "resolve/extractors/PageText.h"
+#include "resolve/PageText.h"
+#include "resolve/Sites.h"
 
 namespace orvello {
+
+namespace {
 
 QString ExtractZippyVideosLink(const ExtractInput& in) {
     const QString& page = in.page;
@@ -15,6 +17,20 @@ QString ExtractZippyVideosLink(const ExtractInput& in) {
     // The server value is a complete address already.
     return *server + QLatin1Char('/') + *storage + QLatin1Char('/') + *user + QLatin1Char('/') +
            *video;
+}
+
+} // namespace
+
+const SiteEntry& SiteUnitZippyVideos() {
+    static constexpr SiteEntry unit{
+        .domain = "zippyvideos.com",
+        .code = 13,
+        .order = 120,
+        .extract = &ExtractZippyVideosLink,
+        // Flash video whatever the address says.
+        .naming = {.flvSuffix = true},
+    };
+    return unit;
 }
 
 } // namespace orvello

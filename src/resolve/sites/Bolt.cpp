@@ -1,8 +1,10 @@
 // Bolt: the page's forum code names a thumbnail of the clip; the movie sits beside it.
-#include "resolve/Extractors.h"
-#include "resolve/extractors/PageText.h"
+#include "resolve/PageText.h"
+#include "resolve/Sites.h"
 
 namespace orvello {
+
+namespace {
 
 QString ExtractBoltLink(const ExtractInput& in) {
     const QString marker = QStringLiteral("Value=\"[url=") + in.sLink + QStringLiteral("][IMG]");
@@ -20,6 +22,18 @@ QString ExtractBoltLink(const ExtractInput& in) {
     if (!page::Contains(link, u".flv"))
         link += QStringLiteral(".flv");
     return link;
+}
+
+} // namespace
+
+const SiteEntry& SiteUnitBolt() {
+    static constexpr SiteEntry unit{
+        .domain = "bolt.com",
+        .code = 3,
+        .order = 30,
+        .extract = &ExtractBoltLink,
+    };
+    return unit;
 }
 
 } // namespace orvello
