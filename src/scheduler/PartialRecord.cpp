@@ -221,6 +221,7 @@ void PartialRecords::Settle() {
 
 void PartialRecords::Write(const PartialFile::Folder& folder, const PartialRecord& record) {
     latest_[{folder.path(), record.part}] = record;
+    written_[{folder.path(), record.page}].insert(record.part);
     const int dir = Duplicate(folder);
     if (dir < 0)
         return;
@@ -264,16 +265,26 @@ std::optional<PartialRecord> PartialRecords::Find(const PartialFile::Folder& fol
                                                   const QString& page) {
     if (!folder.valid())
         return std::nullopt;
-    for (const auto& [where, record] : latest_) {
-        if (where.first == folder.path() && record && record->page == page)
-            return record;
+    const QString& path = folder.path();
+    if (const auto parts = written_.find({path, page}); parts != written_.end()) {
+        for (const QString& part : parts->second) {
+            const auto it = latest_.find({path, part});
+            if (it != latest_.end() && it->second && it->second->page == page)
+                return it->second;
+        }
     }
-    for (PartialRecord& record : Scan(folder)) {
-        const auto known = latest_.find({folder.path(), record.part});
-        if (known != latest_.end())
-            continue; // what this run wrote or removed since counts
-        if (record.page == page)
-            return record;
+    auto [onDisk, fresh] = scanned_.try_emplace(path);
+    if (fresh) {
+        for (PartialRecord& record : Scan(folder)) {
+            const QString recordPage = record.page;
+            onDisk->second.emplace(recordPage, std::move(record));
+        }
+    }
+    const auto [first, last] = onDisk->second.equal_range(page);
+    for (auto it = first; it != last; ++it) {
+        if (latest_.count({path, it->second.part}))
+            continue; // what this process wrote or removed since counts
+        return it->second;
     }
     return std::nullopt;
 }

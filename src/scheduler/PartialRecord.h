@@ -12,6 +12,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -62,8 +63,13 @@ public:
     PartialRecords(const PartialRecords&) = delete;
     PartialRecords& operator=(const PartialRecords&) = delete;
 
-    // The record for a page address among those of `folder`, if one is there.
+    // The record for a page address among those of `folder`, if one is there: one this
+    // process wrote, or one that was on disk when the run first looked into the folder (each
+    // folder's records are read once a run, so a run over many entries does not list a
+    // growing folder for every one of them).
     std::optional<PartialRecord> Find(const PartialFile::Folder& folder, const QString& page);
+    // A run begins: the folders are read again at their next Find.
+    void NewRun() { scanned_.clear(); }
     // Writes (or replaces) the record beside its partial file. A file of the record's name
     // that is no record of ours is never replaced: nothing is written then.
     void Write(const PartialFile::Folder& folder, const PartialRecord& record);
@@ -81,6 +87,11 @@ private:
     // Records asked to be written (or removed: nothing) and not yet confirmed by a scan, by
     // folder and partial file name.
     std::map<std::pair<QString, QString>, std::optional<PartialRecord>> latest_;
+    // The partial files of latest_ by folder and page, so a Find need not walk them all.
+    std::map<std::pair<QString, QString>, std::set<QString>> written_;
+    // The records each folder held on disk when the run first looked, by page, in the
+    // order of the folder's listing.
+    std::map<QString, std::multimap<QString, PartialRecord>> scanned_;
 
     std::mutex lock_;
     std::condition_variable more_;

@@ -44,6 +44,7 @@ void QueueRunner::StartDownloading() {
     if (!folder.isEmpty() && !QFileInfo(folder).isDir())
         QDir().mkdir(folder);
 
+    needs_.records.NewRun();
     simultaneous_ = std::clamp(needs_.settings.iSimultaneous, 1, kMaxSimultaneous);
     speedLimit_ = std::max<std::int64_t>(needs_.settings.lSpeedLimit, 0);
     run_.stopRequested_ = false;
