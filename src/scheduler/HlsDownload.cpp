@@ -409,6 +409,8 @@ void HlsDownload::Flush() {
         if (!piece.init) {
             fragmentsDone_ = piece.segment + 1;
             fragmentEnd_ = offset_;
+            if (record_ && record_->fragment == 0)
+                Checkpoint(); // from the first fragment on, a later run can continue
         }
     }
     if (over_)
