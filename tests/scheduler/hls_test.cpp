@@ -237,3 +237,56 @@ TEST(HlsDownloads, AStoppedStreamContinuesFromItsLastFragment) {
     EXPECT_EQ(DecodeErrors(m.Saved("index.ts")), QString());
     EXPECT_NEAR(Duration(m.Saved("index.ts")), kSeconds, 0.5);
 }
+
+// A fragment whose server says "try later" is asked for again after the run's waits; one that
+// keeps saying so ends the entry naming it, its partial file kept for a later run and no file
+// given the final name.
+TEST(HlsDownloads, AFragmentThatFailsIsTriedAgainByTheRunsRules) {
+    Streams& streams = Streams::Get();
+    if (!streams.error.isEmpty())
+        GTEST_SKIP() << streams.error.toStdString();
+    const struct {
+        const char* what;
+        int failures; // 503 answers before the fragment comes
+        int asked;    // requests of the fragment
+        const char* status;
+        const char* reason;
+        QStringList files;
+    } rows[] = {
+        {"503 once", 1, 2, "Complete", "", {"index.ts"}},
+        {"503 for good",
+         99,
+         3,
+         "ERROR",
+         "Fragment 3 of 6: The server answered 503 (Service Unavailable).",
+         {"index.ts.part", "index.ts.part.json"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        QTemporaryDir dir;
+        ScriptServer server;
+        int asked = 0;
+        server.respond = [&](const ScriptServer::Request& r) -> std::optional<Reply> {
+            const QByteArray name = r.target().mid(r.target().lastIndexOf('/') + 1);
+            if (name == "index2.ts" && ++asked <= row.failures)
+                return Reply::Head({"HTTP/1.1 503 Service Unavailable", "Content-Length: 0"});
+            const QByteArray type =
+                name.endsWith(".m3u8") ? "application/vnd.apple.mpegurl" : "video/mp2t";
+            return Reply::Ok(streams.Text("ts/" + QString::fromLatin1(name)),
+                             "Content-Type: " + type + "\r\n");
+        };
+        Machine m{dir.path()};
+        m.s.needs.retry = {.tries = 2, .firstWait = std::chrono::milliseconds(20)};
+        m.list.SetAnySite(true);
+        m.Add(server.url("/s/index.m3u8"));
+        m.Click();
+        m.s.records.Settle();
+        EXPECT_EQ(m.Entry(0).Status, row.status);
+        EXPECT_EQ(m.Entry(0).Reason, row.reason);
+        EXPECT_EQ(asked, row.asked);
+        EXPECT_EQ(Files(m), row.files);
+        if (row.files == QStringList{"index.ts"}) {
+            EXPECT_EQ(DecodeErrors(m.Saved("index.ts")), QString());
+        }
+    }
+}
