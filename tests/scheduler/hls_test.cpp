@@ -4,6 +4,7 @@
 // reason and leaves no file behind.
 #include "Machine.h"
 #include "resolve/hls/HlsPlaylist.h"
+#include "scheduler/PartialRecord.h"
 #include "support/QtPrint.h"
 #include "support/RunProgram.h"
 #include "support/nginx/NginxServer.h"
@@ -288,5 +289,44 @@ TEST(HlsDownloads, AFragmentThatFailsIsTriedAgainByTheRunsRules) {
         if (row.files == QStringList{"index.ts"}) {
             EXPECT_EQ(DecodeErrors(m.Saved("index.ts")), QString());
         }
+    }
+}
+
+// A stream's record keeps its playlist and fragments; a record written before they were kept
+// still reads, and one whose fragment is past the stream's count does not.
+TEST(HlsDownloads, RecordsKeepTheFragmentsAndOlderRecordsStillRead) {
+    const QByteArray older =
+        R"({"version":1,"page":"http://a/p","media":"http://a/v.flv","part":"v.flv.part",)"
+        R"("name":"v.flv","etag":"\"e\"","lastModified":"","total":100,"bytes":40,)"
+        R"("inode":"7","device":"9"})";
+    const struct {
+        const char* what;
+        QByteArray text;
+        bool reads;
+        const char* playlist;
+        qint64 fragment, fragments;
+    } rows[] = {
+        {"older", older, true, "", 0, 0},
+        {"a stream's",
+         QByteArray(older).replace("}", R"(,"playlist":"http://a/i.m3u8","fragment":3,)"
+                                        R"("fragments":6})"),
+         true, "http://a/i.m3u8", 3, 6},
+        {"a fragment past the count",
+         QByteArray(older).replace("}", R"(,"playlist":"http://a/i.m3u8","fragment":7,)"
+                                        R"("fragments":6})"),
+         false, "", 0, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::optional<PartialRecord> r = PartialRecord::Decode(row.text);
+        ASSERT_EQ(r.has_value(), row.reads);
+        if (!r)
+            continue;
+        EXPECT_EQ(r->playlist, QString::fromLatin1(row.playlist));
+        EXPECT_EQ(r->fragment, row.fragment);
+        EXPECT_EQ(r->fragments, row.fragments);
+        const std::optional<PartialRecord> again = PartialRecord::Decode(r->Encode());
+        ASSERT_TRUE(again);
+        EXPECT_EQ(again->Encode(), r->Encode());
     }
 }
