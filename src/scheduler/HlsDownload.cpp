@@ -22,8 +22,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
 
 namespace orvello {
 
@@ -46,6 +52,87 @@ QString Capitalized(QString text) {
 }
 
 } // namespace
+
+// Puts the stream's pieces down in the partial file on a thread of its own, in the order they
+// are handed over, so a slow disk never holds up the event loop. After each piece it tells the
+// stream on the event loop (a queued call, which Qt drops once the stream is gone). The thread
+// touches nothing else of the stream's; it ends, after the pieces handed over, when the writer
+// goes, and stops at the first failed write.
+class FragmentWriter {
+public:
+    FragmentWriter(int fd, QObject* stream, std::function<void()> written)
+        : fd_(fd), stream_(stream), written_(std::move(written)), worker_([this] { Work(); }) {}
+    ~FragmentWriter() { Settle(); }
+    // Puts down the pieces handed over (up to a failed write) and ends the thread.
+    void Settle() {
+        {
+            const std::lock_guard<std::mutex> hold(lock_);
+            ending_ = true;
+        }
+        more_.notify_one();
+        if (worker_.joinable())
+            worker_.join();
+    }
+    void Post(std::int64_t offset, QByteArray bytes) {
+        {
+            const std::lock_guard<std::mutex> hold(lock_);
+            queue_.push_back({offset, std::move(bytes)});
+        }
+        more_.notify_one();
+    }
+    // The pieces put down so far, and the error that stopped the writes (0 for none).
+    qsizetype done() const { return done_.load(); }
+    int error() const { return error_.load(); }
+
+private:
+    struct Piece {
+        std::int64_t offset;
+        QByteArray bytes;
+    };
+    void Work() {
+        std::unique_lock<std::mutex> hold(lock_);
+        for (;;) {
+            more_.wait(hold, [this] { return ending_ || !queue_.empty(); });
+            if (queue_.empty() || error_.load() != 0)
+                return;
+            Piece piece = std::move(queue_.front());
+            queue_.pop_front();
+            hold.unlock();
+            const int error = Write(piece);
+            if (error != 0)
+                error_.store(error);
+            else
+                done_.fetch_add(1);
+            QMetaObject::invokeMethod(stream_, written_, Qt::QueuedConnection);
+            hold.lock();
+        }
+    }
+    int Write(const Piece& piece) const {
+        qsizetype done = 0;
+        while (done < piece.bytes.size()) {
+            const ssize_t n =
+                ::pwrite(fd_, piece.bytes.constData() + done,
+                         std::size_t(piece.bytes.size() - done), off_t(piece.offset + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return n < 0 ? errno : ENOSPC;
+            done += n;
+        }
+        return 0;
+    }
+
+    const int fd_;
+    QObject* const stream_;
+    const std::function<void()> written_;
+    std::mutex lock_;
+    std::condition_variable more_;
+    std::deque<Piece> queue_; // under lock_
+    bool ending_ = false;     // under lock_
+    std::atomic<qsizetype> done_{0};
+    std::atomic<int> error_{0};
+    std::thread worker_; // last: it starts at once and uses every member above
+};
 
 HlsDownload::HlsDownload(quint64 key, const EntryNeeds& needs, const QString& playlist,
                          const QString& referer, const QString& title, QObject* parent)
@@ -180,6 +267,7 @@ void HlsDownload::Begin() {
         }
         pieces_.push_back(std::move(piece));
     }
+    writer_ = std::make_unique<FragmentWriter>(partFd_, this, [this] { Written(); });
     needs_.events.BeginVideo(key_, -1, true, offset_);
     begun_ = true;
     checkpoint_.start();
@@ -267,8 +355,7 @@ bool HlsDownload::OpenPartialFile(qsizetype segments, QString* why) {
 // Starts what the window allows: the pieces after the next one to write, up to kParallel of
 // them fetched or held at a time, in the playlist's order.
 void HlsDownload::Pump() {
-    while (!over_ && nextStart_ < qsizetype(pieces_.size()) &&
-           nextStart_ < nextWrite_ + kParallel) {
+    while (!over_ && nextStart_ < qsizetype(pieces_.size()) && nextStart_ < written_ + kParallel) {
         Piece& piece = pieces_[std::size_t(nextStart_)];
         if (piece.key >= 0 && !keys_[std::size_t(piece.key)].started)
             StartFetch(keys_[std::size_t(piece.key)], -1, piece.key);
@@ -404,23 +491,51 @@ void HlsDownload::Flush() {
                  false);
             return;
         }
-        piece.fetch.bytes = QByteArray(); // written: its memory goes
+        piece.fetch.bytes = QByteArray(); // handed to the writer: its memory goes
         ++nextWrite_;
-        if (!piece.init) {
-            fragmentsDone_ = piece.segment + 1;
-            fragmentEnd_ = offset_;
-            if (record_ && record_->fragment == 0)
-                Checkpoint(); // from the first fragment on, a later run can continue
-        }
     }
-    if (over_)
+    if (!over_)
+        ShowProgress();
+}
+
+// The writer has put pieces down: the fragments among them count from now on (for the record
+// and the estimate), and more pieces may come in their place.
+void HlsDownload::Written() {
+    if (over_ || !writer_)
         return;
+    if (const int error = writer_->error()) {
+        Fail(ErrorText(error), false);
+        return;
+    }
+    CountWritten();
     ShowProgress();
-    if (nextWrite_ == qsizetype(pieces_.size())) {
+    if (written_ == qsizetype(pieces_.size())) {
         Finish();
         return;
     }
     Pump();
+}
+
+void HlsDownload::CountWritten() {
+    const qsizetype done = writer_ ? writer_->done() : written_;
+    for (; written_ < done; ++written_) {
+        const Piece& piece = pieces_[std::size_t(written_)];
+        if (piece.init)
+            continue;
+        fragmentsDone_ = piece.segment + 1;
+        fragmentEnd_ = piece.end;
+        if (record_ && record_->fragment == 0)
+            Checkpoint(); // from the first fragment on, a later run can continue
+    }
+}
+
+// An end before the last piece: what was handed over is put down first, so the record keeps
+// every fragment that is on disk.
+void HlsDownload::SettleWrites() {
+    if (!writer_)
+        return;
+    writer_->Settle();
+    CountWritten();
 }
 
 bool HlsDownload::WritePiece(Piece& piece, QString* why) {
@@ -442,19 +557,10 @@ bool HlsDownload::WritePiece(Piece& piece, QString* why) {
         if (start > 0)
             bytes.remove(0, start);
     }
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::pwrite(partFd_, bytes.constData() + done,
-                                   std::size_t(bytes.size() - done), off_t(offset_ + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            *why = ErrorText(n < 0 ? errno : ENOSPC);
-            return false;
-        }
-        done += n;
-    }
+    const std::int64_t at = offset_;
     offset_ += bytes.size();
+    piece.end = offset_;
+    writer_->Post(at, std::move(bytes));
     return true;
 }
 
@@ -516,6 +622,7 @@ void HlsDownload::Fail(const QString& reason, bool keep, bool mayPass, qint64 re
     CancelAll();
     if (begun_)
         needs_.events.EndVideo(key_);
+    SettleWrites();
     if (keep && record_ && fragmentsDone_ > 0) {
         Checkpoint();
         CloseFile();
@@ -532,6 +639,7 @@ void HlsDownload::Stop(bool drop) {
     CancelAll();
     if (begun_)
         needs_.events.EndVideo(key_);
+    SettleWrites();
     if (!drop && record_ && fragmentsDone_ > 0) {
         Checkpoint();
         CloseFile();
@@ -569,6 +677,7 @@ void HlsDownload::CancelAll() {
 }
 
 void HlsDownload::CloseFile() {
+    writer_.reset(); // the pieces handed over are put down first
     if (partFd_ >= 0)
         ::close(partFd_);
     partFd_ = -1;

@@ -14,18 +14,21 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
 namespace orvello {
 
+class FragmentWriter;
 class TransferJob;
 struct EntryNeeds;
 struct TransferResult;
 
 // One entry's HLS stream (a video-on-demand playlist) downloaded into one file: the playlist
 // fetched (a master's chosen variant after it, one level only), then its segments, kParallel at
-// a time, each into memory and written strictly in order into the entry's partial file: the
+// a time, each into memory and written strictly in order into the entry's partial file (by a
+// writer thread, FragmentWriter; a piece counts among the kParallel until it is on disk): the
 // init section in front of the segments that need it (again only when it changes), AES-128
 // segments decrypted with their key (each key fetched once), bytes before an MPEG-TS segment's
 // first packet cut. The file takes the entry's name once every segment is in it, never before.
@@ -90,6 +93,7 @@ private:
         bool init = false;
         qsizetype key = -1; // index into keys_, -1 when the bytes are clear
         std::array<std::uint8_t, 16> iv{};
+        std::int64_t end = -1; // the file's length once it is written
     };
 
     void FetchPlaylist(const QUrl& address);
@@ -100,6 +104,9 @@ private:
     void StartFetch(Fetch& fetch, qsizetype piece, qsizetype keyIndex);
     void Fetched(qsizetype piece, qsizetype keyIndex, const TransferResult& result);
     void Flush();
+    void Written();
+    void CountWritten();
+    void SettleWrites();
     bool WritePiece(Piece& piece, QString* why);
     void ShowProgress();
     void Checkpoint();
@@ -125,13 +132,15 @@ private:
 
     std::vector<Piece> pieces_;
     std::vector<Fetch> keys_;
-    qsizetype nextWrite_ = 0; // the first piece not yet written
+    qsizetype nextWrite_ = 0; // the first piece not yet handed to the writer
+    qsizetype written_ = 0;   // the pieces the writer has put down
     qsizetype nextStart_ = 0; // the first piece not yet started
     qsizetype fragmentsDone_ = 0;
 
     PartialFile::Folder folder_;
     QString partName_;
     int partFd_ = -1;
+    std::unique_ptr<FragmentWriter> writer_;
     std::int64_t offset_ = 0;      // the file's length: every byte written so far
     std::int64_t fragmentEnd_ = 0; // the file's length after the last fragment written
     std::optional<PartialRecord> record_;
