@@ -37,7 +37,6 @@ namespace {
 
 // How often the record of the partial file is brought up to the fragments written.
 constexpr int kCheckpointMs = 2000;
-constexpr std::size_t kFragmentBlock = 64 * 1024;
 
 QString ErrorText(int error) {
     return error == ENOSPC ? QStringLiteral("The disk is full.")
@@ -375,7 +374,7 @@ void HlsDownload::StartFetch(Fetch& fetch, qsizetype piece, qsizetype keyIndex) 
         request.limits.maxBytes, keyIndex >= 0 ? kMaxKeyBytes : kMaxFragmentBytes);
     request.cookieFile = needs_.resolve.cookieFile;
     request.referer = referer_;
-    request.block = keyIndex >= 0 ? 0 : kFragmentBlock;
+    request.block = 0; // one progress for all that came in a pass
     if (!fetch.range.whole()) {
         request.rangeFrom = fetch.range.offset;
         request.rangeTo = fetch.range.offset + fetch.range.length - 1;
