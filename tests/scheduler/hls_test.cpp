@@ -330,3 +330,38 @@ TEST(HlsDownloads, RecordsKeepTheFragmentsAndOlderRecordsStillRead) {
         EXPECT_EQ(again->Encode(), r->Encode());
     }
 }
+
+// A stream a page names is named after the page's title, and every request of it sends the
+// page as Referer.
+TEST(HlsDownloads, AStreamOnAPageTakesThePagesTitleAndReferer) {
+    Streams& streams = Streams::Get();
+    if (!streams.error.isEmpty())
+        GTEST_SKIP() << streams.error.toStdString();
+    QTemporaryDir dir;
+    ScriptServer server;
+    server.onPath("GET", "/watch",
+                  Reply::Ok("<html><head><title>Harbour at dawn</title></head><body><video>"
+                            "<source src=\"/hls/index.m3u8\" type=\"application/x-mpegURL\">"
+                            "</video></body></html>",
+                            "Content-Type: text/html\r\n"));
+    server.respond = [&](const ScriptServer::Request& r) -> std::optional<Reply> {
+        if (!r.target().startsWith("/hls/"))
+            return std::nullopt;
+        return Reply::Ok(streams.Text("ts/" + QString::fromLatin1(r.target().mid(5))));
+    };
+    Machine m{dir.path()};
+    m.list.SetAnySite(true);
+    m.Add(server.url("/watch"));
+    m.Click();
+    ASSERT_EQ(m.Entry(0).Status, "Complete") << m.Entry(0).Reason.toStdString();
+    EXPECT_EQ(Files(m), QStringList{"Harbour at dawn.ts"});
+    EXPECT_EQ(DecodeErrors(m.Saved("Harbour at dawn.ts")), QString());
+    int asked = 0;
+    for (const ScriptServer::Request& r : server.requests("GET")) {
+        if (!r.target().startsWith("/hls/"))
+            continue;
+        ++asked;
+        EXPECT_EQ(r.header("Referer"), server.url("/watch").toLatin1()) << r.target().constData();
+    }
+    EXPECT_EQ(asked, 7); // the playlist and its six fragments
+}
