@@ -353,6 +353,7 @@ TEST(HlsDownloads, AStreamOnAPageTakesThePagesTitleAndReferer) {
     m.list.SetAnySite(true);
     m.Add(server.url("/watch"));
     m.Click();
+    m.s.records.Settle();
     ASSERT_EQ(m.Entry(0).Status, "Complete") << m.Entry(0).Reason.toStdString();
     EXPECT_EQ(Files(m), QStringList{"Harbour at dawn.ts"});
     EXPECT_EQ(DecodeErrors(m.Saved("Harbour at dawn.ts")), QString());
