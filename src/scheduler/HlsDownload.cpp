@@ -304,9 +304,15 @@ bool HlsDownload::OpenPartialFile(qsizetype segments, QString* why) {
         const bool ours = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
                           std::uint64_t(st.st_ino) == found->inode &&
                           std::uint64_t(st.st_dev) == found->device;
-        const bool same = !found->playlist.isEmpty() && found->fragments == segments &&
-                          found->fragment > 0 && found->fragment <= segments &&
-                          found->bytes <= st.st_size;
+        // The same stream: the media playlist at the same place (its query may carry a token
+        // that changes from run to run) with as many fragments.
+        const auto place = [](const QUrl& url) {
+            return url.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment);
+        };
+        const bool same = !found->playlist.isEmpty() &&
+                          place(QUrl(found->playlist)) == place(mediaUrl_) &&
+                          found->fragments == segments && found->fragment > 0 &&
+                          found->fragment <= segments && found->bytes <= st.st_size;
         if (ours && same && ::ftruncate(fd, found->bytes) == 0) {
             partFd_ = fd;
             partName_ = found->part;
