@@ -84,12 +84,18 @@ void EntryResolver::OnLink(const QString& link) {
         return;
     }
 
+    referer_ = pages_->Referer();
+    if (pages_->Hls()) {
+        hls_ = true;
+        title_ = pages_->FoundTitle();
+        Done(link);
+        return;
+    }
     TransferJob::Request request;
     request.kind = TransferJob::Kind::Head;
     request.url = link;
     request.limits = needs_.limits;
     request.cookieFile = needs_.cookieFile;
-    referer_ = pages_->Referer();
     request.referer = referer_.toUtf8();
     auto* job = new TransferJob(needs_.session, key_, request, this);
     head_ = job;

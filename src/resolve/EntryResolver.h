@@ -82,6 +82,11 @@ public:
     // The page a video was found on (a page of no known site), sent as Referer for the file;
     // empty otherwise.
     const QString& Referer() const { return referer_; }
+    // Whether the link is an HLS playlist (a page of no known site): no header request is made
+    // for it, and its name is left to the stream's download, which knows its container; the
+    // page's title for that name (empty without one).
+    bool Hls() const { return hls_; }
+    const QString& FoundTitle() const { return title_; }
 
 signals:
     void Resolved(quint64 key, const QString& link);
@@ -103,6 +108,8 @@ private:
     qint64 retryAfter_ = -1;
     QByteArray fileHeaders_;
     QString referer_;
+    QString title_;
+    bool hls_ = false;
 };
 
 } // namespace orvello

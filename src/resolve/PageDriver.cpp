@@ -37,6 +37,7 @@ void PageDriver::GetDownloadLink(const QString& sLink, int32_t siteCode) {
     title_.clear();
     refreshed_ = false;
     fileAnswer_ = false;
+    hls_ = false;
     if (siteCode == kSiteNotSupported) {
         reason_ = kSiteNotSupportedReason;
         QMetaObject::invokeMethod(
@@ -75,7 +76,9 @@ void PageDriver::Fetch(const QString& address) {
                 return;
             const QByteArray type =
                 HeaderField(job->headerBlock(), "Content-Type").trimmed().toLower();
-            if (type.startsWith("video/") || type.startsWith("audio/")) {
+            // An "audio/mpegurl" answer is a playlist, which is read.
+            if ((type.startsWith("video/") || type.startsWith("audio/")) &&
+                !type.contains("mpegurl")) {
                 fileAnswer_ = true;
                 job->cancel();
             }
@@ -192,6 +195,16 @@ void PageDriver::GenericFetched(const TransferResult& result) {
         referer_ = address;
         title_ = answer.title;
         Found(answer.address);
+        return;
+    case GenericAnswer::Outcome::Hls:
+        // The playlist's own address (after redirects: its relative addresses are resolved
+        // against it), or the one the page names, with the page as Referer.
+        hls_ = true;
+        if (!answer.address.isEmpty()) {
+            referer_ = address;
+            title_ = answer.title;
+        }
+        Found(answer.address.isEmpty() ? address : answer.address);
         return;
     case GenericAnswer::Outcome::Refresh:
         if (!refreshed_ && IsWebPageAddress(answer.address)) {

@@ -89,6 +89,9 @@ public:
     // when the page's address answered with the file itself).
     const QString& Referer() const { return referer_; }
     const QString& FoundTitle() const { return title_; }
+    // After a link from a page of no known site: whether it is an HLS playlist (the page's
+    // answer itself, or one named on the page), whose stream is downloaded segment by segment.
+    bool Hls() const { return hls_; }
 
 signals:
     void LinkFound(quint64 key, const QString& result);
@@ -112,6 +115,7 @@ private:
     QString title_;
     bool refreshed_ = false;  // a generic page's meta refresh has been followed
     bool fileAnswer_ = false; // a generic page answered with the file itself
+    bool hls_ = false;        // the link is an HLS playlist
     long status_ = 0;         // the page's HTTP status
     bool mayPass_ = false;
     qint64 retryAfter_ = -1;

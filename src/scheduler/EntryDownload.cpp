@@ -4,6 +4,7 @@
 #include "list/EntryStatus.h"
 #include "list/modMain.h"
 #include "resolve/EntryResolver.h"
+#include "scheduler/HlsDownload.h"
 #include "scheduler/TransferEvents.h"
 #include "transfer/HeaderBlock.h"
 #include "transfer/TransferJob.h"
@@ -55,6 +56,8 @@ EntryDownload::EntryDownload(quint64 key, const EntryNeeds& needs, QObject* pare
 EntryDownload::~EntryDownload() {
     if (file_)
         file_->cancel();
+    if (stream_)
+        stream_->Stop(dropped_);
     ClosePartialFile();
 }
 
@@ -82,6 +85,8 @@ void EntryDownload::Stop() {
         resolver_->Stop();
     if (file_)
         file_->cancel();
+    if (stream_)
+        stream_->Stop(dropped_);
     needs_.events.EndVideo(key_);
     if (dropped_ || !record_) {
         ForgetPartialFile(); // nothing a later run could continue
@@ -104,10 +109,12 @@ void EntryDownload::setMaxRecvSpeed(std::int64_t bytesPerSecond) {
     maxRecvSpeed_ = bytesPerSecond;
     if (file_)
         file_->setMaxRecvSpeed(bytesPerSecond);
+    if (stream_)
+        stream_->setMaxRecvSpeed(bytesPerSecond);
 }
 
 bool EntryDownload::Receiving() const {
-    return file_ && file_->running();
+    return (file_ && file_->running()) || (stream_ && stream_->Receiving());
 }
 
 void EntryDownload::Resolved(const QString& link) {
@@ -126,7 +133,51 @@ void EntryDownload::Resolved(const QString& link) {
         Failed(item->Reason, resolver_->MayPassLater(), resolver_->RetryAfter());
         return;
     }
+    if (resolver_->Hls()) {
+        StartStream(link);
+        return;
+    }
     StartFile(link);
+}
+
+void EntryDownload::StartStream(const QString& playlist) {
+    if (stream_)
+        stream_->deleteLater();
+    auto* stream = new HlsDownload(key_, needs_, playlist, resolver_->Referer(),
+                                   resolver_->FoundTitle(), this);
+    stream_ = stream;
+    connect(stream, &HlsDownload::FileStarted, this, &EntryDownload::FileStarted);
+    connect(stream, &HlsDownload::Continued, this, &EntryDownload::Continued);
+    connect(
+        stream, &HlsDownload::Ended, this,
+        [this, stream](EntryState state, const QString& reason, bool mayPass, qint64 retryAfter) {
+            if (stream == stream_)
+                StreamEnded(state, reason, mayPass, retryAfter);
+        });
+    stream->Start();
+}
+
+// The stream's end: its file is complete, or it failed; a failure of its playlist that may
+// pass is tried again from the page, as any other entry's.
+void EntryDownload::StreamEnded(EntryState state, const QString& reason, bool mayPass,
+                                qint64 retryAfter) {
+    if (ended_)
+        return;
+    if (!needs_.list.EntryByKey(key_)) {
+        dropped_ = true;
+        End(EntryState::Cancelled);
+        return;
+    }
+    if (state == EntryState::Complete) {
+        End(EntryState::Complete);
+        return;
+    }
+    if (mayPass && tries_ < needs_.resolve.retry.tries) {
+        needs_.list.SetReason(key_, reason);
+        Wait(retryAfter);
+        return;
+    }
+    End(EntryState::Error, reason);
 }
 
 void EntryDownload::StartFile(const QString& link) {

@@ -16,6 +16,7 @@ namespace orvello {
 
 class EntryResolver;
 class FileNamer;
+class HlsDownload;
 class TransferEvents;
 class TransferJob;
 class modMain;
@@ -47,6 +48,9 @@ struct EntryNeeds {
 // A server that sends the whole file instead has it written from the first byte; one that
 // can't give the range has it fetched whole again. A failure that may pass (EntryResolver and
 // TransferJob say which) is tried again after a wait, up to RetryPolicy::tries times.
+//
+// An HLS playlist (found on a page of no known site) is downloaded by an HlsDownload of the
+// entry's own, which keeps its partial file and record itself.
 class EntryDownload : public QObject {
     Q_OBJECT
 public:
@@ -78,6 +82,8 @@ private:
     void Resolve();
     void Resolved(const QString& link);
     void StartFile(const QString& link);
+    void StartStream(const QString& playlist);
+    void StreamEnded(EntryState state, const QString& reason, bool mayPass, qint64 retryAfter);
     void StartTransfer();
     void Opening();
     void FileEnded(const TransferResult& result);
@@ -99,6 +105,7 @@ private:
     const EntryNeeds& needs_;
     EntryResolver* resolver_ = nullptr;
     QPointer<TransferJob> file_;
+    QPointer<HlsDownload> stream_;
     QString link_;
     PartialFile::Folder folder_;
     QString partName_; // the partial file's name in the folder, empty when none

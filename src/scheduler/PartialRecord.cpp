@@ -36,6 +36,9 @@ const QString Total = QStringLiteral("total");
 const QString Bytes = QStringLiteral("bytes");
 const QString Inode = QStringLiteral("inode");
 const QString Device = QStringLiteral("device");
+const QString Playlist = QStringLiteral("playlist");
+const QString Fragment = QStringLiteral("fragment");
+const QString Fragments = QStringLiteral("fragments");
 } // namespace key
 
 // A file of the folder read whole, only when it is a regular file (never through a link) of
@@ -116,6 +119,11 @@ QByteArray PartialRecord::Encode() const {
     o[key::Bytes] = double(bytes);
     o[key::Inode] = QString::number(inode);
     o[key::Device] = QString::number(device);
+    if (!playlist.isEmpty()) {
+        o[key::Playlist] = playlist;
+        o[key::Fragment] = double(fragment);
+        o[key::Fragments] = double(fragments);
+    }
     return QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
 }
 
@@ -171,6 +179,16 @@ std::optional<PartialRecord> PartialRecord::Decode(const QByteArray& bytes) {
     r.device = device->toULongLong(&okDevice);
     if (!okInode || !okDevice)
         return std::nullopt;
+    if (o.contains(key::Playlist)) {
+        const auto playlist = text(key::Playlist, kMaxAddress);
+        const auto fragment = count(key::Fragment);
+        const auto fragments = count(key::Fragments);
+        if (!playlist || playlist->isEmpty() || !fragment || !fragments || *fragment > *fragments)
+            return std::nullopt;
+        r.playlist = *playlist;
+        r.fragment = *fragment;
+        r.fragments = *fragments;
+    }
     return r;
 }
 

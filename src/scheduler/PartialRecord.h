@@ -39,6 +39,12 @@ struct PartialRecord {
     std::int64_t bytes = 0;  // handed to the partial file, from its first byte
     std::uint64_t inode = 0;
     std::uint64_t device = 0;
+    // An HLS stream's: its media playlist's address, how many of its fragments are in the file
+    // (`bytes` is the file's length after the last of them) and how many the playlist has.
+    // Empty and 0 for a file of its own; records without them still read.
+    QString playlist;
+    std::int64_t fragment = 0;
+    std::int64_t fragments = 0;
 
     // What If-Range sends back: the ETag, else the date.
     QByteArray Validator() const { return etag.isEmpty() ? lastModified : etag; }

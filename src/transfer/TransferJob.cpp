@@ -118,7 +118,9 @@ bool TransferJob::Make() {
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &TransferJob::OnBody);
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
         if (request_.rangeFrom >= 0) {
-            const QByteArray range = QByteArray::number(qint64(request_.rangeFrom)) + '-';
+            QByteArray range = QByteArray::number(qint64(request_.rangeFrom)) + '-';
+            if (request_.rangeTo >= request_.rangeFrom)
+                range += QByteArray::number(qint64(request_.rangeTo));
             curl_easy_setopt(easy, CURLOPT_RANGE, range.constData()); // libcurl copies it
             if (!request_.ifRange.isEmpty())
                 extra = curl_slist_append(extra, ("If-Range: " + request_.ifRange).constData());

@@ -51,8 +51,10 @@ public:
         int fd = -1;
         QByteArray path;
         std::int64_t fileOffset = 0;
-        // Asks for the body from this byte on (Range: bytes=N-), with If-Range when given.
+        // Asks for the body from this byte on (Range: bytes=N-), with If-Range when given; up
+        // to rangeTo (included) when that is not below it (Range: bytes=N-M).
         std::int64_t rangeFrom = -1;
+        std::int64_t rangeTo = -1;
         QByteArray ifRange;
         // Sent as Referer when not empty.
         QByteArray referer;

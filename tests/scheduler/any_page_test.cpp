@@ -3,6 +3,7 @@
 // Referer the server saw checked.
 #include "Machine.h"
 #include "resolve/generic/GenericAnswer.h"
+#include "resolve/hls/HlsPlaylist.h"
 
 #include <QTemporaryDir>
 
@@ -81,22 +82,26 @@ TEST(GenericPages, AnAddressNoSiteKnowsIsSearchedForItsVideo) {
              return s.url("/files/movie.mp4");
          },
          0, "Waiting", "Complete", "", "movie.mp4", "", "/files/movie.mp4"},
-        {"an address that answers with an HLS playlist", true,
+        {"an address that answers with a live HLS playlist", true,
          [](ScriptServer& s, const QByteArray&) {
              s.onPath("GET", "/live/index.m3u8",
                       Media("#EXTM3U\n#EXT-X-TARGETDURATION:4\n#EXTINF:4,\na.ts\n",
                             "application/vnd.apple.mpegurl"));
              return s.url("/live/index.m3u8");
          },
-         0, "Waiting", "ERROR", kReasonHlsStream, "", "", ""},
-        {"a page whose video is an HLS stream", true,
+         0, "Waiting", "ERROR", HlsProblemText(HlsProblem::Live), "", "", ""},
+        {"a page whose HLS stream has its audio apart in every variant", true,
          [](ScriptServer& s, const QByteArray&) {
              s.onPath("GET", "/show",
                       Page("<html><video><source src=\"/hls/master.m3u8\" "
                            "type=\"application/x-mpegURL\"></video></html>"));
+             s.onPath("GET", "/hls/master.m3u8",
+                      Media("#EXTM3U\n#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"a\",NAME=\"en\",URI="
+                            "\"en.m3u8\"\n#EXT-X-STREAM-INF:BANDWIDTH=9,AUDIO=\"a\"\nhd.m3u8\n",
+                            "application/vnd.apple.mpegurl"));
              return s.url("/show");
          },
-         0, "Waiting", "ERROR", kReasonHlsStream, "", "", ""},
+         0, "Waiting", "ERROR", HlsProblemText(HlsProblem::SeparateAudio), "", "", ""},
         {"a page whose only video is a DASH manifest", true,
          [](ScriptServer& s, const QByteArray&) {
              s.onPath("GET", "/dash",

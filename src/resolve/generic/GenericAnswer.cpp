@@ -10,7 +10,7 @@ GenericAnswer ReadGenericAnswer(const PageInput& page) {
         answer.outcome = GenericAnswer::Outcome::File;
         return answer;
     case AnswerKind::HlsPlaylist:
-        answer.reason = kReasonHlsStream;
+        answer.outcome = GenericAnswer::Outcome::Hls;
         return answer;
     case AnswerKind::DashManifest:
         answer.reason = kReasonDashManifest;
@@ -28,8 +28,10 @@ GenericAnswer ReadGenericAnswer(const PageInput& page) {
     case PageFinding::Outcome::Media:
         if (finding.kind == MediaKind::Direct)
             answer.outcome = GenericAnswer::Outcome::Media;
+        else if (finding.kind == MediaKind::Hls)
+            answer.outcome = GenericAnswer::Outcome::Hls;
         else
-            answer.reason = finding.kind == MediaKind::Hls ? kReasonHlsStream : kReasonDashManifest;
+            answer.reason = kReasonDashManifest;
         break;
     case PageFinding::Outcome::Miss:
         answer.reason = finding.reason == kReasonDashOnly ? kReasonDashManifest : finding.reason;

@@ -8,8 +8,6 @@
 namespace orvello {
 
 // Why a page no site knows gives nothing to download although it names a stream.
-inline const QString kReasonHlsStream =
-    QStringLiteral("The page offers an HLS stream, which this version does not download yet.");
 inline const QString kReasonDashManifest =
     QStringLiteral("The page offers only a DASH manifest, which is not downloaded.");
 
@@ -19,6 +17,7 @@ struct GenericAnswer {
         File,    // the answer is the file itself: the page's address is downloaded
         Media,   // `address` is the video found on the page (downloaded with the page as Referer)
         Refresh, // the page sends the reader on to `address`
+        Hls,     // an HLS playlist: the answer itself (`address` empty), or `address` on the page
         Miss,    // `reason` says why there is nothing to download
     };
     Outcome outcome = Outcome::Miss;
@@ -28,8 +27,8 @@ struct GenericAnswer {
 };
 
 // Reads a page's answer: its Content-Type, its body (or the first bytes of it) and the
-// headers' challenge mark decide whether it is the file, a stream that is not downloaded, or
-// a page, which FindVideoOnPage searches. A pure function: no network, no files.
+// headers' challenge mark decide whether it is the file, an HLS playlist, a manifest that is not
+// downloaded, or a page, which FindVideoOnPage searches. A pure function: no network, no files.
 GenericAnswer ReadGenericAnswer(const PageInput& page);
 
 } // namespace orvello
