@@ -63,4 +63,11 @@ long EasyHandle::ResponseCode() const {
     return code;
 }
 
+std::int64_t EasyHandle::ContentLength() const {
+    curl_off_t length = -1;
+    if (!easy_ || curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK)
+        return -1;
+    return std::int64_t(length);
+}
+
 } // namespace orvello

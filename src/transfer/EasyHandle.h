@@ -7,6 +7,7 @@
 #include <curl/curl.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 
 namespace orvello {
@@ -42,6 +43,8 @@ public:
     const CurlSession::Transfer& end() const { return end_; }
     // The HTTP status of the last response (after redirects); 0 when none began.
     long ResponseCode() const;
+    // The Content-Length of the last response's header block; -1 when it gave none.
+    std::int64_t ContentLength() const;
 
 private:
     CurlSession* session_ = nullptr;

@@ -223,6 +223,15 @@ size_t TransferJob::OnHeader(char* data, size_t size, size_t count, void* user) 
             j.opened_ = true;
             if (j.request_.kind == Kind::ToFile && j.fd_ < 0 && !j.OpenPath())
                 return 0; // the file can't be made: the request fails with the reason
+            // An answer kept in memory gets its announced room at once (never more than the
+            // request takes, nor than 64 MiB whatever a server announces), so it is not copied
+            // each time it outgrows its buffer.
+            constexpr std::int64_t kMostReserved = std::int64_t(64) << 20;
+            const std::int64_t announced = j.easy_.ContentLength();
+            if (j.request_.kind == Kind::ToMemory && announced > 0 &&
+                announced <= std::min(j.request_.limits.maxBytes, kMostReserved) &&
+                j.memory_.isEmpty())
+                j.memory_.reserve(qsizetype(announced));
             j.session_.noteActivity(&j.easy_.end());
         }
         return length;
