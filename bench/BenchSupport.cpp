@@ -191,15 +191,26 @@ void freshenMemory(const QString& folder, qint64 bytes) {
 }
 
 RunResult runCurl(const QString& url, const QString& out) {
-    RunResult r;
     QFile::remove(out);
+    return runCurlProcess({QStringLiteral("-s"), QStringLiteral("-o"), out, url});
+}
+
+RunResult runCurlProcess(const QStringList& args, const QString& folder, bool showErrors) {
+    RunResult r;
     QProcess curl;
-    curl.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    if (!folder.isEmpty())
+        curl.setWorkingDirectory(folder);
+    if (showErrors) {
+        curl.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    } else {
+        curl.setStandardOutputFile(QProcess::nullDevice());
+        curl.setStandardErrorFile(QProcess::nullDevice());
+    }
     // curl's CPU time is counted once it has ended and been reaped.
     const double cpuBefore = cpuSeconds(RUSAGE_CHILDREN);
     QElapsedTimer clock;
     clock.start();
-    curl.start(QStringLiteral("curl"), {QStringLiteral("-s"), QStringLiteral("-o"), out, url});
+    curl.start(QStringLiteral("curl"), args);
     if (!curl.waitForStarted(10000)) {
         r.problem = QStringLiteral("cannot run curl: ") + curl.errorString();
         return r;

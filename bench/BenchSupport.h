@@ -84,6 +84,10 @@ struct RunResult {
 
 // `curl -s -o out url`, timed from starting the process to its exit.
 RunResult runCurl(const QString& url, const QString& out);
+// curl with `args` in `folder` (empty: this process's), timed from starting the process to
+// its exit, with its CPU time; its standard error shown, or sent nowhere (a progress meter).
+RunResult runCurlProcess(const QStringList& args, const QString& folder = {},
+                         bool showErrors = true);
 // Runs curl into out, checks the file, removes it and prints the line for it. The
 // throughput, or nullopt when the file is wrong.
 std::optional<double> measureCurl(const QString& url, const QString& out, qint64 size,

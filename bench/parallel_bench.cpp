@@ -80,26 +80,10 @@ Figures runCurl(const std::vector<Served>& files, const QString& folder, qint64 
                      QStringLiteral("--parallel-max"), QString::number(kFiles)};
     for (const Served& f : files)
         args << QStringLiteral("-O") << f.video;
-    QProcess curl;
-    curl.setWorkingDirectory(folder);
-    // curl draws its parallel progress meter on standard error even with -s.
-    curl.setStandardOutputFile(QProcess::nullDevice());
-    curl.setStandardErrorFile(QProcess::nullDevice());
-    const double cpuBefore = cpuSeconds(RUSAGE_CHILDREN);
-    QElapsedTimer clock;
-    clock.start();
-    curl.start(QStringLiteral("curl"), args);
-    if (!curl.waitForStarted(10000)) {
-        r.problem = QStringLiteral("cannot run curl: ") + curl.errorString();
-        return r;
-    }
-    curl.waitForFinished(-1);
-    r.seconds = double(clock.nsecsElapsed()) / 1e9;
-    r.cpuSeconds = cpuSeconds(RUSAGE_CHILDREN) - cpuBefore;
-    if (curl.exitStatus() != QProcess::NormalExit || curl.exitCode() != 0)
-        r.problem = QStringLiteral("curl failed with exit code %1").arg(curl.exitCode());
-    else
-        r.problem = checkAll(files, folder, size, options.verifyContent);
+    const RunResult run = runCurlProcess(args, folder, false); // its meter goes nowhere
+    r.seconds = run.seconds;
+    r.cpuSeconds = run.cpuSeconds;
+    r.problem = run.ok ? checkAll(files, folder, size, options.verifyContent) : run.problem;
     QDir(folder).removeRecursively();
     return r;
 }

@@ -105,6 +105,13 @@ void PageDriver::Stop() {
 
 // The fetch decides by its own end: only a page that came whole is read. A cancelled one (a
 // stop) counts as failed even when every byte had arrived.
+QString PageDriver::FetchFailureReason(const TransferResult& result) const {
+    return result.failure == TransferFailure::TooLarge
+               ? QStringLiteral("The page was larger than the %1 MiB a page may have.")
+                     .arg(kMaxPageBytes >> 20)
+               : TransferFailureReason(result, needs_.limits);
+}
+
 void PageDriver::PageFetched(const TransferResult& result) {
     if (site_ == kSiteGeneric && !stopped_) {
         GenericFetched(result);
@@ -114,10 +121,7 @@ void PageDriver::PageFetched(const TransferResult& result) {
     retryAfter_ = RetryAfterSeconds(result.headerBlock, QDateTime::currentDateTimeUtc());
     if (!result.complete()) {
         if (!result.cancelled())
-            reason_ = result.failure == TransferFailure::TooLarge
-                          ? QStringLiteral("The page was larger than the %1 MiB a page may have.")
-                                .arg(kMaxPageBytes >> 20)
-                          : TransferFailureReason(result, needs_.limits);
+            reason_ = FetchFailureReason(result);
         Found(kFetchFailed);
         return;
     }
@@ -169,10 +173,7 @@ void PageDriver::GenericFetched(const TransferResult& result) {
     mayPass_ = MayPass(result);
     retryAfter_ = RetryAfterSeconds(result.headerBlock, QDateTime::currentDateTimeUtc());
     if (!result.complete()) {
-        reason_ = result.failure == TransferFailure::TooLarge
-                      ? QStringLiteral("The page was larger than the %1 MiB a page may have.")
-                            .arg(kMaxPageBytes >> 20)
-                      : TransferFailureReason(result, needs_.limits);
+        reason_ = FetchFailureReason(result);
         Found(kFetchFailed);
         return;
     }

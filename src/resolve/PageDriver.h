@@ -97,6 +97,8 @@ signals:
     void LinkFound(quint64 key, const QString& result);
 
 private:
+    // Why a page's fetch did not complete, in words a user understands.
+    QString FetchFailureReason(const TransferResult& result) const;
     void Fetch(const QString& address);
     void PageFetched(const TransferResult& result);
     // A page of no known site: the file itself, a video on it, its refresh, or a miss.
